@@ -1,0 +1,35 @@
+#include "driver.h"
+
+#include "../platform/platform.h"
+#include "../strip/strip_file.h"
+#include "../walk/walk_target.h"
+#include "tokenizer.h"
+
+static const char usage_text[] =
+    "BODYCUT : removes the HTTP header block from saved files; written by the BODYCUT developers" LINE_END
+    "usage: BODYCUT target" LINE_END;
+
+int bodycut_main(void) {
+  char buffer[PATH_CAPACITY];
+  unsigned length = 0;
+  const char* cursor = GetCommandLineA();
+  // The first token is the program's own name, never used.
+  next_token(&cursor, buffer, sizeof buffer, &length);
+  if (next_token(&cursor, buffer, sizeof buffer, &length) == 0) buffer[0] = '\0';
+  if (buffer[0] == '\0') {
+    write_console(usage_text);
+    return 1;
+  }
+  // A cut target could name another file: it is never used.
+  if (length >= sizeof buffer) {
+    write_console("Target too long" LINE_END);
+    return 1;
+  }
+  DWORD attributes = GetFileAttributesA(buffer);
+  // A path that names nothing has every bit set: it is searched as a pattern.
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    if (walk_target(buffer, attributes) != 0) write_console("Source open error" LINE_END);
+    return 1;
+  }
+  return strip_file(buffer);
+}

@@ -1,0 +1,8 @@
+// The program's entry: reads the target from the command line, strips a
+// single file or walks a tree target, and gives the exit status.
+#ifndef BODYCUT_DRIVER_H
+#define BODYCUT_DRIVER_H
+
+int bodycut_main(void);
+
+#endif

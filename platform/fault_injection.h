@@ -1,0 +1,38 @@
+// Test builds only: make one platform operation fail on purpose, so the
+// logic's handling of every failing call can be exercised for real.
+#ifndef BODYCUT_FAULT_INJECTION_H
+#define BODYCUT_FAULT_INJECTION_H
+
+enum FaultOperation {
+  FAULT_ANY = 0,  // counts every call below
+  FAULT_GetFileAttributesA,
+  FAULT_SetFileAttributesA,
+  FAULT_GetTempPathA,
+  FAULT_GetTempFileNameA,
+  FAULT_CreateFileA,
+  FAULT_GetFileTime,
+  FAULT_SetFileTime,
+  FAULT_ReadFile,
+  FAULT_WriteFile,
+  FAULT_CloseHandle,
+  FAULT_CopyFileA,        // fails before the target is opened for writing
+  FAULT_CopyFileA_write,  // fails after half of the bytes went over the target
+  FAULT_DeleteFileA,
+  FAULT_FindFirstFileA,
+  FAULT_FindNextFileA,
+  FAULT_OPERATION_COUNT
+};
+
+// The nth call (from 1) of the operation fails; every other call runs.
+void fault_arm(int operation, unsigned nth);
+void fault_disarm(void);
+// Calls of the operation since the last arm or disarm.
+unsigned fault_calls(int operation);
+// Whether the armed fault has been injected.
+int fault_injected(void);
+// Reads BODYCUT_FAULT ("N" or "Operation:N", e.g. "CopyFileA_write:1").
+void fault_arm_from_environment(void);
+// Name of an operation, as BODYCUT_FAULT spells it.
+const char* fault_operation_name(int operation);
+
+#endif

@@ -1,0 +1,20 @@
+// The command-line text, formed from the argument vector so that the
+// tokenizer gives the first argument back byte for byte.
+#ifndef BODYCUT_POSIX_COMMAND_LINE_H
+#define BODYCUT_POSIX_COMMAND_LINE_H
+
+#include <cstddef>
+
+// Largest command line the text can hold, its NUL included.
+enum { COMMAND_LINE_CAPACITY = 32768 };
+
+// Appends arg to out (holding *used bytes, NUL-terminated), quoted where
+// the tokenizer needs it. False, and out unchanged, when the tokenizer could
+// not give arg back exactly or it does not fit.
+bool append_argument(char* out, std::size_t capacity, std::size_t* used, const char* arg);
+
+// Forms the text GetCommandLineA gives: the program's name, then the first
+// argument. False when that argument cannot be passed on exactly.
+bool form_command_line(int argc, char** argv);
+
+#endif

@@ -1,0 +1,54 @@
+// Error codes, attribute words and time stamps: translated once, here.
+#include "posix_internal.h"
+
+#include <cerrno>
+
+static DWORD last_error = 0;
+
+DWORD GetLastError(void) { return last_error; }
+
+void set_last_error(DWORD code) { last_error = code; }
+
+void set_last_error_from_errno(int error) {
+  DWORD code;
+  switch (error) {
+    case ENOENT: code = ERROR_FILE_NOT_FOUND; break;
+    case ENOTDIR: code = ERROR_PATH_NOT_FOUND; break;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case ELOOP: code = ERROR_ACCESS_DENIED; break;
+    case EMFILE:
+    case ENFILE: code = ERROR_TOO_MANY_OPEN_FILES; break;
+    case ENOMEM: code = ERROR_NOT_ENOUGH_MEMORY; break;
+    case ENOSPC:
+    case EDQUOT: code = ERROR_DISK_FULL; break;
+    case ENAMETOOLONG: code = ERROR_FILENAME_EXCED_RANGE; break;
+    case EWOULDBLOCK: code = ERROR_SHARING_VIOLATION; break;
+    case EBADF: code = ERROR_INVALID_HANDLE; break;
+    case EINVAL: code = ERROR_INVALID_PARAMETER; break;
+    default: code = ERROR_GEN_FAILURE; break;
+  }
+  last_error = code;
+}
+
+DWORD attributes_from_stat(const struct stat* status) {
+  DWORD attributes = S_ISDIR(status->st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  if ((status->st_mode & S_IWUSR) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
+  return attributes;
+}
+
+FILETIME filetime_from_timespec(const struct timespec* time) {
+  FILETIME stamp;
+  stamp.seconds = time->tv_sec;
+  stamp.nanoseconds = (std::int32_t)time->tv_nsec;
+  return stamp;
+}
+
+struct timespec timespec_from_filetime(const FILETIME* time) {
+  struct timespec stamp;
+  stamp.tv_sec = (time_t)time->seconds;
+  stamp.tv_nsec = time->nanoseconds;
+  return stamp;
+}

@@ -1,0 +1,67 @@
+// Fault injection for test builds: counts the calls of every operation and
+// fails the one armed.
+#include "posix_internal.h"
+
+#include <cstdlib>
+#include <cstring>
+
+static const char* const operation_names[FAULT_OPERATION_COUNT] = {
+    "Any",         "GetFileAttributesA", "SetFileAttributesA", "GetTempPathA",
+    "GetTempFileNameA", "CreateFileA",  "GetFileTime",        "SetFileTime",
+    "ReadFile",    "WriteFile",          "CloseHandle",        "CopyFileA",
+    "CopyFileA_write", "DeleteFileA",    "FindFirstFileA",     "FindNextFileA"};
+
+static unsigned calls[FAULT_OPERATION_COUNT];
+static int armed_operation = -1;
+static unsigned armed_call = 0;
+static int injected = 0;
+
+const char* fault_operation_name(int operation) {
+  return operation >= 0 && operation < FAULT_OPERATION_COUNT ? operation_names[operation] : "?";
+}
+
+void fault_disarm(void) {
+  std::memset(calls, 0, sizeof calls);
+  armed_operation = -1;
+  armed_call = 0;
+  injected = 0;
+}
+
+void fault_arm(int operation, unsigned nth) {
+  fault_disarm();
+  armed_operation = operation;
+  armed_call = nth;
+}
+
+unsigned fault_calls(int operation) {
+  return operation >= 0 && operation < FAULT_OPERATION_COUNT ? calls[operation] : 0;
+}
+
+int fault_injected(void) { return injected; }
+
+bool fault_fires(int operation) {
+  unsigned nth = ++calls[operation];
+  unsigned any = ++calls[FAULT_ANY];
+  if (armed_operation < 0 || injected) return false;
+  bool hit = armed_operation == FAULT_ANY ? any == armed_call
+                                          : armed_operation == operation && nth == armed_call;
+  if (hit) injected = 1;
+  return hit;
+}
+
+void fault_arm_from_environment(void) {
+  const char* setting = std::getenv("BODYCUT_FAULT");
+  if (setting == nullptr || setting[0] == '\0') return;
+  const char* colon = std::strchr(setting, ':');
+  if (colon == nullptr) {
+    fault_arm(FAULT_ANY, (unsigned)std::strtoul(setting, nullptr, 10));
+    return;
+  }
+  for (int operation = 0; operation < FAULT_OPERATION_COUNT; ++operation) {
+    size_t length = std::strlen(operation_names[operation]);
+    if (length == (size_t)(colon - setting) && std::strncmp(setting, operation_names[operation], length) == 0) {
+      fault_arm(operation, (unsigned)std::strtoul(colon + 1, nullptr, 10));
+      return;
+    }
+  }
+}

@@ -1,0 +1,237 @@
+// File handles: a descriptor plus a read buffer, so that the one-byte reads
+// of the header scan cost no system call each.
+#include "posix_internal.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+enum { FILE_POOL_SIZE = 4, READ_BUFFER_SIZE = 65536 };
+
+struct FileObject {
+  int in_use;
+  int fd;
+  DWORD position;  // next unread byte of buffer
+  DWORD filled;    // bytes of buffer that hold file data
+  unsigned char buffer[READ_BUFFER_SIZE];
+};
+
+static FileObject file_pool[FILE_POOL_SIZE];
+
+static FileObject* file_object(HANDLE handle) {
+  for (int i = 0; i < FILE_POOL_SIZE; ++i)
+    if (handle == &file_pool[i] && file_pool[i].in_use) return &file_pool[i];
+  return nullptr;
+}
+
+static FileObject* take_file_object(int fd) {
+  for (int i = 0; i < FILE_POOL_SIZE; ++i) {
+    if (!file_pool[i].in_use) {
+      file_pool[i].in_use = 1;
+      file_pool[i].fd = fd;
+      file_pool[i].position = 0;
+      file_pool[i].filled = 0;
+      return &file_pool[i];
+    }
+  }
+  return nullptr;
+}
+
+// Opening for reading never blocks and refuses what is not a regular file,
+// so a FIFO or a device met in a tree can neither hang nor feed endless data.
+// Creating never follows a link: it only ever makes the temporary file.
+static int open_descriptor(LPCSTR path, DWORD access, DWORD disposition) {
+  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  if ((access & GENERIC_WRITE) != 0)
+    flags |= (access & GENERIC_READ) != 0 ? O_RDWR : O_WRONLY;
+  else
+    flags |= O_RDONLY;
+  if (disposition == CREATE_ALWAYS) flags |= O_CREAT | O_TRUNC | O_NOFOLLOW;
+  int fd;
+  do fd = open(path, flags, 0600);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    set_last_error_from_errno(errno);
+    return -1;
+  }
+  struct stat status;
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    set_last_error(S_ISDIR(status.st_mode) ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER);
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, void*, DWORD disposition, DWORD, HANDLE) {
+  if (fault_fires(FAULT_CreateFileA)) {
+    set_last_error(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (disposition != OPEN_EXISTING && disposition != CREATE_ALWAYS) {
+    set_last_error(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  int fd = open_descriptor(path, access, disposition);
+  if (fd < 0) return INVALID_HANDLE_VALUE;
+  FileObject* file = take_file_object(fd);
+  if (file == nullptr) {
+    close(fd);
+    set_last_error(ERROR_TOO_MANY_OPEN_FILES);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
+}
+
+static BOOL fail_invalid_handle() {
+  set_last_error(ERROR_INVALID_HANDLE);
+  return FALSE;
+}
+
+// One read(2), retried when a signal interrupts it: -1 on error.
+static ssize_t read_some(int fd, void* buffer, size_t wanted) {
+  ssize_t got;
+  do got = read(fd, buffer, wanted);
+  while (got < 0 && errno == EINTR);
+  return got;
+}
+
+// At most one read(2) a call: buffered bytes are served first and alone;
+// large reads of an empty buffer go straight into the caller's buffer.
+BOOL ReadFile(HANDLE handle, void* buffer, DWORD wanted, DWORD* read, void*) {
+  FileObject* file = file_object(handle);
+  *read = 0;
+  if (file == nullptr) return fail_invalid_handle();
+  if (fault_fires(FAULT_ReadFile)) {
+    set_last_error(ERROR_READ_FAULT);
+    return FALSE;
+  }
+  if (file->position == file->filled) {
+    if (wanted >= READ_BUFFER_SIZE / 2) {
+      ssize_t got = read_some(file->fd, buffer, wanted);
+      if (got < 0) {
+        set_last_error_from_errno(errno);
+        return FALSE;
+      }
+      *read = (DWORD)got;
+      return TRUE;
+    }
+    ssize_t got = read_some(file->fd, file->buffer, READ_BUFFER_SIZE);
+    if (got < 0) {
+      set_last_error_from_errno(errno);
+      return FALSE;
+    }
+    file->position = 0;
+    file->filled = (DWORD)got;
+  }
+  DWORD buffered = file->filled - file->position;
+  DWORD served = buffered < wanted ? buffered : wanted;
+  std::memcpy(buffer, file->buffer + file->position, served);
+  file->position += served;
+  *read = served;
+  return TRUE;
+}
+
+BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written, void*) {
+  FileObject* file = file_object(handle);
+  *written = 0;
+  if (file == nullptr) return fail_invalid_handle();
+  if (fault_fires(FAULT_WriteFile)) {
+    set_last_error(ERROR_WRITE_FAULT);
+    return FALSE;
+  }
+  const unsigned char* in = static_cast<const unsigned char*>(buffer);
+  DWORD done = 0;
+  while (done < count) {
+    ssize_t put = write(file->fd, in + done, count - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      set_last_error_from_errno(put < 0 ? errno : ENOSPC);
+      *written = done;
+      return FALSE;
+    }
+    done += (DWORD)put;
+  }
+  *written = done;
+  return TRUE;
+}
+
+BOOL GetFileTime(HANDLE handle, FILETIME* creation, FILETIME* last_access, FILETIME* last_write) {
+  FileObject* file = file_object(handle);
+  if (file == nullptr) return fail_invalid_handle();
+  if (fault_fires(FAULT_GetFileTime)) {
+    set_last_error(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  struct statx status;
+  if (statx(file->fd, "", AT_EMPTY_PATH, STATX_ATIME | STATX_MTIME | STATX_BTIME, &status) != 0) {
+    set_last_error_from_errno(errno);
+    return FALSE;
+  }
+  if ((status.stx_mask & (STATX_ATIME | STATX_MTIME)) != (STATX_ATIME | STATX_MTIME)) {
+    set_last_error(ERROR_GEN_FAILURE);
+    return FALSE;
+  }
+  FILETIME none = {0, 0};
+  if (creation != nullptr) {
+    *creation = none;
+    if ((status.stx_mask & STATX_BTIME) != 0) {
+      creation->seconds = status.stx_btime.tv_sec;
+      creation->nanoseconds = (std::int32_t)status.stx_btime.tv_nsec;
+    }
+  }
+  if (last_access != nullptr) {
+    last_access->seconds = status.stx_atime.tv_sec;
+    last_access->nanoseconds = (std::int32_t)status.stx_atime.tv_nsec;
+  }
+  if (last_write != nullptr) {
+    last_write->seconds = status.stx_mtime.tv_sec;
+    last_write->nanoseconds = (std::int32_t)status.stx_mtime.tv_nsec;
+  }
+  return TRUE;
+}
+
+// The creation time cannot be set here; it is left as the system keeps it.
+BOOL SetFileTime(HANDLE handle, const FILETIME*, const FILETIME* last_access,
+                 const FILETIME* last_write) {
+  FileObject* file = file_object(handle);
+  if (file == nullptr) return fail_invalid_handle();
+  if (fault_fires(FAULT_SetFileTime)) {
+    set_last_error(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1] = times[0];
+  if (last_access != nullptr) times[0] = timespec_from_filetime(last_access);
+  if (last_write != nullptr) times[1] = timespec_from_filetime(last_write);
+  if (futimens(file->fd, times) != 0) {
+    set_last_error_from_errno(errno);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CloseHandle(HANDLE handle) {
+  FileObject* file = file_object(handle);
+  if (file == nullptr) return fail_invalid_handle();
+  // The handle is released even when the injected or real failure is
+  // reported, as the system does.
+  bool injected = fault_fires(FAULT_CloseHandle);
+  int result = close(file->fd);
+  int error = errno;
+  file->in_use = 0;
+  file->fd = -1;
+  if (injected) {
+    set_last_error(ERROR_WRITE_FAULT);
+    return FALSE;
+  }
+  if (result != 0 && error != EINTR) {
+    set_last_error_from_errno(error);
+    return FALSE;
+  }
+  return TRUE;
+}

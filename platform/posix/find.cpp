@@ -1,0 +1,162 @@
+// Directory search: the text after the last separator is a wildcard
+// pattern, the text before it the directory to list.
+#include "posix_internal.h"
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+// One search per level of a walk, and a walk is at most this deep: every
+// level adds at least one name byte and a separator to the path.
+enum { SEARCH_POOL_SIZE = PATH_CAPACITY / 2 + 2 };
+
+struct SearchObject {
+  DIR* directory;
+  char pattern[MAX_PATH];
+};
+
+static SearchObject search_pool[SEARCH_POOL_SIZE];
+
+static SearchObject* search_object(HANDLE handle) {
+  std::uintptr_t offset = (std::uintptr_t)handle - (std::uintptr_t)search_pool;
+  if (offset >= sizeof search_pool || offset % sizeof(SearchObject) != 0) return nullptr;
+  SearchObject* search = &search_pool[offset / sizeof(SearchObject)];
+  return search->directory != nullptr ? search : nullptr;
+}
+
+// '*' matches any run of bytes, '?' any one byte; otherwise bytes match
+// exactly, as the file system compares names.
+static bool wildcard_match(const char* pattern, const char* name) {
+  const char* star = nullptr;
+  const char* resume = nullptr;
+  while (*name != '\0') {
+    if (*pattern == '*') {
+      star = pattern++;
+      resume = name;
+    } else if (*pattern == '?' || *pattern == *name) {
+      ++pattern;
+      ++name;
+    } else if (star != nullptr) {
+      pattern = star + 1;
+      name = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
+}
+
+static bool matches(const char* pattern, const char* name) {
+  // As on Windows, "*.*" takes names without a dot too.
+  if (std::strcmp(pattern, "*.*") == 0) return true;
+  return wildcard_match(pattern, name);
+}
+
+// Fills the record for one entry; false when it vanished meanwhile.
+static bool describe_entry(DIR* directory, const char* name, WIN32_FIND_DATAA* found) {
+  int at = dirfd(directory);
+  struct stat status;
+  if (fstatat(at, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  DWORD reparse = 0;
+  if (S_ISLNK(status.st_mode)) {
+    struct stat target;
+    // A dangling link stays a link: opening it as a file fails later.
+    if (fstatat(at, name, &target, 0) == 0) {
+      status = target;
+      if (S_ISDIR(target.st_mode)) reparse = FILE_ATTRIBUTE_REPARSE_POINT;
+    }
+  }
+  std::memset(found, 0, sizeof *found);
+  found->dwFileAttributes = attributes_from_stat(&status) | reparse;
+  found->ftLastAccessTime = filetime_from_timespec(&status.st_atim);
+  found->ftLastWriteTime = filetime_from_timespec(&status.st_mtim);
+  found->nFileSizeHigh = (DWORD)((unsigned long long)status.st_size >> 32);
+  found->nFileSizeLow = (DWORD)status.st_size;
+  std::strcpy(found->cFileName, name);
+  return true;
+}
+
+// The next entry that matches, or false when the directory is exhausted.
+static bool next_match(SearchObject* search, WIN32_FIND_DATAA* found) {
+  for (;;) {
+    errno = 0;
+    struct dirent* entry = readdir(search->directory);
+    if (entry == nullptr) {
+      set_last_error(errno != 0 ? ERROR_READ_FAULT : ERROR_NO_MORE_FILES);
+      return false;
+    }
+    if (std::strlen(entry->d_name) >= MAX_PATH) continue;
+    if (!matches(search->pattern, entry->d_name)) continue;
+    if (describe_entry(search->directory, entry->d_name, found)) return true;
+  }
+}
+
+HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* found) {
+  if (fault_fires(FAULT_FindFirstFileA)) {
+    set_last_error(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  const char* slash = std::strrchr(pattern, '/');
+  const char* last = slash != nullptr ? slash + 1 : pattern;
+  size_t last_length = std::strlen(last);
+  if (last_length == 0 || last_length >= MAX_PATH) {
+    set_last_error(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  SearchObject* search = nullptr;
+  for (int i = 0; i < SEARCH_POOL_SIZE && search == nullptr; ++i)
+    if (search_pool[i].directory == nullptr) search = &search_pool[i];
+  if (search == nullptr) {
+    set_last_error(ERROR_TOO_MANY_OPEN_FILES);
+    return INVALID_HANDLE_VALUE;
+  }
+  char directory[PATH_CAPACITY];
+  if (slash == nullptr) {
+    std::strcpy(directory, ".");
+  } else {
+    size_t length = slash == pattern ? 1 : (size_t)(slash - pattern);
+    std::memcpy(directory, pattern, length);
+    directory[length] = '\0';
+  }
+  DIR* listing = opendir(directory);
+  if (listing == nullptr) {
+    set_last_error_from_errno(errno == ENOENT ? ENOTDIR : errno);
+    return INVALID_HANDLE_VALUE;
+  }
+  search->directory = listing;
+  std::memcpy(search->pattern, last, last_length + 1);
+  if (!next_match(search, found)) {
+    closedir(listing);
+    search->directory = nullptr;
+    set_last_error(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  return search;
+}
+
+BOOL FindNextFileA(HANDLE handle, WIN32_FIND_DATAA* found) {
+  SearchObject* search = search_object(handle);
+  if (search == nullptr) {
+    set_last_error(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (fault_fires(FAULT_FindNextFileA)) {
+    set_last_error(ERROR_READ_FAULT);
+    return FALSE;
+  }
+  return next_match(search, found) ? TRUE : FALSE;
+}
+
+BOOL FindClose(HANDLE handle) {
+  SearchObject* search = search_object(handle);
+  if (search == nullptr) {
+    set_last_error(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  closedir(search->directory);
+  search->directory = nullptr;
+  return TRUE;
+}

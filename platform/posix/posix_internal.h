@@ -1,0 +1,27 @@
+// Shared by the POSIX implementation of the platform operations.
+#ifndef BODYCUT_POSIX_INTERNAL_H
+#define BODYCUT_POSIX_INTERNAL_H
+
+#include "../fault_injection.h"
+#include "../platform.h"
+
+#include <sys/stat.h>
+
+// Records a Win32 error code for GetLastError.
+void set_last_error(DWORD code);
+// Translates errno into the nearest Win32 error code and records it.
+void set_last_error_from_errno(int error);
+
+// The attribute word of what a stat call described.
+DWORD attributes_from_stat(const struct stat* status);
+FILETIME filetime_from_timespec(const struct timespec* time);
+struct timespec timespec_from_filetime(const FILETIME* time);
+
+#if BODYCUT_FAULT_INJECTION
+// True when this call of the operation is the one armed to fail.
+bool fault_fires(int operation);
+#else
+inline bool fault_fires(int) { return false; }
+#endif
+
+#endif

@@ -1,0 +1,83 @@
+// Command line, character stepping and console output.
+#include "command_line.h"
+#include "posix_internal.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <unistd.h>
+
+static char command_line[COMMAND_LINE_CAPACITY];
+
+LPSTR GetCommandLineA(void) { return command_line; }
+
+static bool needs_quotes(const unsigned char* arg) {
+  if (arg[0] == '\0' || arg[0] == '"') return true;
+  for (; *arg != '\0'; ++arg)
+    if (*arg <= 0x20) return true;
+  return false;
+}
+
+// Inside quotes a line break ends the text, and a quote closes the token
+// when the byte after it reads as a signed number of 32 or less.
+static bool survives_quotes(const unsigned char* arg) {
+  for (; *arg != '\0'; ++arg) {
+    if (*arg == '\r' || *arg == '\n') return false;
+    if (*arg == '"' && arg[1] != '\0' && (signed char)arg[1] <= 32) return false;
+  }
+  return true;
+}
+
+bool append_argument(char* out, std::size_t capacity, std::size_t* used, const char* arg) {
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(arg);
+  bool quoted = needs_quotes(bytes);
+  if (quoted && !survives_quotes(bytes)) return false;
+  std::size_t length = std::strlen(arg);
+  std::size_t separator = *used > 0 ? 1 : 0;
+  std::size_t needed = *used + separator + length + (quoted ? 2 : 0) + 1;
+  if (needed > capacity) return false;
+  char* at = out + *used;
+  if (separator) *at++ = ' ';
+  if (quoted) *at++ = '"';
+  std::memcpy(at, arg, length);
+  at += length;
+  if (quoted) *at++ = '"';
+  *at = '\0';
+  *used = (std::size_t)(at - out);
+  return true;
+}
+
+bool form_command_line(int argc, char** argv) {
+  std::size_t used = 0;
+  command_line[0] = '\0';
+  // The program's name is never used; a stand-in does when it cannot pass.
+  if (argc < 1 || !append_argument(command_line, COMMAND_LINE_CAPACITY / 2, &used, argv[0]))
+    append_argument(command_line, COMMAND_LINE_CAPACITY, &used, "bodycut");
+  if (argc < 2) return true;
+  return append_argument(command_line, COMMAND_LINE_CAPACITY, &used, argv[1]);
+}
+
+// One whole character of the locale's encoding, never less than a byte.
+LPSTR CharNextA(LPCSTR position) {
+  const unsigned char* at = reinterpret_cast<const unsigned char*>(position);
+  if (*at == 0) return const_cast<LPSTR>(position);
+  if (*at < 0x80 || MB_CUR_MAX == 1) return const_cast<LPSTR>(position + 1);
+  std::mbstate_t state;
+  std::memset(&state, 0, sizeof state);
+  std::size_t length = std::mbrlen(position, MB_CUR_MAX, &state);
+  if (length == 0 || length == (std::size_t)-1 || length == (std::size_t)-2) length = 1;
+  return const_cast<LPSTR>(position + length);
+}
+
+void write_console(const char* text) {
+  std::size_t length = std::strlen(text);
+  while (length > 0) {
+    ssize_t put = write(STDOUT_FILENO, text, length);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return;
+    text += put;
+    length -= (std::size_t)put;
+  }
+}

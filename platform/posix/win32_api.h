@@ -1,0 +1,108 @@
+// The Win32 operations the tool uses, implemented over POSIX.
+// Names, types and constants follow Win32 so the logic reads the same on
+// both platforms; what each one promises is what the logic relies on.
+#ifndef BODYCUT_POSIX_WIN32_API_H
+#define BODYCUT_POSIX_WIN32_API_H
+
+#include <cstdint>
+
+typedef std::uint32_t DWORD;
+typedef unsigned int UINT;
+typedef int BOOL;
+typedef void* HANDLE;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+
+#define TRUE 1
+#define FALSE 0
+
+#define MAX_PATH 260
+
+// Buffers that hold a path hold this many bytes, the NUL included.
+#define PATH_CAPACITY 4096
+#define PATH_SEPARATOR '/'
+// Console lines end the way the platform's tools expect.
+#define LINE_END "\n"
+
+#define INVALID_HANDLE_VALUE ((HANDLE)(std::intptr_t)-1)
+#define INVALID_FILE_ATTRIBUTES ((DWORD)0xFFFFFFFF)
+
+#define FILE_ATTRIBUTE_READONLY 0x00000001
+#define FILE_ATTRIBUTE_HIDDEN 0x00000002
+#define FILE_ATTRIBUTE_SYSTEM 0x00000004
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
+
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_PATH_NOT_FOUND 3
+#define ERROR_TOO_MANY_OPEN_FILES 4
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_INVALID_HANDLE 6
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_NO_MORE_FILES 18
+#define ERROR_WRITE_FAULT 29
+#define ERROR_READ_FAULT 30
+#define ERROR_GEN_FAILURE 31
+#define ERROR_SHARING_VIOLATION 32
+#define ERROR_LOCK_VIOLATION 33
+#define ERROR_HANDLE_EOF 38
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_ENVVAR_NOT_FOUND 203
+#define ERROR_DISK_FULL 112
+#define ERROR_FILENAME_EXCED_RANGE 206
+
+// A time stamp to the nanosecond, only read and written back by the logic.
+typedef struct _FILETIME {
+  std::int64_t seconds;
+  std::int32_t nanoseconds;
+} FILETIME;
+
+typedef struct _WIN32_FIND_DATAA {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  char cFileName[MAX_PATH];
+  char cAlternateFileName[14];
+} WIN32_FIND_DATAA;
+
+LPSTR GetCommandLineA(void);
+DWORD GetLastError(void);
+
+DWORD GetFileAttributesA(LPCSTR path);
+BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
+
+DWORD GetTempPathA(DWORD capacity, LPSTR buffer);
+UINT GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT unique, LPSTR name);
+
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD sharing, void* security, DWORD disposition,
+                   DWORD flags, HANDLE template_file);
+BOOL GetFileTime(HANDLE file, FILETIME* creation, FILETIME* last_access, FILETIME* last_write);
+BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* last_access,
+                 const FILETIME* last_write);
+BOOL ReadFile(HANDLE file, void* buffer, DWORD wanted, DWORD* read, void* overlapped);
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD count, DWORD* written, void* overlapped);
+BOOL CloseHandle(HANDLE handle);
+
+BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL fail_if_exists);
+BOOL DeleteFileA(LPCSTR path);
+
+HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* found);
+BOOL FindNextFileA(HANDLE search, WIN32_FIND_DATAA* found);
+BOOL FindClose(HANDLE search);
+
+LPSTR CharNextA(LPCSTR position);
+
+#endif

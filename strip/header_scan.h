@@ -1,0 +1,13 @@
+// The header scan: one single-byte read per byte and no look-ahead, so the
+// file position after a match is exactly the start of the body.
+#ifndef BODYCUT_HEADER_SCAN_H
+#define BODYCUT_HEADER_SCAN_H
+
+#include "../platform/platform.h"
+
+// Reads source up to and including the first CR LF CR LF, using slot as the
+// one-byte read buffer. TRUE at the body's start; FALSE on a read error or
+// when the file ends first.
+BOOL scan_header(HANDLE source, char* slot);
+
+#endif

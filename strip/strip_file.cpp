@@ -1,0 +1,81 @@
+#include "strip_file.h"
+
+#include "../platform/platform.h"
+#include "header_scan.h"
+
+enum { STRIP_BUFFER_SIZE = 32768 };
+
+// Copies the rest of source into temporary; FALSE on any failed or short
+// read or write.
+static BOOL copy_body(HANDLE source, HANDLE temporary, char* buffer) {
+  DWORD count = 0;
+  DWORD written = 0;
+  for (;;) {
+    if (!ReadFile(source, buffer, STRIP_BUFFER_SIZE, &count, nullptr)) return FALSE;
+    if (count == 0) return TRUE;
+    if (!WriteFile(temporary, buffer, count, &written, nullptr) || written != count) return FALSE;
+  }
+}
+
+// Whether a failed copy back is known to have left the file as it was: it
+// failed opening one of the two files, before any byte went over the target.
+static int copy_left_file_unchanged(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+         error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+         error == ERROR_LOCK_VIOLATION || error == ERROR_TOO_MANY_OPEN_FILES;
+}
+
+// The body goes into a temporary file stamped with the source's times, and
+// the platform's copy brings it back over the source. The temporary file is
+// deleted on every path but one: when the copy back failed after it may have
+// written, that file holds the only whole copy of the body and is kept.
+int strip_file(const char* path) {
+  char buffer[STRIP_BUFFER_SIZE];
+  char temporary_name[PATH_CAPACITY];
+  HANDLE source = INVALID_HANDLE_VALUE;
+  HANDLE temporary = INVALID_HANDLE_VALUE;
+  FILETIME creation = {};
+  FILETIME last_access = {};
+  FILETIME last_write = {};
+  int have_temporary = 0;
+  int keep_temporary = 0;
+  BOOL ok = FALSE;
+  BOOL closed = FALSE;
+
+  DWORD directory_length = GetTempPathA(PATH_CAPACITY, buffer);
+  if (directory_length == 0 || directory_length >= PATH_CAPACITY) goto done;
+  if (GetTempFileNameA(buffer, "BCT", 0, temporary_name) == 0) goto done;
+  have_temporary = 1;
+
+  source = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (source == INVALID_HANDLE_VALUE) goto done;
+  // Without the source's times the file would lose its last-write time.
+  if (!GetFileTime(source, &creation, &last_access, &last_write)) goto done;
+  if (!scan_header(source, buffer)) goto done;
+
+  temporary = CreateFileA(temporary_name, GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (temporary == INVALID_HANDLE_VALUE) goto done;
+  if (!copy_body(source, temporary, buffer)) goto done;
+  if (!SetFileTime(temporary, &creation, &last_access, &last_write)) goto done;
+
+  CloseHandle(source);
+  source = INVALID_HANDLE_VALUE;
+  // A failed close may mean the body never reached the disk whole.
+  closed = CloseHandle(temporary);
+  temporary = INVALID_HANDLE_VALUE;
+  if (!closed) goto done;
+
+  SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+  ok = CopyFileA(temporary_name, path, FALSE);
+  if (!ok && !copy_left_file_unchanged(GetLastError())) keep_temporary = 1;
+
+done:
+  if (source != INVALID_HANDLE_VALUE) CloseHandle(source);
+  if (temporary != INVALID_HANDLE_VALUE) CloseHandle(temporary);
+  if (!ok) write_console("error" LINE_END);
+  if (have_temporary && !keep_temporary) DeleteFileA(temporary_name);
+  return ok ? 0 : 1;
+}
