@@ -1,0 +1,228 @@
+// End-to-end cases: the built executable run on scratch trees, checking the
+// exact output, the exit status and every file's bytes, times and inode.
+#include "run_tool.h"
+#include "support/scratch.h"
+
+#include <algorithm>
+#include <fcntl.h>
+#include <functional>
+#include <gtest/gtest.h>
+#include <map>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const long long WRITE_SECONDS = 1500000000;
+const long WRITE_NANOSECONDS = 111222333;
+const long long ACCESS_SECONDS = 1600000000;
+const long ACCESS_NANOSECONDS = 444555666;
+
+const char* const HEADER = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n";
+
+std::string page(const std::string& body) { return HEADER + body; }
+
+struct Case {
+  const char* name;
+  std::map<std::string, std::string> files;  // below work/, as they are before
+  std::vector<std::string> stripped;         // files that end as their body
+  std::vector<std::string> arguments;
+  int status;
+  std::vector<std::string> lines;  // the report, one entry a line, in any order
+  std::function<void(const Scratch&)> setup;
+  std::vector<std::string> environment;  // "@" stands for the scratch root
+};
+
+std::string usage_line_1() {
+  return "BODYCUT : removes the HTTP header block from saved files; written by the BODYCUT developers";
+}
+
+const std::vector<Case>& cases() {
+  static const std::vector<Case> all = {
+      {"SingleFileStrippedSilently", {{"page.htm", page("<p>body</p>")}}, {"page.htm"}, {"page.htm"}, 0, {}},
+      {"SingleFileWithoutHeaderEnd", {{"plain.htm", "no blank line\r\n"}}, {}, {"plain.htm"}, 1, {"error"}},
+      {"SingleEmptyFile", {{"empty", ""}}, {}, {"empty"}, 1, {"error"}},
+      {"SingleFileHeaderOnly", {{"h", "H: v\r\n\r\n"}}, {"h"}, {"h"}, 0, {}},
+      {"NameWithBlanksAndHighBytes", {{"my page \xe3\x81\x82.htm", page("x")}}, {"my page \xe3\x81\x82.htm"},
+       {"my page \xe3\x81\x82.htm"}, 0, {}},
+      {"NameStartingWithDash", {{"-page", page("x")}}, {"-page"}, {"-page"}, 0, {}},
+      {"MissingFileIsSearchedAndNotFound", {}, {}, {"missing.htm"}, 1, {"Source open error"}},
+      {"NoTarget", {}, {}, {}, 1, {usage_line_1(), "usage: BODYCUT target"}},
+      {"EmptyTarget", {}, {}, {""}, 1, {usage_line_1(), "usage: BODYCUT target"}},
+      {"OnlyFirstArgumentIsRead", {{"a", page("1")}, {"b", page("2")}}, {"a"}, {"a", "b"}, 0, {}},
+      {"Tree",
+       {{"cache/a.htm", page("A")},
+        {"cache/sub/b.gif", page("\x89PNG")},
+        {"cache/sub/plain", "no header"},
+        {"cache/.dotfile", page("dot")},
+        {"cache/.hidden/c.htm", page("hidden")}},
+       {"cache/a.htm", "cache/sub/b.gif", "cache/.dotfile"},
+       {"cache"},
+       1,
+       {"cache/a.htm : ok", "cache/sub/b.gif : ok", "cache/sub/plain : error", "cache/.dotfile : ok"}},
+      {"TreeWithTrailingSeparator", {{"t/a", page("A")}}, {"t/a"}, {"t/"}, 1, {"t/a : ok"}},
+      {"DotNamedTargetDirectoryIsWalked", {{".cache/a", page("A")}}, {".cache/a"}, {".cache"}, 1, {".cache/a : ok"}},
+      {"EmptyDirectory", {}, {}, {"empty"}, 1, {}, [](const Scratch& s) { s.make_directory("work/empty"); }},
+      {"PatternWithoutDirectory",
+       {{"a.htm", page("A")}, {"b.htm", "nothing"}, {"c.txt", page("C")}},
+       {"a.htm"},
+       {"*.htm"},
+       1,
+       {"a.htm : ok", "b.htm : error"}},
+      {"PatternWithDirectory",
+       {{"sub/a.htm", page("A")}, {"sub/c.txt", page("C")}, {"a.htm", page("top")}},
+       {"sub/a.htm"},
+       {"sub/*.htm"},
+       1,
+       {"sub/a.htm : ok"}},
+      {"QuestionMarkPattern", {{"a1", page("1")}, {"a22", page("2")}}, {"a1"}, {"a?"}, 1, {"a1 : ok"}},
+      {"PatternIsCaseSensitive", {{"A.HTM", page("1")}, {"b.htm", page("2")}}, {"b.htm"}, {"*.htm"}, 1,
+       {"b.htm : ok"}},
+      {"PatternMatchingADirectoryWalksItWhole",
+       {{"docs/x.txt", page("x")}, {"d.htm", page("d")}, {"e.htm", page("e")}},
+       {"docs/x.txt", "d.htm"},
+       {"d*"},
+       1,
+       {"docs/x.txt : ok", "d.htm : ok"}},
+      {"PatternMatchingNothing", {{"a.txt", page("A")}}, {}, {"*.htm"}, 1, {"Source open error"}},
+      {"PatternInMissingDirectory", {}, {}, {"nowhere/*.htm"}, 1, {"Source open error"}},
+      {"ReadOnlyFileIsStrippedAndMadeWritable",
+       {{"ro.htm", page("R")}},
+       {"ro.htm"},
+       {"ro.htm"},
+       0,
+       {},
+       [](const Scratch& s) { chmod(s.path("work/ro.htm").c_str(), 0444); }},
+      {"FifoInTreeIsAnErrorNotAHang",
+       {{"t/a", page("A")}},
+       {"t/a"},
+       {"t"},
+       1,
+       {"t/a : ok", "t/fifo : error"},
+       [](const Scratch& s) { mkfifo(s.path("work/t/fifo").c_str(), 0600); }},
+      {"LinksToDirectoriesAreNotEntered",
+       {{"t/a", page("A")}, {"t/sub/b", page("B")}},
+       {"t/a", "t/sub/b"},
+       {"t"},
+       1,
+       {"t/a : ok", "t/sub/b : ok"},
+       [](const Scratch& s) {
+         symlink(".", s.path("work/t/loop").c_str());
+         symlink("..", s.path("work/t/sub/up").c_str());
+         symlink("/", s.path("work/t/root").c_str());
+       }},
+      {"LinkToFileIsStrippedThroughTheLink",
+       {{"t/a", page("A")}, {"outside.htm", page("O")}},
+       {"t/a", "outside.htm"},
+       {"t"},
+       1,
+       {"t/a : ok", "t/link : ok"},
+       [](const Scratch& s) { symlink("../outside.htm", s.path("work/t/link").c_str()); }},
+      {"DanglingLinkAndDeviceLinkInTree",
+       {{"t/a", page("A")}},
+       {"t/a"},
+       {"t"},
+       1,
+       {"t/a : ok", "t/dangling : error", "t/zero : error"},
+       [](const Scratch& s) {
+         symlink("nothing-here", s.path("work/t/dangling").c_str());
+         symlink("/dev/zero", s.path("work/t/zero").c_str());
+       }},
+      {"TargetTooLong", {}, {}, {std::string(5000, 'x')}, 1, {"Target too long"}},
+      {"TargetWithLineBreak",
+       {{"a\nb", page("A")}},
+       {},
+       {"a\nb"},
+       1,
+       {"Target cannot be passed on exactly: it holds a line break or a quote before a blank, or is too long"}},
+      {"TemporaryDirectoryMissing",
+       {{"p.htm", page("P")}},
+       {},
+       {"p.htm"},
+       1,
+       {"error"},
+       nullptr,
+       {"TMPDIR=@/no-such-directory"}},
+      {"TemporaryDirectoryTooLong",
+       {{"p.htm", page("P")}},
+       {},
+       {"p.htm"},
+       1,
+       {"error"},
+       nullptr,
+       {"TMPDIR=/" + std::string(5000, 't')}},
+  };
+  return all;
+}
+
+std::vector<std::string> split_lines(const std::string& text, bool* all_ended) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  *all_ended = text.empty() || text.back() == '\n';
+  return lines;
+}
+
+std::string tool() { return BODYCUT_EXE; }
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+class EndToEnd : public ::testing::TestWithParam<Case> {};
+
+TEST_P(EndToEnd, Case) {
+  const Case& c = GetParam();
+  Scratch scratch;
+  scratch.make_directory("work");
+  scratch.make_directory("tmp");
+  std::map<std::string, ino_t> inodes;
+  for (const auto& [name, bytes] : c.files) {
+    scratch.write("work/" + name, bytes);
+    set_times(scratch.path("work/" + name), ACCESS_SECONDS, ACCESS_NANOSECONDS, WRITE_SECONDS, WRITE_NANOSECONDS);
+    inodes[name] = status_of(scratch.path("work/" + name)).st_ino;
+  }
+  if (c.setup) c.setup(scratch);
+  std::vector<std::string> environment = {"TMPDIR=" + scratch.path("tmp")};
+  for (std::string setting : c.environment) {
+    size_t at = setting.find('@');
+    if (at != std::string::npos) setting.replace(at, 1, scratch.root());
+    environment.push_back(setting);
+  }
+
+  ToolRun run = run_tool(tool(), scratch.path("work"), c.arguments, environment);
+
+  EXPECT_EQ(run.status, c.status);
+  EXPECT_EQ(run.errors, "");
+  bool all_ended = false;
+  std::vector<std::string> lines = split_lines(run.output, &all_ended);
+  EXPECT_TRUE(all_ended) << "output ends mid-line: " << run.output;
+  std::vector<std::string> expected = c.lines;
+  std::sort(lines.begin(), lines.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(lines, expected) << run.output;
+
+  for (const auto& [name, bytes] : c.files) {
+    SCOPED_TRACE(name);
+    std::string path = scratch.path("work/" + name);
+    bool stripped = std::find(c.stripped.begin(), c.stripped.end(), name) != c.stripped.end();
+    // Times first: reading the file here would move its access time.
+    struct stat status = status_of(path);
+    EXPECT_EQ(status.st_mtim.tv_sec, WRITE_SECONDS);
+    EXPECT_EQ(status.st_mtim.tv_nsec, WRITE_NANOSECONDS);
+    if (stripped) {
+      EXPECT_EQ(status.st_atim.tv_sec, ACCESS_SECONDS);
+      EXPECT_EQ(status.st_atim.tv_nsec, ACCESS_NANOSECONDS);
+    }
+    EXPECT_EQ(status.st_ino, inodes[name]);
+    EXPECT_EQ(scratch.read("work/" + name), stripped ? bytes.substr(bytes.find("\r\n\r\n") + 4) : bytes);
+    if (stripped) EXPECT_NE(status.st_mode & S_IWUSR, 0u);
+  }
+  EXPECT_TRUE(scratch.list("tmp").empty()) << "a temporary file was left behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EndToEnd, ::testing::ValuesIn(cases()),
+                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+}  // namespace

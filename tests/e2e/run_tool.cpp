@@ -1,0 +1,104 @@
+#include "run_tool.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+std::vector<std::string> exec_prefix() {
+  std::vector<std::string> words;
+  const char* prefix = std::getenv("BODYCUT_EXEC_PREFIX");
+  if (prefix == nullptr) return words;
+  std::istringstream in(prefix);
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+static std::string name_of(const std::string& setting) { return setting.substr(0, setting.find('=')); }
+
+// The test's environment with each setting added or replacing its name's
+// value; a later setting of the same name wins.
+static std::vector<std::string> merged_environment(const std::vector<std::string>& settings) {
+  std::vector<std::string> merged;
+  for (char** entry = environ; *entry != nullptr; ++entry) merged.push_back(*entry);
+  for (const std::string& setting : settings) {
+    bool replaced = false;
+    for (std::string& existing : merged) {
+      if (name_of(existing) == name_of(setting)) {
+        existing = setting;
+        replaced = true;
+      }
+    }
+    if (!replaced) merged.push_back(setting);
+  }
+  return merged;
+}
+
+static std::vector<char*> pointers(std::vector<std::string>& texts) {
+  std::vector<char*> result;
+  for (std::string& text : texts) result.push_back(&text[0]);
+  result.push_back(nullptr);
+  return result;
+}
+
+ToolRun run_tool(const std::string& executable, const std::string& directory,
+                 const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
+  std::vector<std::string> argv = exec_prefix();
+  argv.push_back(executable);
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  std::vector<std::string> envp = merged_environment(environment);
+  std::vector<char*> argv_pointers = pointers(argv);
+  std::vector<char*> envp_pointers = pointers(envp);
+
+  int out_pipe[2];
+  int err_pipe[2];
+  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
+  pid_t child = fork();
+  if (child < 0) throw std::runtime_error("fork failed");
+  if (child == 0) {
+    dup2(out_pipe[1], STDOUT_FILENO);
+    dup2(err_pipe[1], STDERR_FILENO);
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    if (chdir(directory.c_str()) != 0) _exit(126);
+    execvpe(argv_pointers[0], argv_pointers.data(), envp_pointers.data());
+    _exit(127);
+  }
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  ToolRun run{-1, "", ""};
+  struct pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&run.output, &run.errors};
+  int open_count = 2;
+  while (open_count > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char chunk[4096];
+      ssize_t got = read(fds[i].fd, chunk, sizeof chunk);
+      if (got > 0) {
+        sinks[i]->append(chunk, (size_t)got);
+      } else if (got == 0 || errno != EINTR) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_count;
+      }
+    }
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  return run;
+}

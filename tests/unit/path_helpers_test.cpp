@@ -1,0 +1,88 @@
+#include "platform/platform.h"
+#include "walk/path_helpers.h"
+
+#include <gtest/gtest.h>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Cases are written with '/' and turned into the platform's separator.
+std::string native(std::string text) {
+  for (char& c : text)
+    if (c == '/') c = PATH_SEPARATOR;
+  return text;
+}
+
+struct JoinCase {
+  const char* dir;
+  const char* tail;
+  const char* joined;
+};
+
+const JoinCase join_cases[] = {
+    {"dir", "*.*", "dir/*.*"},   {"dir/", "*.*", "dir/*.*"}, {"", "*.*", "*.*"},
+    {"C:", "*.*", "C:/*.*"},     {"/", "*.*", "/*.*"},       {"a/b", "c", "a/b/c"},
+    {"a//", "x", "a//x"},        {"a", "", "a/"},
+};
+
+TEST(JoinPath, Table) {
+  for (const JoinCase& c : join_cases) {
+    char out[PATH_CAPACITY];
+    EXPECT_EQ(join_path(out, sizeof out, native(c.dir).c_str(), c.tail), 1) << c.dir;
+    EXPECT_EQ(std::string(out), native(c.joined)) << c.dir << " + " << c.tail;
+  }
+}
+
+// The joined text must fit with its NUL; one byte short and nothing is
+// written past the buffer, and the output is empty rather than cut.
+TEST(JoinPath, BoundedByCapacity) {
+  struct {
+    unsigned capacity;
+    int fits;
+  } cases[] = {{8, 1}, {7, 0}, {1, 0}};
+  for (const auto& c : cases) {
+    char out[16];
+    std::memset(out, '#', sizeof out);
+    int fits = join_path(out, c.capacity, "dir", "*.*");  // "dir/*.*" is 7 bytes
+    EXPECT_EQ(fits, c.fits) << c.capacity;
+    EXPECT_EQ(std::string(out), fits ? native("dir/*.*") : "");
+    EXPECT_EQ(out[c.capacity], '#') << "wrote past capacity " << c.capacity;
+  }
+}
+
+TEST(FinalComponent, Table) {
+  struct {
+    const char* path;
+    const char* last;
+  } cases[] = {{"a/b/c", "c"}, {"a/b/", ""}, {"abc", "abc"}, {"", ""}, {"/x", "x"}, {"C:x", "C:x"}};
+  for (const auto& c : cases) {
+    std::string path = native(c.path);
+    EXPECT_STREQ(final_component(&path[0]), c.last) << c.path;
+  }
+}
+
+TEST(FindSeparator, FirstOneOrNull) {
+  std::string path = native("ab/c/d");
+  EXPECT_EQ(find_separator(path.c_str()), path.c_str() + 2);
+  EXPECT_EQ(find_separator(path.c_str() + 3), path.c_str() + 4);
+  EXPECT_EQ(find_separator("abc"), nullptr);
+  EXPECT_EQ(find_separator(""), nullptr);
+}
+
+// Where the code page has double-byte characters whose second byte is the
+// separator byte, that byte is part of the character, never a separator.
+TEST(PathHelpers, DoubleByteCharacterEndingInSeparatorByte) {
+  char lead_and_trail[3] = {'\x83', PATH_SEPARATOR, '\0'};
+  if (CharNextA(lead_and_trail) != lead_and_trail + 2)
+    GTEST_SKIP() << "the code page has no double-byte character ending in the separator byte";
+  std::string dir = std::string("a") + lead_and_trail;
+  char out[PATH_CAPACITY];
+  ASSERT_EQ(join_path(out, sizeof out, dir.c_str(), "*.*"), 1);
+  EXPECT_EQ(std::string(out), dir + PATH_SEPARATOR + "*.*");
+  std::string whole = std::string(lead_and_trail) + "x";
+  EXPECT_EQ(final_component(&whole[0]), &whole[0]);
+  EXPECT_EQ(find_separator(whole.c_str()), nullptr);
+}
+
+}  // namespace
