@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 static const char* const operation_names[FAULT_OPERATION_COUNT] = {
     "Any",         "GetFileAttributesA", "SetFileAttributesA", "GetTempPathA",
@@ -15,6 +16,21 @@ static unsigned calls[FAULT_OPERATION_COUNT];
 static int armed_operation = -1;
 static unsigned armed_call = 0;
 static int injected = 0;
+static int announce = 0;  // armed from the environment: say so on stderr
+
+static void announce_fault(int operation, unsigned nth) {
+  char line[96] = "fault injected: ";
+  std::strcat(line, operation_names[operation]);
+  std::strcat(line, " #");
+  char digits[12];
+  int length = 0;
+  do digits[length++] = (char)('0' + nth % 10);
+  while ((nth /= 10) != 0);
+  size_t at = std::strlen(line);
+  while (length > 0) line[at++] = digits[--length];
+  line[at++] = '\n';
+  if (write(STDERR_FILENO, line, at) < 0) return;
+}
 
 const char* fault_operation_name(int operation) {
   return operation >= 0 && operation < FAULT_OPERATION_COUNT ? operation_names[operation] : "?";
@@ -45,13 +61,17 @@ bool fault_fires(int operation) {
   if (armed_operation < 0 || injected) return false;
   bool hit = armed_operation == FAULT_ANY ? any == armed_call
                                           : armed_operation == operation && nth == armed_call;
-  if (hit) injected = 1;
+  if (hit) {
+    injected = 1;
+    if (announce) announce_fault(operation, nth);
+  }
   return hit;
 }
 
 void fault_arm_from_environment(void) {
   const char* setting = std::getenv("BODYCUT_FAULT");
   if (setting == nullptr || setting[0] == '\0') return;
+  announce = 1;
   const char* colon = std::strchr(setting, ':');
   if (colon == nullptr) {
     fault_arm(FAULT_ANY, (unsigned)std::strtoul(setting, nullptr, 10));

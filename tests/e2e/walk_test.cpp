@@ -1,0 +1,230 @@
+// Walks end to end: order, paths at the capacity limit, and tree runs in
+// which platform calls fail on purpose.
+#include "run_tool.h"
+#include "support/scratch.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <map>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const std::string HEADER = "HTTP/1.1 200 OK\r\n\r\n";
+const unsigned PATH_LIMIT = 4095;  // bytes of path, the NUL not counted
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+ToolRun run_in(const Scratch& scratch, const std::vector<std::string>& arguments, const char* executable = BODYCUT_EXE,
+               const std::string& fault = "") {
+  std::vector<std::string> environment = {"TMPDIR=" + scratch.path("tmp")};
+  if (!fault.empty()) environment.push_back("BODYCUT_FAULT=" + fault);
+  return run_tool(executable, scratch.path("work"), arguments, environment);
+}
+
+// Every directory's files come as one block: a subdirectory is walked
+// whole when it is met, before the entries that follow it.
+TEST(Walk, DepthFirst) {
+  Scratch scratch;
+  scratch.make_directory("tmp");
+  const char* const files[] = {"t/a", "t/b", "t/c", "t/s1/a", "t/s1/b", "t/s1/deep/a", "t/s1/deep/b",
+                               "t/s2/a", "t/s2/b", "t/s2/c", "t/z"};
+  for (const char* name : files) scratch.write(std::string("work/") + name, HEADER + name);
+  ToolRun run = run_in(scratch, {"t"});
+  EXPECT_EQ(run.status, 1);
+  std::vector<std::string> lines = lines_of(run.output);
+  ASSERT_EQ(lines.size(), sizeof files / sizeof files[0]);
+  for (const std::string& directory : {"t/s1/", "t/s1/deep/", "t/s2/"}) {
+    int first = -1, last = -1, count = 0;
+    for (int i = 0; i < (int)lines.size(); ++i) {
+      if (lines[i].compare(0, directory.size(), directory) != 0) continue;
+      if (first < 0) first = i;
+      last = i;
+      ++count;
+    }
+    EXPECT_EQ(last - first + 1, count) << directory << " is not one block:\n" << run.output;
+  }
+  for (const char* name : files) EXPECT_EQ(scratch.read(std::string("work/") + name), name);
+}
+
+// Builds a chain of directories below work/ whose names have the given
+// lengths, without ever naming a path longer than the system takes.
+class DeepTree {
+ public:
+  DeepTree(const Scratch& scratch, const std::string& top, int levels, int name_length) {
+    scratch.make_directory("work/" + top);
+    path_ = top;
+    fd_ = open(scratch.path("work/" + top).c_str(), O_RDONLY | O_DIRECTORY);
+    for (int level = 0; level < levels; ++level) {
+      std::string name(name_length, (char)('a' + level % 26));
+      if (mkdirat(fd_, name.c_str(), 0755) != 0) throw std::runtime_error("mkdirat failed");
+      int next = openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY);
+      close(fd_);
+      fd_ = next;
+      path_ += "/" + name;
+    }
+  }
+  ~DeepTree() { close(fd_); }
+  const std::string& path() const { return path_; }
+  void write(const std::string& name, const std::string& bytes) const {
+    int fd = openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != (ssize_t)bytes.size()) throw std::runtime_error("write");
+    close(fd);
+  }
+  std::string read(const std::string& name) const {
+    int fd = openat(fd_, name.c_str(), O_RDONLY);
+    std::string bytes;
+    char chunk[4096];
+    for (ssize_t got; (got = ::read(fd, chunk, sizeof chunk)) > 0;) bytes.append(chunk, (size_t)got);
+    close(fd);
+    return bytes;
+  }
+  void make_directory(const std::string& name) const { mkdirat(fd_, name.c_str(), 0755); }
+
+ private:
+  int fd_;
+  std::string path_;
+};
+
+// A file whose path just fits is stripped; one byte more and the entry is
+// reported with its whole path and left alone; a directory whose search
+// pattern would not fit is reported the same way.
+TEST(Walk, PathsAtTheCapacityLimit) {
+  Scratch scratch;
+  scratch.make_directory("tmp");
+  DeepTree tree(scratch, "deep", 20, 200);  // "deep" and 20 times "/" + 200 bytes
+  const size_t base = tree.path().size() + 1;
+  ASSERT_EQ(base, 4025u);
+  const std::string fits(PATH_LIMIT - base, 'f');        // path of exactly 4095 bytes
+  const std::string too_long(PATH_LIMIT + 1 - base, 'g');  // 4096 bytes
+  const std::string directory(PATH_LIMIT - 2 - base, 'd');  // 4093: "/*.*" does not fit
+  tree.write(fits, HEADER + "fits");
+  tree.write(too_long, HEADER + "too long");
+  tree.write("short", HEADER + "short");
+  tree.make_directory(directory);
+
+  ToolRun run = run_in(scratch, {"deep"});
+  EXPECT_EQ(run.status, 1);
+  std::vector<std::string> lines = lines_of(run.output);
+  std::set<std::string> got(lines.begin(), lines.end());
+  std::set<std::string> expected = {tree.path() + "/" + fits + " : ok", tree.path() + "/" + too_long + " : error",
+                                    tree.path() + "/short : ok", tree.path() + "/" + directory + " : error"};
+  EXPECT_EQ(got, expected);
+  EXPECT_EQ(lines.size(), 4u);
+  EXPECT_EQ(tree.read(fits), "fits");
+  EXPECT_EQ(tree.read(too_long), HEADER + "too long");
+  EXPECT_EQ(tree.read("short"), "short");
+  EXPECT_TRUE(scratch.list("tmp").empty());
+}
+
+struct TreeFile {
+  std::string name;
+  std::string before;
+  std::string body;  // what it holds once stripped
+};
+
+std::vector<TreeFile> small_tree() {
+  std::vector<TreeFile> files;
+  const char* const names[] = {"t/a.htm", "t/sub/b.htm", "t/sub/c.htm"};
+  for (const char* name : names) {
+    std::string body = std::string(name) + std::string(40000, '.') + name;
+    files.push_back({name, HEADER + body, body});
+  }
+  return files;
+}
+
+// Each file of a tree run ends stripped, untouched, or with its body whole
+// in the one temporary file left; its line says "ok" exactly when it was
+// stripped; and the walk goes on after a failed file.
+void check_tree_invariant(const Scratch& scratch, const std::vector<TreeFile>& files, const ToolRun& run) {
+  std::map<std::string, std::string> outcome;
+  for (const std::string& line : lines_of(run.output)) {
+    if (line == "Source open error") continue;
+    size_t colon = line.rfind(" : ");
+    ASSERT_NE(colon, std::string::npos) << line;
+    outcome[line.substr(0, colon)] = line.substr(colon + 3);
+  }
+  std::vector<std::string> left = scratch.list("tmp");
+  ASSERT_LE(left.size(), 1u);
+  std::string left_bytes = left.empty() ? "" : scratch.read("tmp/" + left[0]);
+  for (const TreeFile& file : files) {
+    std::string after = scratch.read("work/" + file.name);
+    std::string name = file.name;
+    auto reported = outcome.find(name);
+    if (after == file.body && reported != outcome.end() && reported->second == "ok") continue;
+    if (after == file.before) {
+      EXPECT_TRUE(reported == outcome.end() || reported->second == "error") << name;
+      continue;
+    }
+    EXPECT_EQ(left_bytes, file.body) << name << " was changed and its body kept nowhere";
+    EXPECT_EQ(reported->second, "error") << name;
+  }
+}
+
+TEST(WalkFaults, CopyBackFailingMidwayKeepsThatBodyAndGoesOn) {
+  Scratch scratch;
+  scratch.make_directory("tmp");
+  std::vector<TreeFile> files = small_tree();
+  for (const TreeFile& file : files) scratch.write("work/" + file.name, file.before);
+  ToolRun run = run_in(scratch, {"t"}, BODYCUT_FAULTS_EXE, "CopyFileA_write:2");
+  EXPECT_EQ(run.status, 1);
+  std::vector<std::string> lines = lines_of(run.output);
+  ASSERT_EQ(lines.size(), 3u);
+  int errors = 0;
+  for (const std::string& line : lines) errors += line.size() > 8 && line.substr(line.size() - 8) == " : error";
+  EXPECT_EQ(errors, 1) << run.output;
+  ASSERT_EQ(scratch.list("tmp").size(), 1u);
+  check_tree_invariant(scratch, files, run);
+}
+
+TEST(WalkFaults, EveryCallOfATreeRunFailingInTurn) {
+  unsigned runs = 0;
+  for (unsigned nth = 1; nth < 1000; ++nth) {
+    Scratch scratch;
+    scratch.make_directory("tmp");
+    std::vector<TreeFile> files = small_tree();
+    for (const TreeFile& file : files) scratch.write("work/" + file.name, file.before);
+    ToolRun run = run_in(scratch, {"t"}, BODYCUT_FAULTS_EXE, std::to_string(nth));
+    if (run.errors.find("fault injected") == std::string::npos) break;
+    SCOPED_TRACE(run.errors);
+    ++runs;
+    EXPECT_EQ(run.status, 1);
+    check_tree_invariant(scratch, files, run);
+  }
+  EXPECT_GT(runs, 40u);
+}
+
+TEST(WalkFaults, SingleFileCopyBackFailures) {
+  struct {
+    const char* fault;
+    int status;
+    bool body_left;
+  } cases[] = {{"CopyFileA:1", 1, false}, {"CopyFileA_write:1", 1, true}, {"DeleteFileA:1", 0, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    Scratch scratch;
+    scratch.make_directory("tmp");
+    std::string body(100000, 'b');
+    scratch.write("work/p", HEADER + body);
+    ToolRun run = run_in(scratch, {"p"}, BODYCUT_FAULTS_EXE, c.fault);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.output, c.status == 0 ? "" : "error\n");
+    std::vector<std::string> left = scratch.list("tmp");
+    ASSERT_EQ(left.size(), c.body_left ? 1u : 0u);
+    if (c.body_left) EXPECT_TRUE(scratch.read("tmp/" + left[0]) == body);
+    if (!c.body_left) EXPECT_EQ(scratch.read("work/p"), HEADER + body);
+  }
+}
+
+}  // namespace
