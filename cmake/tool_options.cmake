@@ -7,7 +7,7 @@ endfunction()
 
 include(CheckIPOSupported)
 check_ipo_supported(RESULT BODYCUT_IPO_SUPPORTED OUTPUT BODYCUT_IPO_OUTPUT LANGUAGES CXX)
-if(BODYCUT_IPO_SUPPORTED)
+if(BODYCUT_IPO_SUPPORTED AND NOT WIN32)
   # The per-byte read of the header scan crosses from the logic into the
   # platform layer; link-time optimisation lets it inline.
   set(CMAKE_INTERPROCEDURAL_OPTIMIZATION_RELEASE ON)

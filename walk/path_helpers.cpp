@@ -3,7 +3,7 @@
 #include "../platform/platform.h"
 
 const char* find_separator(const char* p) {
-  while (*p != PATH_SEPARATOR) {
+  while (!is_path_separator(*p)) {
     if (*p == '\0') return nullptr;
     p = CharNextA(p);
   }
@@ -11,7 +11,7 @@ const char* find_separator(const char* p) {
 }
 
 char* final_component(char* path) {
-  char* p = path;
+  char* p = path + drive_prefix_length(path);
   const char* separator;
   while ((separator = find_separator(p)) != nullptr) p = path + (separator - path) + 1;
   return p;
@@ -23,7 +23,7 @@ int join_path(char* out, unsigned capacity, const char* dir, const char* tail) {
   const char* p = dir;
   while (*p != '\0') {
     const char* next = CharNextA(p);
-    if (*p == PATH_SEPARATOR) mark = next;
+    if (is_path_separator(*p)) mark = next;
     while (p < next) {
       if (used + 1 >= capacity) goto too_long;
       out[used++] = *p++;

@@ -7,7 +7,7 @@
 const char* find_separator(const char* p);
 
 // Where the path's last component begins: just past its last separator, or
-// its start when it has none.
+// past its drive prefix, or its start when it has neither.
 char* final_component(char* path);
 
 // Writes dir, a separator where one is needed, and tail into out (capacity

@@ -24,6 +24,10 @@ typedef const char* LPCSTR;
 // Console lines end the way the platform's tools expect.
 #define LINE_END "\n"
 
+inline int is_path_separator(char c) { return c == '/'; }
+// POSIX paths have no drive prefix.
+inline unsigned drive_prefix_length(const char*) { return 0; }
+
 #define INVALID_HANDLE_VALUE ((HANDLE)(std::intptr_t)-1)
 #define INVALID_FILE_ATTRIBUTES ((DWORD)0xFFFFFFFF)
 

@@ -1,0 +1,33 @@
+// The few functions the compiler may call on its own (block copies and
+// fills of locals). They are defined here because no C run-time library is
+// linked; the build keeps the compiler from turning these loops back into
+// calls of themselves.
+#include <stddef.h>
+
+extern "C" {
+
+void* memset(void* target, int value, size_t count) {
+  unsigned char* at = static_cast<unsigned char*>(target);
+  while (count-- > 0) *at++ = (unsigned char)value;
+  return target;
+}
+
+void* memcpy(void* target, const void* source, size_t count) {
+  unsigned char* to = static_cast<unsigned char*>(target);
+  const unsigned char* from = static_cast<const unsigned char*>(source);
+  while (count-- > 0) *to++ = *from++;
+  return target;
+}
+
+void* memmove(void* target, const void* source, size_t count) {
+  unsigned char* to = static_cast<unsigned char*>(target);
+  const unsigned char* from = static_cast<const unsigned char*>(source);
+  if (to < from) {
+    while (count-- > 0) *to++ = *from++;
+  } else {
+    while (count-- > 0) to[count] = from[count];
+  }
+  return target;
+}
+
+}

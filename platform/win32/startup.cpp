@@ -1,0 +1,6 @@
+// Process start-up: no C run-time library is linked, so this is the entry
+// point; it runs the driver and exits with its result.
+#include "../../app/driver.h"
+#include "../platform.h"
+
+extern "C" void bodycut_entry(void) { ExitProcess((UINT)bodycut_main()); }
