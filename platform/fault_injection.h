@@ -11,6 +11,7 @@ enum FaultOperation {
   FAULT_GetTempFileNameA,
   FAULT_CreateFileA,
   FAULT_GetFileTime,
+  FAULT_GetFileSize,
   FAULT_SetFileTime,
   FAULT_ReadFile,
   FAULT_WriteFile,
@@ -26,6 +27,9 @@ enum FaultOperation {
 // The nth call (from 1) of the operation fails; every other call runs.
 void fault_arm(int operation, unsigned nth);
 void fault_disarm(void);
+// Runs action(context) just before the nth call of the operation, which
+// then runs as usual: for changing the world at an exact moment.
+void fault_hook(int operation, unsigned nth, void (*action)(void*), void* context);
 // Calls of the operation since the last arm or disarm.
 unsigned fault_calls(int operation);
 // Whether the armed fault has been injected.

@@ -17,6 +17,32 @@ static BOOL copy_body(HANDLE source, HANDLE temporary, char* buffer) {
   }
 }
 
+// What tells whether the file was changed by someone else after it was read.
+struct FileState {
+  FILETIME last_write;
+  DWORD size_low;
+  DWORD size_high;
+};
+
+static BOOL read_size(HANDLE file, FileState* state) {
+  state->size_low = GetFileSize(file, &state->size_high);
+  return state->size_low != INVALID_FILE_SIZE || GetLastError() == NO_ERROR;
+}
+
+// The copy back must not go over what a writer added or changed since the
+// file was read: its last-write time and size must be as they were.
+static BOOL unchanged_since_read(const char* path, const FileState* before) {
+  FileState now;
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return FALSE;
+  BOOL same = GetFileTime(file, nullptr, nullptr, &now.last_write) && read_size(file, &now) &&
+              CompareFileTime(&now.last_write, &before->last_write) == 0 &&
+              now.size_low == before->size_low && now.size_high == before->size_high;
+  CloseHandle(file);
+  return same;
+}
+
 // Whether a failed copy back is known to have left the file as it was: it
 // failed opening one of the two files, before any byte went over the target.
 static int copy_left_file_unchanged(DWORD error) {
@@ -36,7 +62,7 @@ int strip_file(const char* path) {
   HANDLE temporary = INVALID_HANDLE_VALUE;
   FILETIME creation = {};
   FILETIME last_access = {};
-  FILETIME last_write = {};
+  FileState state = {};
   int have_temporary = 0;
   int keep_temporary = 0;
   BOOL ok = FALSE;
@@ -51,7 +77,8 @@ int strip_file(const char* path) {
                        FILE_ATTRIBUTE_NORMAL, nullptr);
   if (source == INVALID_HANDLE_VALUE) goto done;
   // Without the source's times the file would lose its last-write time.
-  if (!GetFileTime(source, &creation, &last_access, &last_write)) goto done;
+  if (!GetFileTime(source, &creation, &last_access, &state.last_write)) goto done;
+  if (!read_size(source, &state)) goto done;
   if (!scan_header(source, buffer)) goto done;
 
   temporary = CreateFileA(temporary_name, GENERIC_READ | GENERIC_WRITE,
@@ -59,7 +86,7 @@ int strip_file(const char* path) {
                           FILE_ATTRIBUTE_NORMAL, nullptr);
   if (temporary == INVALID_HANDLE_VALUE) goto done;
   if (!copy_body(source, temporary, buffer)) goto done;
-  if (!SetFileTime(temporary, &creation, &last_access, &last_write)) goto done;
+  if (!SetFileTime(temporary, &creation, &last_access, &state.last_write)) goto done;
 
   CloseHandle(source);
   source = INVALID_HANDLE_VALUE;
@@ -67,6 +94,7 @@ int strip_file(const char* path) {
   closed = CloseHandle(temporary);
   temporary = INVALID_HANDLE_VALUE;
   if (!closed) goto done;
+  if (!unchanged_since_read(path, &state)) goto done;
 
   SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
   ok = CopyFileA(temporary_name, path, FALSE);

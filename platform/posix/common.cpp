@@ -52,3 +52,9 @@ struct timespec timespec_from_filetime(const FILETIME* time) {
   stamp.tv_nsec = time->nanoseconds;
   return stamp;
 }
+
+LONG CompareFileTime(const FILETIME* first, const FILETIME* second) {
+  if (first->seconds != second->seconds) return first->seconds < second->seconds ? -1 : 1;
+  if (first->nanoseconds != second->nanoseconds) return first->nanoseconds < second->nanoseconds ? -1 : 1;
+  return 0;
+}

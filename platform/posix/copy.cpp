@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -111,6 +112,11 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL fail_if_exists) {
   if (!S_ISREG(destination.st_mode) ||
       (destination.st_dev == source.st_dev && destination.st_ino == source.st_ino)) {
     set_last_error(ERROR_ACCESS_DENIED);
+    goto done;
+  }
+  // No reader that lets others only read may see the file half rewritten.
+  if (flock(out, LOCK_EX | LOCK_NB) != 0) {
+    set_last_error(ERROR_SHARING_VIOLATION);
     goto done;
   }
 

@@ -8,7 +8,7 @@
 
 static const char* const operation_names[FAULT_OPERATION_COUNT] = {
     "Any",         "GetFileAttributesA", "SetFileAttributesA", "GetTempPathA",
-    "GetTempFileNameA", "CreateFileA",  "GetFileTime",        "SetFileTime",
+    "GetTempFileNameA", "CreateFileA",  "GetFileTime",        "GetFileSize",        "SetFileTime",
     "ReadFile",    "WriteFile",          "CloseHandle",        "CopyFileA",
     "CopyFileA_write", "DeleteFileA",    "FindFirstFileA",     "FindNextFileA"};
 
@@ -16,6 +16,10 @@ static unsigned calls[FAULT_OPERATION_COUNT];
 static int armed_operation = -1;
 static unsigned armed_call = 0;
 static int injected = 0;
+static int hooked_operation = -1;
+static unsigned hooked_call = 0;
+static void (*hook_action)(void*) = nullptr;
+static void* hook_context = nullptr;
 static int announce = 0;  // armed from the environment: say so on stderr
 
 static void announce_fault(int operation, unsigned nth) {
@@ -36,8 +40,17 @@ const char* fault_operation_name(int operation) {
   return operation >= 0 && operation < FAULT_OPERATION_COUNT ? operation_names[operation] : "?";
 }
 
+void fault_hook(int operation, unsigned nth, void (*action)(void*), void* context) {
+  hooked_operation = operation;
+  hooked_call = nth;
+  hook_action = action;
+  hook_context = context;
+}
+
 void fault_disarm(void) {
   std::memset(calls, 0, sizeof calls);
+  hooked_operation = -1;
+  hook_action = nullptr;
   armed_operation = -1;
   armed_call = 0;
   injected = 0;
@@ -58,6 +71,7 @@ int fault_injected(void) { return injected; }
 bool fault_fires(int operation) {
   unsigned nth = ++calls[operation];
   unsigned any = ++calls[FAULT_ANY];
+  if (hook_action != nullptr && operation == hooked_operation && nth == hooked_call) hook_action(hook_context);
   if (armed_operation < 0 || injected) return false;
   bool hit = armed_operation == FAULT_ANY ? any == armed_call
                                           : armed_operation == operation && nth == armed_call;

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,7 +43,10 @@ static FileObject* take_file_object(int fd) {
 // Opening for reading never blocks and refuses what is not a regular file,
 // so a FIFO or a device met in a tree can neither hang nor feed endless data.
 // Creating never follows a link: it only ever makes the temporary file.
-static int open_descriptor(LPCSTR path, DWORD access, DWORD disposition) {
+// Sharing is emulated with advisory locks: a handle that lets others only
+// read holds a shared lock, which an exclusive writer (CopyFileA) cannot
+// take, and it cannot be opened while such a writer holds its lock.
+static int open_descriptor(LPCSTR path, DWORD access, DWORD sharing, DWORD disposition) {
   int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   if ((access & GENERIC_WRITE) != 0)
     flags |= (access & GENERIC_READ) != 0 ? O_RDWR : O_WRONLY;
@@ -62,10 +66,15 @@ static int open_descriptor(LPCSTR path, DWORD access, DWORD disposition) {
     close(fd);
     return -1;
   }
+  if ((sharing & FILE_SHARE_WRITE) == 0 && flock(fd, LOCK_SH | LOCK_NB) != 0) {
+    set_last_error(ERROR_SHARING_VIOLATION);
+    close(fd);
+    return -1;
+  }
   return fd;
 }
 
-HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, void*, DWORD disposition, DWORD, HANDLE) {
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD sharing, void*, DWORD disposition, DWORD, HANDLE) {
   if (fault_fires(FAULT_CreateFileA)) {
     set_last_error(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
@@ -74,7 +83,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, void*, DWORD disposition, D
     set_last_error(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  int fd = open_descriptor(path, access, disposition);
+  int fd = open_descriptor(path, access, sharing, disposition);
   if (fd < 0) return INVALID_HANDLE_VALUE;
   FileObject* file = take_file_object(fd);
   if (file == nullptr) {
@@ -191,6 +200,20 @@ BOOL GetFileTime(HANDLE handle, FILETIME* creation, FILETIME* last_access, FILET
     last_write->nanoseconds = (std::int32_t)status.stx_mtime.tv_nsec;
   }
   return TRUE;
+}
+
+DWORD GetFileSize(HANDLE handle, DWORD* high) {
+  FileObject* file = file_object(handle);
+  struct stat status;
+  if (file == nullptr || fault_fires(FAULT_GetFileSize) || fstat(file->fd, &status) != 0) {
+    set_last_error(file == nullptr ? ERROR_INVALID_HANDLE : ERROR_ACCESS_DENIED);
+    if (high != nullptr) *high = 0;
+    return INVALID_FILE_SIZE;
+  }
+  unsigned long long size = (unsigned long long)status.st_size;
+  if (high != nullptr) *high = (DWORD)(size >> 32);
+  set_last_error(0);
+  return (DWORD)size;
 }
 
 // The creation time cannot be set here; it is left as the system keeps it.

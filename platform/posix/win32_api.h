@@ -9,6 +9,7 @@
 typedef std::uint32_t DWORD;
 typedef unsigned int UINT;
 typedef int BOOL;
+typedef std::int32_t LONG;
 typedef void* HANDLE;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
@@ -30,6 +31,8 @@ inline unsigned drive_prefix_length(const char*) { return 0; }
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(std::intptr_t)-1)
 #define INVALID_FILE_ATTRIBUTES ((DWORD)0xFFFFFFFF)
+#define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
+#define NO_ERROR 0
 
 #define FILE_ATTRIBUTE_READONLY 0x00000001
 #define FILE_ATTRIBUTE_HIDDEN 0x00000002
@@ -96,6 +99,8 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD sharing, void* security, DWO
 BOOL GetFileTime(HANDLE file, FILETIME* creation, FILETIME* last_access, FILETIME* last_write);
 BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* last_access,
                  const FILETIME* last_write);
+DWORD GetFileSize(HANDLE file, DWORD* high);
+LONG CompareFileTime(const FILETIME* first, const FILETIME* second);
 BOOL ReadFile(HANDLE file, void* buffer, DWORD wanted, DWORD* read, void* overlapped);
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD count, DWORD* written, void* overlapped);
 BOOL CloseHandle(HANDLE handle);

@@ -4,6 +4,7 @@
 #include "support/scratch.h"
 #include "temp_directory.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
@@ -240,6 +241,56 @@ TEST_F(StripTest, FailingEveryCallInTurnLosesNothing) {
     empty_temp_directory();
   }
   EXPECT_EQ(faults, total);
+}
+
+}  // namespace
+
+namespace {
+
+struct Writer {
+  std::string path;
+  std::string added;
+  bool touch_only;  // rewrite the same bytes: only the last-write time moves
+};
+
+void write_meanwhile(void* context) {
+  const Writer* writer = static_cast<const Writer*>(context);
+  if (writer->touch_only) {
+    set_times(writer->path, 1, 0, 2, 0);
+    return;
+  }
+  std::string bytes = read_file(writer->path) + writer->added;
+  std::FILE* out = std::fopen(writer->path.c_str(), "r+b");
+  ASSERT_NE(out, nullptr);
+  std::fwrite(bytes.data(), 1, bytes.size(), out);
+  std::fclose(out);
+}
+
+// A writer that changes the file while it is being stripped must not lose
+// what it wrote: the strip fails and leaves the file as the writer made it.
+TEST_F(StripTest, FileChangedWhileStrippedIsLeftToItsWriter) {
+  struct {
+    int operation;
+    unsigned nth;
+    bool touch_only;
+  } moments[] = {
+      {FAULT_ReadFile, 3, false},     // during the header scan
+      {FAULT_ReadFile, 7, false},     // during the body copy
+      {FAULT_CreateFileA, 3, false},  // just before the copy back
+      {FAULT_CreateFileA, 3, true},
+  };
+  const std::string before = "H\r\n\r\nbody";
+  for (const auto& moment : moments) {
+    SCOPED_TRACE(std::string(fault_operation_name(moment.operation)) + " #" + std::to_string(moment.nth));
+    std::string path = make("grow", before);
+    Writer writer{path, "+appended", moment.touch_only};
+    fault_hook(moment.operation, moment.nth, write_meanwhile, &writer);
+    Outcome outcome = strip(path);
+    fault_disarm();
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.output, "error" LINE_END);
+    EXPECT_EQ(scratch.read("grow"), moment.touch_only ? before : before + "+appended");
+  }
 }
 
 }  // namespace
