@@ -1,6 +1,9 @@
 #include "run_tool.h"
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <grp.h>
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
@@ -48,7 +51,8 @@ static std::vector<char*> pointers(std::vector<std::string>& texts) {
 }
 
 ToolRun run_tool(const std::string& executable, const std::string& directory,
-                 const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
+                 const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+                 const RunOptions& options) {
   std::vector<std::string> argv = exec_prefix();
   argv.push_back(executable);
   argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -68,6 +72,9 @@ ToolRun run_tool(const std::string& executable, const std::string& directory,
     close(err_pipe[0]);
     close(out_pipe[1]);
     close(err_pipe[1]);
+    if (options.as_user >= 0 &&
+        (setgroups(0, nullptr) != 0 || setgid((gid_t)options.as_user) != 0 || setuid((uid_t)options.as_user) != 0))
+      _exit(125);
     if (chdir(directory.c_str()) != 0) _exit(126);
     execvpe(argv_pointers[0], argv_pointers.data(), envp_pointers.data());
     _exit(127);
@@ -78,8 +85,20 @@ ToolRun run_tool(const std::string& executable, const std::string& directory,
   struct pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
   std::string* sinks[2] = {&run.output, &run.errors};
   int open_count = 2;
+  auto started = std::chrono::steady_clock::now();
+  bool killed = options.kill_after_microseconds < 0;
   while (open_count > 0) {
-    if (poll(fds, 2, -1) < 0) {
+    int wait_ms = -1;
+    if (!killed) {
+      long elapsed = (long)std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
+      if (elapsed >= options.kill_after_microseconds) {
+        kill(child, SIGKILL);
+        killed = true;
+      } else {
+        wait_ms = (int)((options.kill_after_microseconds - elapsed) / 1000) + 1;
+      }
+    }
+    if (poll(fds, 2, wait_ms) < 0) {
       if (errno == EINTR) continue;
       break;
     }

@@ -13,9 +13,15 @@ struct ToolRun {
   std::string errors;
 };
 
+struct RunOptions {
+  int as_user = -1;                   // run under this user id (and group), when >= 0
+  long kill_after_microseconds = -1;  // SIGKILL the run this long after its start, when >= 0
+};
+
 // environment: NAME=VALUE settings added to (or replacing in) the test's own.
 ToolRun run_tool(const std::string& executable, const std::string& directory,
-                 const std::vector<std::string>& arguments, const std::vector<std::string>& environment);
+                 const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+                 const RunOptions& options = RunOptions());
 
 // BODYCUT_EXEC_PREFIX, split at blanks.
 std::vector<std::string> exec_prefix();
