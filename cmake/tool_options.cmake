@@ -12,3 +12,12 @@ if(BODYCUT_IPO_SUPPORTED AND NOT WIN32)
   # platform layer; link-time optimisation lets it inline.
   set(CMAKE_INTERPROCEDURAL_OPTIMIZATION_RELEASE ON)
 endif()
+
+# A build of everything, tests included, with AddressSanitizer and
+# UndefinedBehaviorSanitizer: any finding stops the run that made it.
+option(BODYCUT_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+if(BODYCUT_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+  set(CMAKE_INTERPROCEDURAL_OPTIMIZATION_RELEASE OFF)
+endif()
