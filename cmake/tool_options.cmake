@@ -21,3 +21,11 @@ if(BODYCUT_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
   set(CMAKE_INTERPROCEDURAL_OPTIMIZATION_RELEASE OFF)
 endif()
+
+# Fuzz targets for libFuzzer (clang): everything they reach is instrumented.
+option(BODYCUT_FUZZ "Build the fuzz targets as libFuzzer executables (clang)" OFF)
+if(BODYCUT_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+  set(CMAKE_INTERPROCEDURAL_OPTIMIZATION_RELEASE OFF)
+endif()
