@@ -1,14 +1,28 @@
 #include "header_scan.h"
 
-// A byte that breaks a partial match is not tested again as the start of a
-// new one: CR CR LF CR LF ends no header.
-BOOL scan_header(HANDLE source, char* slot) {
-  int count = 0;
+// One byte from source into *byte; FALSE on a read error or at the end.
+static inline BOOL next_byte(HANDLE source, unsigned char* byte) {
   DWORD read = 0;
-  while (count < 4) {
-    if (!ReadFile(source, slot, 1, &read, nullptr) || read == 0) return FALSE;
-    unsigned char expected = (count & 1) != 0 ? 0x0A : 0x0D;
-    count = (unsigned char)slot[0] == expected ? count + 1 : 0;
+  return ReadFile(source, byte, 1, &read, nullptr) && read == 1;
+}
+
+// The scan as four states, one per byte of CR LF CR LF matched so far. A
+// byte that breaks a partial match sends the scan back to the first state
+// and is not tested again as the start of a new match: CR CR LF CR LF ends
+// no header. Most bytes are read in the first state, whose loop depends on
+// nothing but the read. The one-byte slot is a local, so nothing can alias
+// it and the inline read stays in registers.
+BOOL scan_header(HANDLE source) {
+  unsigned char byte = 0;
+  for (;;) {
+    do
+      if (!next_byte(source, &byte)) return FALSE;
+    while (byte != 0x0D);
+    if (!next_byte(source, &byte)) return FALSE;
+    if (byte != 0x0A) continue;
+    if (!next_byte(source, &byte)) return FALSE;
+    if (byte != 0x0D) continue;
+    if (!next_byte(source, &byte)) return FALSE;
+    if (byte == 0x0A) return TRUE;
   }
-  return TRUE;
 }

@@ -5,9 +5,8 @@
 
 #include "../platform/platform.h"
 
-// Reads source up to and including the first CR LF CR LF, using slot as the
-// one-byte read buffer. TRUE at the body's start; FALSE on a read error or
-// when the file ends first.
-BOOL scan_header(HANDLE source, char* slot);
+// Reads source up to and including the first CR LF CR LF. TRUE at the
+// body's start; FALSE on a read error or when the file ends first.
+BOOL scan_header(HANDLE source);
 
 #endif

@@ -79,7 +79,7 @@ int strip_file(const char* path) {
   // Without the source's times the file would lose its last-write time.
   if (!GetFileTime(source, &creation, &last_access, &state.last_write)) goto done;
   if (!read_size(source, &state)) goto done;
-  if (!scan_header(source, buffer)) goto done;
+  if (!scan_header(source)) goto done;
 
   temporary = CreateFileA(temporary_name, GENERIC_READ | GENERIC_WRITE,
                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,

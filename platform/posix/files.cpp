@@ -11,20 +11,32 @@
 
 enum { FILE_POOL_SIZE = 4, READ_BUFFER_SIZE = 65536 };
 
+// A handle points at its object, whose first member is what the inline
+// ReadFile sees.
 struct FileObject {
+  FileReadView view;  // buffer, next unread byte, limit of the inline path
+  DWORD filled;       // bytes of buffer that hold file data
   int in_use;
   int fd;
-  DWORD position;  // next unread byte of buffer
-  DWORD filled;    // bytes of buffer that hold file data
   unsigned char buffer[READ_BUFFER_SIZE];
 };
 
 static FileObject file_pool[FILE_POOL_SIZE];
 
+// Without fault injection every buffered byte may be read inline.
+static const bool inline_reads = !BODYCUT_FAULT_INJECTION;
+
 static FileObject* file_object(HANDLE handle) {
-  for (int i = 0; i < FILE_POOL_SIZE; ++i)
-    if (handle == &file_pool[i] && file_pool[i].in_use) return &file_pool[i];
-  return nullptr;
+  std::uintptr_t offset = (std::uintptr_t)handle - (std::uintptr_t)file_pool;
+  if (offset >= sizeof file_pool || offset % sizeof(FileObject) != 0) return nullptr;
+  FileObject* file = &file_pool[offset / sizeof(FileObject)];
+  return file->in_use ? file : nullptr;
+}
+
+static void set_filled(FileObject* file, DWORD filled) {
+  file->view.position = 0;
+  file->filled = filled;
+  file->view.fast_limit = inline_reads ? filled : 0;
 }
 
 static FileObject* take_file_object(int fd) {
@@ -32,8 +44,8 @@ static FileObject* take_file_object(int fd) {
     if (!file_pool[i].in_use) {
       file_pool[i].in_use = 1;
       file_pool[i].fd = fd;
-      file_pool[i].position = 0;
-      file_pool[i].filled = 0;
+      file_pool[i].view.buffer = file_pool[i].buffer;
+      set_filled(&file_pool[i], 0);
       return &file_pool[i];
     }
   }
@@ -109,7 +121,7 @@ static ssize_t read_some(int fd, void* buffer, size_t wanted) {
 
 // At most one read(2) a call: buffered bytes are served first and alone;
 // large reads of an empty buffer go straight into the caller's buffer.
-BOOL ReadFile(HANDLE handle, void* buffer, DWORD wanted, DWORD* read, void*) {
+BOOL read_file_buffered(HANDLE handle, void* buffer, DWORD wanted, DWORD* read) {
   FileObject* file = file_object(handle);
   *read = 0;
   if (file == nullptr) return fail_invalid_handle();
@@ -117,7 +129,7 @@ BOOL ReadFile(HANDLE handle, void* buffer, DWORD wanted, DWORD* read, void*) {
     set_last_error(ERROR_READ_FAULT);
     return FALSE;
   }
-  if (file->position == file->filled) {
+  if (file->view.position == file->filled) {
     if (wanted >= READ_BUFFER_SIZE / 2) {
       ssize_t got = read_some(file->fd, buffer, wanted);
       if (got < 0) {
@@ -132,13 +144,12 @@ BOOL ReadFile(HANDLE handle, void* buffer, DWORD wanted, DWORD* read, void*) {
       set_last_error_from_errno(errno);
       return FALSE;
     }
-    file->position = 0;
-    file->filled = (DWORD)got;
+    set_filled(file, (DWORD)got);
   }
-  DWORD buffered = file->filled - file->position;
+  DWORD buffered = file->filled - file->view.position;
   DWORD served = buffered < wanted ? buffered : wanted;
-  std::memcpy(buffer, file->buffer + file->position, served);
-  file->position += served;
+  std::memcpy(buffer, file->buffer + file->view.position, served);
+  file->view.position += served;
   *read = served;
   return TRUE;
 }
@@ -248,6 +259,7 @@ BOOL CloseHandle(HANDLE handle) {
   int error = errno;
   file->in_use = 0;
   file->fd = -1;
+  set_filled(file, 0);
   if (injected) {
     set_last_error(ERROR_WRITE_FAULT);
     return FALSE;
