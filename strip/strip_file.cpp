@@ -33,12 +33,12 @@ static BOOL read_size(HANDLE file, FileState* state) {
 // file was read: its last-write time and size must be as they were.
 static BOOL unchanged_since_read(const char* path, const FileState* before) {
   FileState now;
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return FALSE;
   BOOL same = GetFileTime(file, nullptr, nullptr, &now.last_write) && read_size(file, &now) &&
-              CompareFileTime(&now.last_write, &before->last_write) == 0 &&
-              now.size_low == before->size_low && now.size_high == before->size_high;
+              CompareFileTime(&now.last_write, &before->last_write) == 0 && now.size_low == before->size_low &&
+              now.size_high == before->size_high;
   CloseHandle(file);
   return same;
 }
@@ -46,9 +46,8 @@ static BOOL unchanged_since_read(const char* path, const FileState* before) {
 // Whether a failed copy back is known to have left the file as it was: it
 // failed opening one of the two files, before any byte went over the target.
 static int copy_left_file_unchanged(DWORD error) {
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-         error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
-         error == ERROR_LOCK_VIOLATION || error == ERROR_TOO_MANY_OPEN_FILES;
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_ACCESS_DENIED ||
+         error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_TOO_MANY_OPEN_FILES;
 }
 
 // The body goes into a temporary file stamped with the source's times, and
@@ -73,17 +72,15 @@ int strip_file(const char* path) {
   if (GetTempFileNameA(buffer, "BCT", 0, temporary_name) == 0) goto done;
   have_temporary = 1;
 
-  source = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  source = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (source == INVALID_HANDLE_VALUE) goto done;
   // Without the source's times the file would lose its last-write time.
   if (!GetFileTime(source, &creation, &last_access, &state.last_write)) goto done;
   if (!read_size(source, &state)) goto done;
   if (!scan_header(source)) goto done;
 
-  temporary = CreateFileA(temporary_name, GENERIC_READ | GENERIC_WRITE,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  temporary = CreateFileA(temporary_name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (temporary == INVALID_HANDLE_VALUE) goto done;
   if (!copy_body(source, temporary, buffer)) goto done;
   if (!SetFileTime(temporary, &creation, &last_access, &state.last_write)) goto done;

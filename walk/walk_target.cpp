@@ -48,8 +48,7 @@ int walk_target(const char* path, DWORD attributes) {
     int is_directory = (entry & FILE_ATTRIBUTE_DIRECTORY) != 0;
     // Dot directories are never entered, and neither are links to
     // directories, so no cycle of links can form.
-    if (is_directory && (found.cFileName[0] == '.' || (entry & FILE_ATTRIBUTE_REPARSE_POINT) != 0))
-      continue;
+    if (is_directory && (found.cFileName[0] == '.' || (entry & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) continue;
     if (!place_name(buffer, name_at, found.cFileName)) {
       report_too_long(buffer, name_at, found.cFileName);
     } else if (is_directory) {

@@ -4,19 +4,18 @@
 // which costs far less than truncating first.
 #include "posix_internal.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 
 enum { FALLBACK_CHUNK = 65536 };
 static const off_t LARGEST_CHUNK = (off_t)1 << 30;
 
 static bool copy_unsupported(int error) {
-  return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
-         error == EBADF;
+  return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EBADF;
 }
 
 static ssize_t copy_by_read_write(int in, int out, off_t at, size_t wanted) {
@@ -103,14 +102,12 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL fail_if_exists) {
     set_last_error(ERROR_ACCESS_DENIED);
     goto done;
   }
-  out = open(target, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (fail_if_exists ? O_EXCL : 0),
-             0666);
+  out = open(target, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (fail_if_exists ? O_EXCL : 0), 0666);
   if (out < 0 || fstat(out, &destination) != 0) {
     set_last_error_from_errno(errno);
     goto done;
   }
-  if (!S_ISREG(destination.st_mode) ||
-      (destination.st_dev == source.st_dev && destination.st_ino == source.st_ino)) {
+  if (!S_ISREG(destination.st_mode) || (destination.st_dev == source.st_dev && destination.st_ino == source.st_ino)) {
     set_last_error(ERROR_ACCESS_DENIED);
     goto done;
   }

@@ -2,15 +2,14 @@
 // fails the one armed.
 #include "posix_internal.h"
 
+#include <unistd.h>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
 static const char* const operation_names[FAULT_OPERATION_COUNT] = {
-    "Any",         "GetFileAttributesA", "SetFileAttributesA", "GetTempPathA",
-    "GetTempFileNameA", "CreateFileA",  "GetFileTime",        "GetFileSize",        "SetFileTime",
-    "ReadFile",    "WriteFile",          "CloseHandle",        "CopyFileA",
-    "CopyFileA_write", "DeleteFileA",    "FindFirstFileA",     "FindNextFileA"};
+    "Any",         "GetFileAttributesA", "SetFileAttributesA", "GetTempPathA",   "GetTempFileNameA", "CreateFileA",
+    "GetFileTime", "GetFileSize",        "SetFileTime",        "ReadFile",       "WriteFile",        "CloseHandle",
+    "CopyFileA",   "CopyFileA_write",    "DeleteFileA",        "FindFirstFileA", "FindNextFileA"};
 
 static unsigned calls[FAULT_OPERATION_COUNT];
 static int armed_operation = -1;
@@ -73,8 +72,7 @@ bool fault_fires(int operation) {
   unsigned any = ++calls[FAULT_ANY];
   if (hook_action != nullptr && operation == hooked_operation && nth == hooked_call) hook_action(hook_context);
   if (armed_operation < 0 || injected) return false;
-  bool hit = armed_operation == FAULT_ANY ? any == armed_call
-                                          : armed_operation == operation && nth == armed_call;
+  bool hit = armed_operation == FAULT_ANY ? any == armed_call : armed_operation == operation && nth == armed_call;
   if (hit) {
     injected = 1;
     if (announce) announce_fault(operation, nth);

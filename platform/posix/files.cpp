@@ -2,12 +2,12 @@
 // of the header scan cost no system call each.
 #include "posix_internal.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 enum { FILE_POOL_SIZE = 4, READ_BUFFER_SIZE = 65536 };
 
@@ -228,8 +228,7 @@ DWORD GetFileSize(HANDLE handle, DWORD* high) {
 }
 
 // The creation time cannot be set here; it is left as the system keeps it.
-BOOL SetFileTime(HANDLE handle, const FILETIME*, const FILETIME* last_access,
-                 const FILETIME* last_write) {
+BOOL SetFileTime(HANDLE handle, const FILETIME*, const FILETIME* last_access, const FILETIME* last_write) {
   FileObject* file = file_object(handle);
   if (file == nullptr) return fail_invalid_handle();
   if (fault_fires(FAULT_SetFileTime)) {

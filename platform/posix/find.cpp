@@ -2,11 +2,11 @@
 // pattern, the text before it the directory to list.
 #include "posix_internal.h"
 
-#include <cerrno>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <cerrno>
+#include <cstring>
 
 // One search per level of a walk, and a walk is at most this deep: every
 // level adds at least one name byte and a separator to the path.

@@ -1,13 +1,13 @@
 // Operations on files by name: attributes, temporary files, copy, delete.
 #include "posix_internal.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 // A link to a directory carries the reparse-point bit, so the walker can
 // tell it from a real directory and never follow a cycle of links.
@@ -41,9 +41,8 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
     return FALSE;
   }
   mode_t mode = status.st_mode & 07777;
-  mode_t wanted = (attributes & FILE_ATTRIBUTE_READONLY) != 0
-                      ? (mode_t)(mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
-                      : (mode_t)(mode | S_IWUSR);
+  mode_t wanted = (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? (mode_t)(mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
+                                                              : (mode_t)(mode | S_IWUSR);
   if (wanted != mode && chmod(path, wanted) != 0) {
     set_last_error_from_errno(errno);
     return FALSE;

@@ -4,16 +4,15 @@
 #include "command_line.h"
 #include "posix_internal.h"
 
+#include <sys/resource.h>
 #include <clocale>
 #include <csignal>
-#include <sys/resource.h>
 
 // A walk holds one directory open and one path buffer on the stack per
 // level; the deepest walk a path allows needs more than the defaults.
 static void raise_limit(int resource, rlim_t wanted) {
   struct rlimit limit;
-  if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= wanted)
-    return;
+  if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= wanted) return;
   limit.rlim_cur = limit.rlim_max == RLIM_INFINITY || limit.rlim_max > wanted ? wanted : limit.rlim_max;
   setrlimit(resource, &limit);
 }
@@ -28,7 +27,8 @@ int main(int argc, char** argv) {
   fault_arm_from_environment();
 #endif
   if (!form_command_line(argc, argv)) {
-    write_console("Target cannot be passed on exactly: it holds a line break or a quote before a blank, or is too long" LINE_END);
+    write_console(
+        "Target cannot be passed on exactly: it holds a line break or a quote before a blank, or is too long" LINE_END);
     return 1;
   }
   return bodycut_main();

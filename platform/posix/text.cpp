@@ -2,12 +2,12 @@
 #include "command_line.h"
 #include "posix_internal.h"
 
+#include <unistd.h>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
-#include <unistd.h>
 
 static char command_line[COMMAND_LINE_CAPACITY];
 

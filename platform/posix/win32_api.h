@@ -94,11 +94,10 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 DWORD GetTempPathA(DWORD capacity, LPSTR buffer);
 UINT GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT unique, LPSTR name);
 
-HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD sharing, void* security, DWORD disposition,
-                   DWORD flags, HANDLE template_file);
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD sharing, void* security, DWORD disposition, DWORD flags,
+                   HANDLE template_file);
 BOOL GetFileTime(HANDLE file, FILETIME* creation, FILETIME* last_access, FILETIME* last_write);
-BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* last_access,
-                 const FILETIME* last_write);
+BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* last_access, const FILETIME* last_write);
 DWORD GetFileSize(HANDLE file, DWORD* high);
 LONG CompareFileTime(const FILETIME* first, const FILETIME* second);
 BOOL read_file_buffered(HANDLE file, void* buffer, DWORD wanted, DWORD* read);

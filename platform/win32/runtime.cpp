@@ -29,5 +29,4 @@ void* memmove(void* target, const void* source, size_t count) {
   }
   return target;
 }
-
 }

@@ -4,15 +4,15 @@
 #include "support/scratch.h"
 #include "target.h"
 
-#include <algorithm>
 #include <fcntl.h>
-#include <functional>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -40,10 +40,10 @@ struct Case {
 
 // Cases about what only a POSIX system has (links, FIFOs, devices, case-
 // sensitive names, TMPDIR) or only its command-line forming.
-const std::set<std::string> posix_only = {
-    "PatternIsCaseSensitive", "FifoInTreeIsAnErrorNotAHang", "LinksToDirectoriesAreNotEntered",
-    "LinkToFileIsStrippedThroughTheLink", "DanglingLinkAndDeviceLinkInTree", "TargetWithLineBreak",
-    "TemporaryDirectoryMissing", "TemporaryDirectoryTooLong"};
+const std::set<std::string> posix_only = {"PatternIsCaseSensitive",          "FifoInTreeIsAnErrorNotAHang",
+                                          "LinksToDirectoriesAreNotEntered", "LinkToFileIsStrippedThroughTheLink",
+                                          "DanglingLinkAndDeviceLinkInTree", "TargetWithLineBreak",
+                                          "TemporaryDirectoryMissing",       "TemporaryDirectoryTooLong"};
 
 // Path forms only Windows has: a forward slash or a drive prefix ending
 // the directory part of a pattern, and double-byte characters of code page
@@ -61,8 +61,12 @@ const std::vector<Case>& cases() {
       {"SingleFileWithoutHeaderEnd", {{"plain.htm", "no blank line\r\n"}}, {}, {"plain.htm"}, 1, {"error"}},
       {"SingleEmptyFile", {{"empty", ""}}, {}, {"empty"}, 1, {"error"}},
       {"SingleFileHeaderOnly", {{"h", "H: v\r\n\r\n"}}, {"h"}, {"h"}, 0, {}},
-      {"NameWithBlanksAndHighBytes", {{"my page \xe3\x81\x82.htm", page("x")}}, {"my page \xe3\x81\x82.htm"},
-       {"my page \xe3\x81\x82.htm"}, 0, {}},
+      {"NameWithBlanksAndHighBytes",
+       {{"my page \xe3\x81\x82.htm", page("x")}},
+       {"my page \xe3\x81\x82.htm"},
+       {"my page \xe3\x81\x82.htm"},
+       0,
+       {}},
       {"NameStartingWithDash", {{"-page", page("x")}}, {"-page"}, {"-page"}, 0, {}},
       {"MissingFileIsSearchedAndNotFound", {}, {}, {"missing.htm"}, 1, {"Source open error"}},
       {"NoTarget", {}, {}, {}, 1, {usage_line_1(), "usage: BODYCUT target"}},
@@ -94,8 +98,7 @@ const std::vector<Case>& cases() {
        1,
        {"sub/a.htm : ok"}},
       {"QuestionMarkPattern", {{"a1", page("1")}, {"a22", page("2")}}, {"a1"}, {"a?"}, 1, {"a1 : ok"}},
-      {"PatternIsCaseSensitive", {{"A.HTM", page("1")}, {"b.htm", page("2")}}, {"b.htm"}, {"*.htm"}, 1,
-       {"b.htm : ok"}},
+      {"PatternIsCaseSensitive", {{"A.HTM", page("1")}, {"b.htm", page("2")}}, {"b.htm"}, {"*.htm"}, 1, {"b.htm : ok"}},
       {"PatternMatchingADirectoryWalksItWhole",
        {{"docs/x.txt", page("x")}, {"d.htm", page("d")}, {"e.htm", page("e")}},
        {"docs/x.txt", "d.htm"},
@@ -174,9 +177,7 @@ const std::vector<Case>& cases() {
       // U+30BD, U+8868 and U+80FD are 83 5C, 95 5C and 94 5C in code page
       // 932; the report carries the code page's bytes.
       {"DoubleByteNamesEndingInBackslashByte",
-       {{"t/\xe3\x82\xbd/a", page("1")},
-        {"t/\xe8\xa1\xa8/\xe8\x83\xbd/b", page("2")},
-        {"t/x\xe8\x83\xbd", page("3")}},
+       {{"t/\xe3\x82\xbd/a", page("1")}, {"t/\xe8\xa1\xa8/\xe8\x83\xbd/b", page("2")}, {"t/x\xe8\x83\xbd", page("3")}},
        {"t/\xe3\x82\xbd/a", "t/\xe8\xa1\xa8/\xe8\x83\xbd/b", "t/x\xe8\x83\xbd"},
        {"t"},
        1,
@@ -203,7 +204,6 @@ const std::vector<Case>& cases() {
   };
   return all;
 }
-
 
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 

@@ -4,13 +4,13 @@
 #include "support/scratch.h"
 #include "target.h"
 
-#include <future>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <future>
 #include <map>
 #include <set>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -79,7 +79,8 @@ TEST(Hostile, KilledRunsLoseNothing) {
     std::vector<std::string> names = make_tree(scratch, 12, size);
     RunOptions options;
     options.kill_after_microseconds = delay;
-    ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), {"t"}, temp_environment(scratch.path("tmp")), options);
+    ToolRun run =
+        run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), {"t"}, temp_environment(scratch.path("tmp")), options);
     interrupted += run.status == -1;
     std::set<std::string> left = bodies_left(scratch);
     for (size_t i = 0; i < names.size(); ++i) {
@@ -113,7 +114,8 @@ TEST(Hostile, UnprivilegedUser) {
   chmod(scratch.path("work/t/readonly-dir").c_str(), 0555);
   RunOptions options;
   options.as_user = nobody;
-  ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), {"t"}, temp_environment(scratch.path("tmp")), options);
+  ToolRun run =
+      run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), {"t"}, temp_environment(scratch.path("tmp")), options);
   EXPECT_EQ(run.status, 1);
   bool well_ended = false;
   std::vector<std::string> lines = report_lines(run.output, &well_ended);

@@ -1,16 +1,16 @@
 #include "run_tool.h"
 
+#include <grp.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <grp.h>
 #include <cstdlib>
 #include <cstring>
-#include <poll.h>
 #include <sstream>
 #include <stdexcept>
-#include <sys/wait.h>
-#include <unistd.h>
 
 extern char** environ;
 
@@ -50,9 +50,8 @@ static std::vector<char*> pointers(std::vector<std::string>& texts) {
   return result;
 }
 
-ToolRun run_tool(const std::string& executable, const std::string& directory,
-                 const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
-                 const RunOptions& options) {
+ToolRun run_tool(const std::string& executable, const std::string& directory, const std::vector<std::string>& arguments,
+                 const std::vector<std::string>& environment, const RunOptions& options) {
   std::vector<std::string> argv = exec_prefix();
   argv.push_back(executable);
   argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -90,7 +89,9 @@ ToolRun run_tool(const std::string& executable, const std::string& directory,
   while (open_count > 0) {
     int wait_ms = -1;
     if (!killed) {
-      long elapsed = (long)std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
+      long elapsed =
+          (long)std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started)
+              .count();
       if (elapsed >= options.kill_after_microseconds) {
         kill(child, SIGKILL);
         killed = true;

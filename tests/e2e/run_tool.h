@@ -19,9 +19,8 @@ struct RunOptions {
 };
 
 // environment: NAME=VALUE settings added to (or replacing in) the test's own.
-ToolRun run_tool(const std::string& executable, const std::string& directory,
-                 const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
-                 const RunOptions& options = RunOptions());
+ToolRun run_tool(const std::string& executable, const std::string& directory, const std::vector<std::string>& arguments,
+                 const std::vector<std::string>& environment, const RunOptions& options = RunOptions());
 
 // BODYCUT_EXEC_PREFIX, split at blanks.
 std::vector<std::string> exec_prefix();

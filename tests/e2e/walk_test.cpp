@@ -6,13 +6,13 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <map>
 #include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -44,8 +44,8 @@ ToolRun run_in(const Scratch& scratch, const std::vector<std::string>& arguments
 TEST(Walk, DepthFirst) {
   Scratch scratch;
   scratch.make_directory("tmp");
-  const char* const files[] = {"t/a", "t/b", "t/c", "t/s1/a", "t/s1/b", "t/s1/deep/a", "t/s1/deep/b",
-                               "t/s2/a", "t/s2/b", "t/s2/c", "t/z"};
+  const char* const files[] = {"t/a",         "t/b",    "t/c",    "t/s1/a", "t/s1/b", "t/s1/deep/a",
+                               "t/s1/deep/b", "t/s2/a", "t/s2/b", "t/s2/c", "t/z"};
   for (const char* name : files) scratch.write(std::string("work/") + name, HEADER + name);
   ToolRun run = run_in(scratch, {"t"});
   EXPECT_EQ(run.status, 1);
@@ -115,8 +115,8 @@ TEST(Walk, PathsAtTheCapacityLimit) {
   DeepTree tree(scratch, "deep", 20, 200);  // "deep" and 20 times "/" + 200 bytes
   const size_t base = tree.path().size() + 1;
   ASSERT_EQ(base, 4025u);
-  const std::string fits(PATH_LIMIT - base, 'f');        // path of exactly 4095 bytes
-  const std::string too_long(PATH_LIMIT + 1 - base, 'g');  // 4096 bytes
+  const std::string fits(PATH_LIMIT - base, 'f');           // path of exactly 4095 bytes
+  const std::string too_long(PATH_LIMIT + 1 - base, 'g');   // 4096 bytes
   const std::string directory(PATH_LIMIT - 2 - base, 'd');  // 4093: "/*.*" does not fit
   tree.write(fits, HEADER + "fits");
   tree.write(too_long, HEADER + "too long");

@@ -6,13 +6,13 @@
 #include "fuzz_check.h"
 #include "strip/strip_file.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <cstdint>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <unistd.h>
 
 namespace {
 

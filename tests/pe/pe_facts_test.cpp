@@ -1,10 +1,10 @@
 // The Windows executable's own facts, read from its bytes: PE32 for i386,
 // a console program for Windows 4.0, the DLLs it imports, its icon and
 // every field of its version record.
+#include <gtest/gtest.h>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
-#include <gtest/gtest.h>
 #include <map>
 #include <set>
 #include <sstream>
@@ -210,7 +210,9 @@ TEST_F(PeFacts, VersionRecord) {
 TEST_F(PeFacts, IconMatchesItsPicture) {
   std::string group = resource(14, 0);
   ASSERT_EQ(group.size(), 6u + 14u);
-  auto u16 = [](const std::string& s, size_t at) { return (unsigned)((unsigned char)s[at] | (unsigned char)s[at + 1] << 8); };
+  auto u16 = [](const std::string& s, size_t at) {
+    return (unsigned)((unsigned char)s[at] | (unsigned char)s[at + 1] << 8);
+  };
   EXPECT_EQ(u16(group, 2), 1u) << "an icon";
   EXPECT_EQ(u16(group, 4), 1u) << "one image";
   EXPECT_EQ((unsigned char)group[6], 32u);

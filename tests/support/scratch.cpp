@@ -1,17 +1,17 @@
 #include "scratch.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -68,8 +68,8 @@ struct stat status_of(const std::string& path) {
   return status;
 }
 
-void set_times(const std::string& path, long long access_seconds, long access_nanoseconds,
-               long long write_seconds, long write_nanoseconds) {
+void set_times(const std::string& path, long long access_seconds, long access_nanoseconds, long long write_seconds,
+               long write_nanoseconds) {
   struct timespec times[2];
   times[0].tv_sec = (time_t)access_seconds;
   times[0].tv_nsec = access_nanoseconds;

@@ -2,8 +2,8 @@
 #ifndef BODYCUT_TESTS_SCRATCH_H
 #define BODYCUT_TESTS_SCRATCH_H
 
-#include <string>
 #include <sys/stat.h>
+#include <string>
 #include <vector>
 
 // A fresh directory under the system's temporary directory, removed with
@@ -31,7 +31,7 @@ class Scratch {
 std::string read_file(const std::string& path);
 struct stat status_of(const std::string& path);
 // Sets last-access and last-write time to the nanosecond.
-void set_times(const std::string& path, long long access_seconds, long access_nanoseconds,
-               long long write_seconds, long write_nanoseconds);
+void set_times(const std::string& path, long long access_seconds, long access_nanoseconds, long long write_seconds,
+               long write_nanoseconds);
 
 #endif

@@ -1,9 +1,9 @@
+#include "platform/posix/command_line.h"
 #include "app/tokenizer.h"
 #include "platform/platform.h"
-#include "platform/posix/command_line.h"
 
-#include <cstdlib>
 #include <gtest/gtest.h>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -33,9 +33,23 @@ RoundTrip round_trip(const std::string& program, const std::string& argument) {
 // the program's name looks like.
 TEST(CommandLine, ArgumentsComeBackExactly) {
   const std::string arguments[] = {
-      "plain", "with blank", "tab\there", "\"leading quote", "mid\"quote", "trailing quote\"",
-      "-dash", "--", "\x80\xff\xe3\x81\x82", "a\"\"b", "\x01\x0b\x1f", "*.htm", "dir/sub/*.*",
-      "quote then 7f\"\x7f", " ", "\"", "a \"b",
+      "plain",
+      "with blank",
+      "tab\there",
+      "\"leading quote",
+      "mid\"quote",
+      "trailing quote\"",
+      "-dash",
+      "--",
+      "\x80\xff\xe3\x81\x82",
+      "a\"\"b",
+      "\x01\x0b\x1f",
+      "*.htm",
+      "dir/sub/*.*",
+      "quote then 7f\"\x7f",
+      " ",
+      "\"",
+      "a \"b",
   };
   const std::string programs[] = {"bodycut", "/opt/my tools/bodycut", "we\"ird \"name", "\"", ""};
   for (const std::string& program : programs) {
@@ -58,7 +72,8 @@ TEST(CommandLine, RefusesWhatCannotComeBack) {
   const std::string refused[] = {
       "line\nbreak", "cr\rhere", "a\" b", "x\"\ty", "q\"\x90 in quotes", std::string(40000, 'x'),
   };
-  for (const std::string& argument : refused) EXPECT_FALSE(round_trip("bodycut", argument).formed) << argument.substr(0, 20);
+  for (const std::string& argument : refused)
+    EXPECT_FALSE(round_trip("bodycut", argument).formed) << argument.substr(0, 20);
   // Unquoted, a quote before a high byte is an ordinary byte.
   EXPECT_TRUE(round_trip("bodycut", "q\"\x90").formed);
 }

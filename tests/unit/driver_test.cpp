@@ -3,8 +3,8 @@
 #include "support/scratch.h"
 #include "temp_directory.h"
 
-#include <cstring>
 #include <gtest/gtest.h>
+#include <cstring>
 #include <string>
 
 namespace {

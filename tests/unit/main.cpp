@@ -1,11 +1,11 @@
 #include "temp_directory.h"
 
+#include <gtest/gtest.h>
+#include <unistd.h>
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
-#include <gtest/gtest.h>
 #include <stdexcept>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 

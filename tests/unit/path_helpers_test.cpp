@@ -1,5 +1,5 @@
-#include "platform/platform.h"
 #include "walk/path_helpers.h"
+#include "platform/platform.h"
 
 #include <gtest/gtest.h>
 #include <cstring>
@@ -21,9 +21,8 @@ struct JoinCase {
 };
 
 const JoinCase join_cases[] = {
-    {"dir", "*.*", "dir/*.*"},   {"dir/", "*.*", "dir/*.*"}, {"", "*.*", "*.*"},
-    {"C:", "*.*", "C:/*.*"},     {"/", "*.*", "/*.*"},       {"a/b", "c", "a/b/c"},
-    {"a//", "x", "a//x"},        {"a", "", "a/"},
+    {"dir", "*.*", "dir/*.*"}, {"dir/", "*.*", "dir/*.*"}, {"", "*.*", "*.*"},   {"C:", "*.*", "C:/*.*"},
+    {"/", "*.*", "/*.*"},      {"a/b", "c", "a/b/c"},      {"a//", "x", "a//x"}, {"a", "", "a/"},
 };
 
 TEST(JoinPath, Table) {
@@ -57,8 +56,8 @@ TEST(FinalComponent, Table) {
   struct {
     const char* path;
     const char* last;
-  } cases[] = {{"a/b/c", "c"}, {"a/b/", ""}, {"abc", "abc"}, {"", ""}, {"/x", "x"},
-               {"C:x", drives ? "x" : "C:x"}, {"C:/x", "x"}};
+  } cases[] = {{"a/b/c", "c"}, {"a/b/", ""}, {"abc", "abc"}, {"", ""}, {"/x", "x"}, {"C:x", drives ? "x" : "C:x"},
+               {"C:/x", "x"}};
   for (const auto& c : cases) {
     std::string path = native(c.path);
     EXPECT_STREQ(final_component(&path[0]), c.last) << c.path;

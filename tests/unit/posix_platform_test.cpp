@@ -3,13 +3,13 @@
 #include "platform/platform.h"
 #include "support/scratch.h"
 
-#include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <set>
-#include <string>
 #include <sys/file.h>
 #include <unistd.h>
+#include <cstdio>
+#include <set>
+#include <string>
 
 namespace {
 
@@ -84,14 +84,11 @@ TEST(PosixPlatform, AttributeWords) {
   struct {
     const char* name;
     DWORD attributes;
-  } cases[] = {{"file", FILE_ATTRIBUTE_NORMAL},
-               {"read-only", FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_READONLY},
-               {"dir", FILE_ATTRIBUTE_DIRECTORY},
-               {"link-to-dir", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT},
-               {"link-to-file", FILE_ATTRIBUTE_NORMAL},
-               {"dangling", FILE_ATTRIBUTE_NORMAL},
-               {"missing", INVALID_FILE_ATTRIBUTES},
-               {"*.htm", INVALID_FILE_ATTRIBUTES}};
+  } cases[] = {
+      {"file", FILE_ATTRIBUTE_NORMAL},         {"read-only", FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_READONLY},
+      {"dir", FILE_ATTRIBUTE_DIRECTORY},       {"link-to-dir", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT},
+      {"link-to-file", FILE_ATTRIBUTE_NORMAL}, {"dangling", FILE_ATTRIBUTE_NORMAL},
+      {"missing", INVALID_FILE_ATTRIBUTES},    {"*.htm", INVALID_FILE_ATTRIBUTES}};
   for (const auto& c : cases) EXPECT_EQ(GetFileAttributesA(scratch.path(c.name).c_str()), c.attributes) << c.name;
   ASSERT_TRUE(SetFileAttributesA(scratch.path("read-only").c_str(), FILE_ATTRIBUTE_NORMAL));
   EXPECT_EQ(status_of(scratch.path("read-only")).st_mode & 07777, 0644u);

@@ -4,10 +4,10 @@
 #include "support/scratch.h"
 #include "temp_directory.h"
 
-#include <cstdio>
 #include <gtest/gtest.h>
-#include <string>
 #include <unistd.h>
+#include <cstdio>
+#include <string>
 
 namespace {
 
@@ -67,18 +67,12 @@ struct ScanCase {
 // The header ends at the first CR LF CR LF the scan matches; a byte that
 // breaks a partial match is not retried as the start of a new one.
 const ScanCase scan_cases[] = {
-    {"\r\n\r\n", true, ""},
-    {"X\r\n\r\nBODY", true, "BODY"},
-    {"\n\r\n\r\nB", true, "B"},
-    {"H: v\r\nK: w\r\n\r\nbody\r\n\r\nmore", true, "body\r\n\r\nmore"},
-    {"\r\r\n\r\n", false, ""},
-    {"\r\n\r\r\n\r\nB", false, ""},
-    {"H\r\r\n\r\n\r\nB", true, "B"},
-    {"", false, ""},
-    {"\r\n\r", false, ""},
-    {"no header end at all\n\n", false, ""},
-    {"\n\n\r\n\r\n", true, ""},
-    {std::string("H\r\n\r\n\0\xff\x80", 8), true, std::string("\0\xff\x80", 3)},
+    {"\r\n\r\n", true, ""},          {"X\r\n\r\nBODY", true, "BODY"},
+    {"\n\r\n\r\nB", true, "B"},      {"H: v\r\nK: w\r\n\r\nbody\r\n\r\nmore", true, "body\r\n\r\nmore"},
+    {"\r\r\n\r\n", false, ""},       {"\r\n\r\r\n\r\nB", false, ""},
+    {"H\r\r\n\r\n\r\nB", true, "B"}, {"", false, ""},
+    {"\r\n\r", false, ""},           {"no header end at all\n\n", false, ""},
+    {"\n\n\r\n\r\n", true, ""},      {std::string("H\r\n\r\n\0\xff\x80", 8), true, std::string("\0\xff\x80", 3)},
 };
 
 TEST_F(StripTest, ScanTable) {
@@ -108,8 +102,8 @@ TEST_F(StripTest, BodiesAndHeaderEndsAcrossBufferBoundaries) {
   struct {
     size_t header_before_end;
     size_t body_size;
-  } cases[] = {{10, 100000},  {32766, 5},     {32765, 32768}, {65534, 70000},
-               {65533, 1},    {65536, 65536}, {200, 0},       {131070, 3}};
+  } cases[] = {{10, 100000}, {32766, 5},     {32765, 32768}, {65534, 70000},
+               {65533, 1},   {65536, 65536}, {200, 0},       {131070, 3}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.header_before_end);
     std::string header(c.header_before_end, 'h');
@@ -155,19 +149,19 @@ TEST_F(StripTest, RefusesWhatIsNotARegularFile) {
 struct FaultCase {
   int operation;
   unsigned nth;
-  bool stripped;        // the file ends stripped (else unchanged)
-  bool body_left;       // a temporary file holding the whole body remains
+  bool stripped;   // the file ends stripped (else unchanged)
+  bool body_left;  // a temporary file holding the whole body remains
 };
 
 // Header "H\r\n\r\n" takes five one-byte reads; the sixth read is the body's.
 const FaultCase fault_cases[] = {
-    {FAULT_GetTempPathA, 1, false, false},    {FAULT_GetTempFileNameA, 1, false, false},
-    {FAULT_CreateFileA, 1, false, false},     {FAULT_GetFileTime, 1, false, false},
-    {FAULT_ReadFile, 1, false, false},        {FAULT_ReadFile, 5, false, false},
-    {FAULT_CreateFileA, 2, false, false},     {FAULT_ReadFile, 6, false, false},
-    {FAULT_WriteFile, 1, false, false},       {FAULT_SetFileTime, 1, false, false},
-    {FAULT_CloseHandle, 2, false, false},     {FAULT_SetFileAttributesA, 1, true, false},
-    {FAULT_CopyFileA, 1, false, false},       {FAULT_CopyFileA_write, 1, false, true},
+    {FAULT_GetTempPathA, 1, false, false}, {FAULT_GetTempFileNameA, 1, false, false},
+    {FAULT_CreateFileA, 1, false, false},  {FAULT_GetFileTime, 1, false, false},
+    {FAULT_ReadFile, 1, false, false},     {FAULT_ReadFile, 5, false, false},
+    {FAULT_CreateFileA, 2, false, false},  {FAULT_ReadFile, 6, false, false},
+    {FAULT_WriteFile, 1, false, false},    {FAULT_SetFileTime, 1, false, false},
+    {FAULT_CloseHandle, 2, false, false},  {FAULT_SetFileAttributesA, 1, true, false},
+    {FAULT_CopyFileA, 1, false, false},    {FAULT_CopyFileA_write, 1, false, true},
     {FAULT_DeleteFileA, 1, true, true},
 };
 

@@ -30,7 +30,12 @@ const TokenCase token_cases[] = {
     {"prog \"a\"b c\"d e", "prog", 'a', "a\"b c\"d e", '\0'},
     {"prog a\r\nb", "prog", 'a', "a", '\n'},
     {"prog \r\nx", "prog", 0, "prog", '\n'},
-    {"prog ab\x90" "cd ef", "prog", 'a', "ab\x90" "cd", 'e'},
+    {"prog ab\x90"
+     "cd ef",
+     "prog", 'a',
+     "ab\x90"
+     "cd",
+     'e'},
     {"prog \x0bx", "prog", 0x0b, "\x0bx", '\0'},
     {"prog\x01x y", "prog", 'x', "x", 'y'},
     {"prog \"a\x7f\"\x7f\"", "prog", 'a', "a\x7f\"\x7f", '\0'},
