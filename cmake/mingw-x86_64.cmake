@@ -1,12 +1,3 @@
-# Cross-build for Windows (x86_64) with Debian's mingw-w64. The -posix
-# compiler variant is the one whose C++ library has std::mutex, which the
-# test framework needs.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Windows, x86-64: the same source, for the tests under 64-bit wine.
+set(BODYCUT_MINGW_ARCH x86_64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)
