@@ -30,11 +30,13 @@ static BOOL read_size(HANDLE file, FileState* state) {
 }
 
 // The copy back must not go over what a writer added or changed since the
-// file was read: its last-write time and size must be as they were.
+// file was read: its last-write time and size must be as they were. Only
+// its facts are read, so others may keep it open for writing meanwhile; the
+// copy back itself cannot start while a writer holds the file.
 static BOOL unchanged_since_read(const char* path, const FileState* before) {
   FileState now;
-  HANDLE file =
-      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return FALSE;
   BOOL same = GetFileTime(file, nullptr, nullptr, &now.last_write) && read_size(file, &now) &&
               CompareFileTime(&now.last_write, &before->last_write) == 0 && now.size_low == before->size_low &&
