@@ -52,7 +52,7 @@ static FileObject* take_file_object(int fd, const struct statx* status) {
       file_pool[i].in_use = 1;
       file_pool[i].fd = fd;
       file_pool[i].status = *status;
-      file_pool[i].status_current = true;
+      file_pool[i].status_current = status->stx_mask != 0;
       file_pool[i].view.buffer = file_pool[i].buffer;
       set_filled(&file_pool[i], 0);
       return &file_pool[i];
@@ -126,8 +126,14 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD sharing, void*, DWORD dispos
     return INVALID_HANDLE_VALUE;
   }
   struct statx status;
-  int fd = open_descriptor(path, access, sharing, disposition, &status);
-  if (fd < 0) return INVALID_HANDLE_VALUE;
+  int fd = disposition == CREATE_ALWAYS ? take_new_temporary(path) : -1;
+  if (fd >= 0) {
+    // Just made, empty and regular; its times are read when asked for.
+    std::memset(&status, 0, sizeof status);
+  } else {
+    fd = open_descriptor(path, access, sharing, disposition, &status);
+    if (fd < 0) return INVALID_HANDLE_VALUE;
+  }
   FileObject* file = take_file_object(fd, &status);
   if (file == nullptr) {
     close(fd);

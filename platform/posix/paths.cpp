@@ -76,9 +76,25 @@ DWORD GetTempPathA(DWORD capacity, LPSTR buffer) {
   return (DWORD)length;
 }
 
+static int new_temporary_fd = -1;
+static char new_temporary_name[PATH_CAPACITY];
+
+int take_new_temporary(LPCSTR name) {
+  if (new_temporary_fd < 0 || std::strcmp(name, new_temporary_name) != 0) return -1;
+  int fd = new_temporary_fd;
+  new_temporary_fd = -1;
+  return fd;
+}
+
+void forget_new_temporary(LPCSTR name) {
+  int fd = take_new_temporary(name);
+  if (fd >= 0) close(fd);
+}
+
 // Makes "<directory>/<prefix>XXXXXX.tmp", created exclusively with mode 0600.
 UINT GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT, LPSTR name) {
   static const char tail[] = "XXXXXX.tmp";
+  forget_new_temporary(new_temporary_name);
   if (fault_fires(FAULT_GetTempFileNameA)) {
     set_last_error(ERROR_ACCESS_DENIED);
     return 0;
@@ -102,7 +118,8 @@ UINT GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT, LPSTR name) {
     name[0] = '\0';
     return 0;
   }
-  close(fd);
+  new_temporary_fd = fd;
+  std::strcpy(new_temporary_name, name);
   return 1;
 }
 
@@ -111,6 +128,7 @@ BOOL DeleteFileA(LPCSTR path) {
     set_last_error(ERROR_ACCESS_DENIED);
     return FALSE;
   }
+  forget_new_temporary(path);
   if (unlink(path) != 0) {
     set_last_error_from_errno(errno);
     return FALSE;

@@ -12,6 +12,14 @@ void set_last_error(DWORD code);
 // Translates errno into the nearest Win32 error code and records it.
 void set_last_error_from_errno(int error);
 
+// The descriptor of the temporary file GetTempFileNameA made last, kept
+// open for the CreateFileA that opens that same name next: the file is new,
+// empty and ours, and opening it again would only cost system calls.
+// Gives -1 when name is not that file; the descriptor is handed over.
+int take_new_temporary(LPCSTR name);
+// Closes that descriptor, if it is still held, when name is that file.
+void forget_new_temporary(LPCSTR name);
+
 // The attribute word of what a stat call described.
 DWORD attributes_from_stat(const struct stat* status);
 FILETIME filetime_from_timespec(const struct timespec* time);
