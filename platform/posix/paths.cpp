@@ -2,7 +2,6 @@
 #include "posix_internal.h"
 
 #include <fcntl.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>

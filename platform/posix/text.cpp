@@ -4,7 +4,6 @@
 
 #include <unistd.h>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
