@@ -3,8 +3,8 @@
 #include "../strip/strip_file.h"
 #include "path_helpers.h"
 
-// The report line of an entry whose full path does not fit a path buffer:
-// written from its parts, and nothing is done to the entry.
+// The report line of an entry whose path, or whose search pattern, does not
+// fit a path buffer: written from its parts, and nothing is done to it.
 static void report_too_long(char* buffer, char* name_at, const char* name) {
   *name_at = '\0';
   write_console(buffer);
@@ -58,10 +58,7 @@ int walk_target(const char* path, DWORD attributes) {
     if (!place_name(buffer, name_at, found.cFileName)) {
       report_too_long(buffer, name_at, found.cFileName);
     } else if (is_directory) {
-      if (walk_target(buffer, entry) == WALK_TOO_LONG) {
-        write_console(buffer);
-        write_console(" : error" LINE_END);
-      }
+      if (walk_target(buffer, entry) == WALK_TOO_LONG) report_too_long(buffer, name_at, found.cFileName);
     } else {
       report_file(buffer);
     }

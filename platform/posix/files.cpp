@@ -224,6 +224,13 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written, v
   return TRUE;
 }
 
+static FILETIME filetime_from_statx(const struct statx_timestamp& time) {
+  FILETIME stamp;
+  stamp.seconds = time.tv_sec;
+  stamp.nanoseconds = (std::int32_t)time.tv_nsec;
+  return stamp;
+}
+
 BOOL GetFileTime(HANDLE handle, FILETIME* creation, FILETIME* last_access, FILETIME* last_write) {
   FileObject* file = file_object(handle);
   if (file == nullptr) return fail_invalid_handle();
@@ -237,22 +244,12 @@ BOOL GetFileTime(HANDLE handle, FILETIME* creation, FILETIME* last_access, FILET
     set_last_error(ERROR_GEN_FAILURE);
     return FALSE;
   }
+  // Where the system keeps no creation time it reads as zero.
   FILETIME none = {0, 0};
-  if (creation != nullptr) {
-    *creation = none;
-    if ((status.stx_mask & STATX_BTIME) != 0) {
-      creation->seconds = status.stx_btime.tv_sec;
-      creation->nanoseconds = (std::int32_t)status.stx_btime.tv_nsec;
-    }
-  }
-  if (last_access != nullptr) {
-    last_access->seconds = status.stx_atime.tv_sec;
-    last_access->nanoseconds = (std::int32_t)status.stx_atime.tv_nsec;
-  }
-  if (last_write != nullptr) {
-    last_write->seconds = status.stx_mtime.tv_sec;
-    last_write->nanoseconds = (std::int32_t)status.stx_mtime.tv_nsec;
-  }
+  if (creation != nullptr)
+    *creation = (status.stx_mask & STATX_BTIME) != 0 ? filetime_from_statx(status.stx_btime) : none;
+  if (last_access != nullptr) *last_access = filetime_from_statx(status.stx_atime);
+  if (last_write != nullptr) *last_write = filetime_from_statx(status.stx_mtime);
   return TRUE;
 }
 

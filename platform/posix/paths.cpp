@@ -85,15 +85,17 @@ int take_new_temporary(LPCSTR name) {
   return fd;
 }
 
-void forget_new_temporary(LPCSTR name) {
-  int fd = take_new_temporary(name);
-  if (fd >= 0) close(fd);
+// Closes the held descriptor, if any: a newer temporary file replaces it,
+// or the file is deleted unopened.
+static void release_new_temporary(void) {
+  if (new_temporary_fd >= 0) close(new_temporary_fd);
+  new_temporary_fd = -1;
 }
 
 // Makes "<directory>/<prefix>XXXXXX.tmp", created exclusively with mode 0600.
 UINT GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT, LPSTR name) {
   static const char tail[] = "XXXXXX.tmp";
-  forget_new_temporary(new_temporary_name);
+  release_new_temporary();
   if (fault_fires(FAULT_GetTempFileNameA)) {
     set_last_error(ERROR_ACCESS_DENIED);
     return 0;
@@ -127,7 +129,7 @@ BOOL DeleteFileA(LPCSTR path) {
     set_last_error(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  forget_new_temporary(path);
+  if (new_temporary_fd >= 0 && std::strcmp(path, new_temporary_name) == 0) release_new_temporary();
   if (unlink(path) != 0) {
     set_last_error_from_errno(errno);
     return FALSE;

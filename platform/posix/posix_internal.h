@@ -17,8 +17,6 @@ void set_last_error_from_errno(int error);
 // empty and ours, and opening it again would only cost system calls.
 // Gives -1 when name is not that file; the descriptor is handed over.
 int take_new_temporary(LPCSTR name);
-// Closes that descriptor, if it is still held, when name is that file.
-void forget_new_temporary(LPCSTR name);
 
 // The attribute word of what a stat call described.
 DWORD attributes_from_stat(const struct stat* status);
