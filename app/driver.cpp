@@ -9,7 +9,7 @@ static const char usage_text[] =
     "BODYCUT : removes the HTTP header block from saved files; written by the BODYCUT developers" LINE_END
     "usage: BODYCUT target" LINE_END;
 
-int bodycut_main(void) {
+int bodycut_main(const RunSettings* settings) {
   char buffer[PATH_CAPACITY];
   unsigned length = 0;
   const char* cursor = GetCommandLineA();
@@ -28,8 +28,8 @@ int bodycut_main(void) {
   DWORD attributes = GetFileAttributesA(buffer);
   // A path that names nothing has every bit set: it is searched as a pattern.
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    if (walk_target(buffer, attributes) != 0) write_console("Source open error" LINE_END);
+    if (walk_target(buffer, attributes, settings) != 0) write_console("Source open error" LINE_END);
     return 1;
   }
-  return strip_file(buffer);
+  return strip_file(buffer, settings);
 }

@@ -3,6 +3,8 @@
 #ifndef BODYCUT_DRIVER_H
 #define BODYCUT_DRIVER_H
 
-int bodycut_main(void);
+#include "../strip/run_settings.h"
+
+int bodycut_main(const RunSettings* settings);
 
 #endif

@@ -56,7 +56,7 @@ static int copy_left_file_unchanged(DWORD error) {
 // the platform's copy brings it back over the source. The temporary file is
 // deleted on every path but one: when the copy back failed after it may have
 // written, that file holds the only whole copy of the body and is kept.
-int strip_file(const char* path) {
+int strip_file(const char* path, const RunSettings*) {
   char buffer[STRIP_BUFFER_SIZE];
   char temporary_name[PATH_CAPACITY];
   HANDLE source = INVALID_HANDLE_VALUE;

@@ -3,8 +3,10 @@
 #ifndef BODYCUT_STRIP_FILE_H
 #define BODYCUT_STRIP_FILE_H
 
+#include "run_settings.h"
+
 // 0 when the file was stripped; 1, after writing "error" and a line end,
 // when it was not.
-int strip_file(const char* path);
+int strip_file(const char* path, const RunSettings* settings);
 
 #endif

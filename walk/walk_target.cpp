@@ -14,14 +14,14 @@ static void report_too_long(char* buffer, char* name_at, const char* name) {
 
 // The path and " : " go out in one write: the line's start costs one
 // system call, not two.
-static void report_file(const char* path) {
+static void report_file(const char* path, const RunSettings* settings) {
   static const char separator[] = " : ";
   char line[PATH_CAPACITY + sizeof separator];
   unsigned length = 0;
   for (; path[length] != '\0'; ++length) line[length] = path[length];
   for (unsigned i = 0; i < sizeof separator; ++i) line[length + i] = separator[i];
   write_console(line);
-  if (strip_file(path) == 0) write_console("ok" LINE_END);
+  if (strip_file(path, settings) == 0) write_console("ok" LINE_END);
 }
 
 // Copies name over the buffer from name_at on; 0 when it does not fit.
@@ -36,7 +36,7 @@ static int place_name(char* buffer, char* name_at, const char* name) {
   return 1;
 }
 
-int walk_target(const char* path, DWORD attributes) {
+int walk_target(const char* path, DWORD attributes, const RunSettings* settings) {
   char buffer[PATH_CAPACITY];
   WIN32_FIND_DATAA found;
 
@@ -58,9 +58,9 @@ int walk_target(const char* path, DWORD attributes) {
     if (!place_name(buffer, name_at, found.cFileName)) {
       report_too_long(buffer, name_at, found.cFileName);
     } else if (is_directory) {
-      if (walk_target(buffer, entry) == WALK_TOO_LONG) report_too_long(buffer, name_at, found.cFileName);
+      if (walk_target(buffer, entry, settings) == WALK_TOO_LONG) report_too_long(buffer, name_at, found.cFileName);
     } else {
-      report_file(buffer);
+      report_file(buffer, settings);
     }
   } while (FindNextFileA(search, &found) == TRUE);
   FindClose(search);

@@ -4,6 +4,7 @@
 #define BODYCUT_WALK_TARGET_H
 
 #include "../platform/platform.h"
+#include "../strip/run_settings.h"
 
 enum {
   WALK_LISTED = 0,      // searched, whatever the outcome for each file
@@ -13,6 +14,6 @@ enum {
 
 // attributes INVALID_FILE_ATTRIBUTES: path is itself the search pattern;
 // any other value: path names a directory, whose whole tree is walked.
-int walk_target(const char* path, DWORD attributes);
+int walk_target(const char* path, DWORD attributes, const RunSettings* settings);
 
 #endif

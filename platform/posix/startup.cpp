@@ -31,5 +31,6 @@ int main(int argc, char** argv) {
         "Target cannot be passed on exactly: it holds a line break or a quote before a blank, or is too long" LINE_END);
     return 1;
   }
-  return bodycut_main();
+  RunSettings settings = default_run_settings();
+  return bodycut_main(&settings);
 }

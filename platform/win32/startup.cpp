@@ -3,4 +3,7 @@
 #include "../../app/driver.h"
 #include "../platform.h"
 
-extern "C" void bodycut_entry(void) { ExitProcess((UINT)bodycut_main()); }
+extern "C" void bodycut_entry(void) {
+  RunSettings settings = default_run_settings();
+  ExitProcess((UINT)bodycut_main(&settings));
+}

@@ -58,7 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), (std::streamsize)bytes.size());
   }
-  int status = strip_file(path.c_str());
+  RunSettings settings = default_run_settings();
+  int status = strip_file(path.c_str(), &settings);
   std::ifstream in(path, std::ios::binary);
   std::string after((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   long start = model_body_start(bytes);

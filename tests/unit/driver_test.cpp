@@ -48,7 +48,8 @@ TEST(Driver, CommandLines) {
     ASSERT_LT(line.size(), 32768u);
     std::strcpy(GetCommandLineA(), line.c_str());
     testing::internal::CaptureStdout();
-    int status = bodycut_main();
+    RunSettings settings = default_run_settings();
+    int status = bodycut_main(&settings);
     std::string output = testing::internal::GetCapturedStdout();
     SCOPED_TRACE(line.substr(0, 80));
     EXPECT_EQ(status, c.status);

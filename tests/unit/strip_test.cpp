@@ -26,7 +26,8 @@ struct Outcome {
 
 Outcome strip(const std::string& path) {
   CaptureStdout();
-  int status = strip_file(path.c_str());
+  RunSettings settings = default_run_settings();
+  int status = strip_file(path.c_str(), &settings);
   return {status, GetCapturedStdout()};
 }
 

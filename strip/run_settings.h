@@ -1,0 +1,17 @@
+// What a run is asked to do besides its target. The Windows build always
+// runs with the defaults; the POSIX build takes them from its options.
+#ifndef BODYCUT_RUN_SETTINGS_H
+#define BODYCUT_RUN_SETTINGS_H
+
+struct RunSettings {
+  int http_only;     // strip only files that begin with an HTTP status line
+  unsigned workers;  // files stripped at once in a tree or pattern run; 0: one per core
+};
+
+// One worker, every file whose header ends.
+inline RunSettings default_run_settings(void) {
+  RunSettings settings = {0, 1};
+  return settings;
+}
+
+#endif
