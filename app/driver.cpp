@@ -28,7 +28,9 @@ int bodycut_main(const RunSettings* settings) {
   DWORD attributes = GetFileAttributesA(buffer);
   // A path that names nothing has every bit set: it is searched as a pattern.
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    if (walk_target(buffer, attributes, settings) != 0) write_console("Source open error" LINE_END);
+    int walked = walk_target(buffer, attributes, settings);
+    if (walked == WALK_NOT_LISTED) write_console("Source open error" LINE_END);
+    if (walked == WALK_TOO_LONG) write_console("Target too long" LINE_END);
     return 1;
   }
   return strip_file(buffer, settings);

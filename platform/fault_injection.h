@@ -10,14 +10,16 @@ enum FaultOperation {
   FAULT_GetTempPathA,
   FAULT_GetTempFileNameA,
   FAULT_CreateFileA,
-  FAULT_GetFileTime,
-  FAULT_GetFileSize,
+  FAULT_GetFileInformationByHandle,
   FAULT_SetFileTime,
+  FAULT_SetFilePointer,
+  FAULT_SetEndOfFile,
   FAULT_ReadFile,
   FAULT_WriteFile,
   FAULT_CloseHandle,
-  FAULT_CopyFileA,        // fails before the target is opened for writing
-  FAULT_CopyFileA_write,  // fails after half of the bytes went over the target
+  FAULT_copy_rest_of_file,        // fails before any byte is copied
+  FAULT_copy_rest_of_file_short,  // stops halfway, as if the file system said it was done
+  FAULT_name_temporary_file,
   FAULT_DeleteFileA,
   FAULT_FindFirstFileA,
   FAULT_FindNextFileA,
@@ -34,7 +36,7 @@ void fault_hook(int operation, unsigned nth, void (*action)(void*), void* contex
 unsigned fault_calls(int operation);
 // Whether the armed fault has been injected.
 int fault_injected(void);
-// Reads BODYCUT_FAULT ("N" or "Operation:N", e.g. "CopyFileA_write:1").
+// Reads BODYCUT_FAULT ("N" or "Operation:N", e.g. "copy_rest_of_file_short:2").
 void fault_arm_from_environment(void);
 // Name of an operation, as BODYCUT_FAULT spells it.
 const char* fault_operation_name(int operation);

@@ -14,5 +14,20 @@
 // Writes the bytes of a NUL-terminated text to standard output, at once,
 // unchanged, with no line end added.
 void write_console(const char* text);
+// The same, to standard error: for what a user must act on but a report
+// reader must not see, such as a body kept in a temporary file.
+void write_error(const char* text);
+
+// Copies everything from from's current position to its end (its size when
+// the copy begins) to to's current position, by the fastest means the
+// system has. FALSE when it fails or copies fewer bytes: the target may then
+// hold any part of them.
+BOOL copy_rest_of_file(HANDLE from, HANDLE to);
+
+// Gives a temporary file made with CREATE_ALWAYS the name GetTempFileNameA
+// chose, once it holds a whole body. Where the system can keep a file
+// without a name, it has none until then, so a run killed midway leaves no
+// partial file behind; elsewhere it has had the name all along.
+BOOL name_temporary_file(HANDLE temporary);
 
 #endif

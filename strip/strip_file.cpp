@@ -3,106 +3,106 @@
 #include "../platform/platform.h"
 #include "header_scan.h"
 
-enum { STRIP_BUFFER_SIZE = 32768 };
+// Attributes a file must lose before it can be opened for writing.
+static const DWORD PROTECTING_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
-// Copies the rest of source into temporary; FALSE on any failed or short
-// read or write.
-static BOOL copy_body(HANDLE source, HANDLE temporary, char* buffer) {
-  DWORD count = 0;
-  DWORD written = 0;
-  for (;;) {
-    if (!ReadFile(source, buffer, STRIP_BUFFER_SIZE, &count, nullptr)) return FALSE;
-    if (count == 0) return TRUE;
-    if (!WriteFile(temporary, buffer, count, &written, nullptr) || written != count) return FALSE;
-  }
+// Whether now describes the file that was read, as it was read: the same
+// file (not another one put at its path), and not changed since.
+static int same_file_unchanged(const BY_HANDLE_FILE_INFORMATION* read, const BY_HANDLE_FILE_INFORMATION* now) {
+  return now->dwVolumeSerialNumber == read->dwVolumeSerialNumber && now->nFileIndexHigh == read->nFileIndexHigh &&
+         now->nFileIndexLow == read->nFileIndexLow && now->nFileSizeHigh == read->nFileSizeHigh &&
+         now->nFileSizeLow == read->nFileSizeLow && CompareFileTime(&now->ftLastWriteTime, &read->ftLastWriteTime) == 0;
 }
 
-// What tells whether the file was changed by someone else after it was read.
-struct FileState {
-  FILETIME last_write;
-  DWORD size_low;
-  DWORD size_high;
-};
-
-static BOOL read_size(HANDLE file, FileState* state) {
-  state->size_low = GetFileSize(file, &state->size_high);
-  return state->size_low != INVALID_FILE_SIZE || GetLastError() == NO_ERROR;
+// Tells the user where the only whole copy of a file's body is.
+static void report_kept_body(const char* path, const char* temporary_name) {
+  write_error(path);
+  write_error(" : not stripped whole; its whole body is kept in ");
+  write_error(temporary_name);
+  write_error(LINE_END);
 }
 
-// The copy back must not go over what a writer added or changed since the
-// file was read: its last-write time and size must be as they were. Only
-// its facts are read, so others may keep it open for writing meanwhile; the
-// copy back itself cannot start while a writer holds the file.
-static BOOL unchanged_since_read(const char* path, const FileState* before) {
-  FileState now;
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return FALSE;
-  BOOL same = GetFileTime(file, nullptr, nullptr, &now.last_write) && read_size(file, &now) &&
-              CompareFileTime(&now.last_write, &before->last_write) == 0 && now.size_low == before->size_low &&
-              now.size_high == before->size_high;
-  CloseHandle(file);
-  return same;
-}
-
-// Whether a failed copy back is known to have left the file as it was: it
-// failed opening one of the two files, before any byte went over the target.
-static int copy_left_file_unchanged(DWORD error) {
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_ACCESS_DENIED ||
-         error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_TOO_MANY_OPEN_FILES;
-}
-
-// The body goes into a temporary file stamped with the source's times, and
-// the platform's copy brings it back over the source. The temporary file is
-// deleted on every path but one: when the copy back failed after it may have
-// written, that file holds the only whole copy of the body and is kept.
-int strip_file(const char* path, const RunSettings*) {
-  char buffer[STRIP_BUFFER_SIZE];
+// The body goes into a temporary file stamped with the file's times; once
+// whole it gets its name, and is copied back over the very file that was
+// read, through a handle that no other process may hold meanwhile. The
+// temporary file is deleted on every path but one: when the copy back may
+// have written before it failed, that file holds the only whole body.
+int strip_found_file(const char* path, const RunSettings*, StrippedFiles* seen, int reached_through_link) {
+  char directory[PATH_CAPACITY];
   char temporary_name[PATH_CAPACITY];
   HANDLE source = INVALID_HANDLE_VALUE;
   HANDLE temporary = INVALID_HANDLE_VALUE;
-  FILETIME creation = {};
-  FILETIME last_access = {};
-  FileState state = {};
+  HANDLE target = INVALID_HANDLE_VALUE;
+  BY_HANDLE_FILE_INFORMATION read = {};
+  BY_HANDLE_FILE_INFORMATION now = {};
+  FileIdentity identity = {};
   int have_temporary = 0;
-  int keep_temporary = 0;
+  int attributes_cleared = 0;
+  int writing_began = 0;
   BOOL ok = FALSE;
   BOOL closed = FALSE;
 
-  DWORD directory_length = GetTempPathA(PATH_CAPACITY, buffer);
+  DWORD directory_length = GetTempPathA(PATH_CAPACITY, directory);
   if (directory_length == 0 || directory_length >= PATH_CAPACITY) goto done;
-  if (GetTempFileNameA(buffer, "BCT", 0, temporary_name) == 0) goto done;
+  if (GetTempFileNameA(directory, "BCT", 0, temporary_name) == 0) goto done;
   have_temporary = 1;
 
   source = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (source == INVALID_HANDLE_VALUE) goto done;
-  // Without the source's times the file would lose its last-write time.
-  if (!GetFileTime(source, &creation, &last_access, &state.last_write)) goto done;
-  if (!read_size(source, &state)) goto done;
+  // Its identity, size and times: what the copy back must find again.
+  if (!GetFileInformationByHandle(source, &read)) goto done;
+  if (seen != nullptr) {
+    identity = identity_of(&read);
+    // Stripped already under another name in this run: done, not read again.
+    ok = stripped_files_contain(seen, &identity);
+    if (ok) goto done;
+    // A file that may be met again can only be stripped if it is remembered.
+    if ((reached_through_link || read.nNumberOfLinks > 1) && stripped_files_full(seen)) goto done;
+  }
   if (!scan_header(source)) goto done;
 
   temporary = CreateFileA(temporary_name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (temporary == INVALID_HANDLE_VALUE) goto done;
-  if (!copy_body(source, temporary, buffer)) goto done;
-  if (!SetFileTime(temporary, &creation, &last_access, &state.last_write)) goto done;
-
+  if (!copy_rest_of_file(source, temporary)) goto done;
+  if (!SetFileTime(temporary, &read.ftCreationTime, &read.ftLastAccessTime, &read.ftLastWriteTime)) goto done;
   CloseHandle(source);
   source = INVALID_HANDLE_VALUE;
-  // A failed close may mean the body never reached the disk whole.
-  closed = CloseHandle(temporary);
-  temporary = INVALID_HANDLE_VALUE;
-  if (!closed) goto done;
-  if (!unchanged_since_read(path, &state)) goto done;
+  if (!name_temporary_file(temporary)) goto done;
 
-  SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-  ok = CopyFileA(temporary_name, path, FALSE);
-  if (!ok && !copy_left_file_unchanged(GetLastError())) keep_temporary = 1;
+  // Cleared only where it must be, and put back if the strip fails.
+  if ((read.dwFileAttributes & PROTECTING_ATTRIBUTES) != 0) {
+    if (!SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL)) goto done;
+    attributes_cleared = 1;
+  }
+  // No sharing: refused while anyone else has the file open, and nobody
+  // else can open it until this handle is closed.
+  target = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (target == INVALID_HANDLE_VALUE) goto done;
+  if (!GetFileInformationByHandle(target, &now) || !same_file_unchanged(&read, &now)) goto done;
+  // The times must be settable before a byte is written: a file rewritten
+  // with the wrong last-write time could not be told from an unstripped one.
+  if (!SetFileTime(target, &read.ftCreationTime, &read.ftLastAccessTime, &read.ftLastWriteTime)) goto done;
+  if (SetFilePointer(temporary, 0, nullptr, FILE_BEGIN) != 0) goto done;
+
+  writing_began = 1;
+  if (!copy_rest_of_file(temporary, target) || !SetEndOfFile(target)) goto done;
+  if (!SetFileTime(target, &read.ftCreationTime, &read.ftLastAccessTime, &read.ftLastWriteTime)) goto done;
+  // A failed close may mean the bytes did not all reach the file.
+  closed = CloseHandle(target);
+  target = INVALID_HANDLE_VALUE;
+  ok = closed;
+  if (ok && seen != nullptr) stripped_files_add(seen, &identity);
 
 done:
   if (source != INVALID_HANDLE_VALUE) CloseHandle(source);
+  if (target != INVALID_HANDLE_VALUE) CloseHandle(target);
   if (temporary != INVALID_HANDLE_VALUE) CloseHandle(temporary);
+  if (!ok && attributes_cleared) SetFileAttributesA(path, read.dwFileAttributes);
   if (!ok) write_console("error" LINE_END);
-  if (have_temporary && !keep_temporary) DeleteFileA(temporary_name);
+  if (!ok && writing_began) report_kept_body(path, temporary_name);
+  if (have_temporary && !(!ok && writing_began)) DeleteFileA(temporary_name);
   return ok ? 0 : 1;
 }
+
+int strip_file(const char* path, const RunSettings* settings) { return strip_found_file(path, settings, nullptr, 0); }

@@ -4,9 +4,15 @@
 #define BODYCUT_STRIP_FILE_H
 
 #include "run_settings.h"
+#include "stripped_files.h"
 
 // 0 when the file was stripped; 1, after writing "error" and a line end,
 // when it was not.
 int strip_file(const char* path, const RunSettings* settings);
+
+// The same for a file a walk found. seen holds the files this run stripped:
+// one of them met again under another name is not read again and counts as
+// stripped. reached_through_link tells that path is a symbolic link.
+int strip_found_file(const char* path, const RunSettings* settings, StrippedFiles* seen, int reached_through_link);
 
 #endif

@@ -17,28 +17,37 @@ char* final_component(char* path) {
   return p;
 }
 
-int join_path(char* out, unsigned capacity, const char* dir, const char* tail) {
-  unsigned used = 0;
-  const char* mark = dir;
-  const char* p = dir;
-  while (*p != '\0') {
-    const char* next = CharNextA(p);
-    if (is_path_separator(*p)) mark = next;
-    while (p < next) {
-      if (used + 1 >= capacity) goto too_long;
-      out[used++] = *p++;
-    }
-  }
-  if (mark != p) {
+int append_path(char* buffer, unsigned capacity, unsigned* length, const char* tail) {
+  const char* end = buffer + *length;
+  const char* mark = buffer;
+  for (const char* p = buffer; p < end; p = CharNextA(p))
+    if (is_path_separator(*p)) mark = CharNextA(p);
+  unsigned used = *length;
+  if (mark != end) {
     if (used + 1 >= capacity) goto too_long;
-    out[used++] = PATH_SEPARATOR;
+    buffer[used++] = PATH_SEPARATOR;
   }
   for (; *tail != '\0'; ++tail) {
     if (used + 1 >= capacity) goto too_long;
-    out[used++] = *tail;
+    buffer[used++] = *tail;
   }
-  out[used] = '\0';
+  buffer[used] = '\0';
+  *length = used;
   return 1;
+
+too_long:
+  buffer[*length] = '\0';
+  return 0;
+}
+
+int join_path(char* out, unsigned capacity, const char* dir, const char* tail) {
+  unsigned length = 0;
+  for (; dir[length] != '\0'; ++length) {
+    if (length + 1 >= capacity) goto too_long;
+    out[length] = dir[length];
+  }
+  out[length] = '\0';
+  if (append_path(out, capacity, &length, tail)) return 1;
 
 too_long:
   out[0] = '\0';

@@ -14,4 +14,9 @@ char* final_component(char* path);
 // bytes). Gives 1, or 0 with out holding an empty text when it does not fit.
 int join_path(char* out, unsigned capacity, const char* dir, const char* tail);
 
+// The same in place: buffer (capacity bytes) holds a path of *length bytes;
+// a separator where one is needed and tail go after it. Gives 1 with
+// *length moved on, or 0 with buffer and *length as they were.
+int append_path(char* buffer, unsigned capacity, unsigned* length, const char* tail);
+
 #endif

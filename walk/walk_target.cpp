@@ -3,66 +3,113 @@
 #include "../strip/strip_file.h"
 #include "path_helpers.h"
 
-// The report line of an entry whose path, or whose search pattern, does not
-// fit a path buffer: written from its parts, and nothing is done to it.
-static void report_too_long(char* buffer, char* name_at, const char* name) {
-  *name_at = '\0';
-  write_console(buffer);
-  write_console(name);
-  write_console(" : error" LINE_END);
-}
+// The files this run stripped; too large for a stack, and one per run.
+static StrippedFiles stripped;
 
-// The path and " : " go out in one write: the line's start costs one
-// system call, not two.
-static void report_file(const char* path, const RunSettings* settings) {
+// One line of the report: the path, " : ", the outcome. The path and
+// " : " go out in one write; the outcome follows when it is known.
+static void write_line_start(const char* path) {
   static const char separator[] = " : ";
   char line[PATH_CAPACITY + sizeof separator];
   unsigned length = 0;
   for (; path[length] != '\0'; ++length) line[length] = path[length];
   for (unsigned i = 0; i < sizeof separator; ++i) line[length + i] = separator[i];
   write_console(line);
-  if (strip_file(path, settings) == 0) write_console("ok" LINE_END);
 }
 
-// Copies name over the buffer from name_at on; 0 when it does not fit.
-static int place_name(char* buffer, char* name_at, const char* name) {
-  char* end = buffer + PATH_CAPACITY - 1;
+static void report_error(const char* path) {
+  write_line_start(path);
+  write_console("error" LINE_END);
+}
+
+static void report_file(const char* path, const RunSettings* settings, int reached_through_link) {
+  write_line_start(path);
+  if (strip_found_file(path, settings, &stripped, reached_through_link) == 0) write_console("ok" LINE_END);
+}
+
+// Copies name over path from name_at on, within capacity; 0, with path as
+// it was, when it does not fit.
+static int place_name(char* path, unsigned capacity, char* name_at, const char* name) {
+  char* end = path + capacity - 1;
   char* at = name_at;
   for (; *name != '\0'; ++name) {
-    if (at >= end) return 0;
+    if (at >= end) {
+      *name_at = '\0';
+      return 0;
+    }
     *at++ = *name;
   }
   *at = '\0';
   return 1;
 }
 
-int walk_target(const char* path, DWORD attributes, const RunSettings* settings) {
-  char buffer[PATH_CAPACITY];
-  WIN32_FIND_DATAA found;
+// The line of an entry whose whole path does not fit: written from its
+// parts, and nothing is done to it.
+static void report_unfit(char* path, char* name_at, const char* name) {
+  *name_at = '\0';
+  write_console(path);
+  report_error(name);
+}
 
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    if (!join_path(buffer, sizeof buffer, "", path)) return WALK_NOT_LISTED;
-  } else if (!join_path(buffer, sizeof buffer, path, "*.*")) {
+// The walk shares one path buffer across its levels: each level writes its
+// entries' names after its own part, and a level below writes after those,
+// so a level's stack does not grow with the path's capacity and the
+// deepest tree a path allows can be walked. path holds length bytes: a
+// directory, or, for INVALID_FILE_ATTRIBUTES, a search pattern.
+static int walk_level(char* path, unsigned length, DWORD attributes, const RunSettings* settings) {
+  WIN32_FIND_DATAA found;
+  unsigned pattern_length = length;
+  if (attributes != INVALID_FILE_ATTRIBUTES && !append_path(path, PATH_CAPACITY, &pattern_length, "*.*"))
     return WALK_TOO_LONG;
+  HANDLE search = FindFirstFileA(path, &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    path[length] = '\0';
+    return WALK_NOT_LISTED;
   }
-  HANDLE search = FindFirstFileA(buffer, &found);
-  if (search == INVALID_HANDLE_VALUE) return WALK_NOT_LISTED;
   // Found names hold no separator, so the final component stays put.
-  char* name_at = final_component(buffer);
+  char* name_at = final_component(path);
+  DWORD ended;
   do {
     DWORD entry = found.dwFileAttributes;
-    int is_directory = (entry & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    // Dot directories are never entered, and neither are links to
-    // directories, so no cycle of links can form.
-    if (is_directory && (found.cFileName[0] == '.' || (entry & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) continue;
-    if (!place_name(buffer, name_at, found.cFileName)) {
-      report_too_long(buffer, name_at, found.cFileName);
-    } else if (is_directory) {
-      if (walk_target(buffer, entry, settings) == WALK_TOO_LONG) report_too_long(buffer, name_at, found.cFileName);
+    int is_link = (entry & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if ((entry & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      // Dot directories are never entered, and neither are links to
+      // directories, so no cycle of links can form.
+      if (found.cFileName[0] == '.' || is_link) continue;
+      if (!place_name(path, PATH_CAPACITY, name_at, found.cFileName)) {
+        report_unfit(path, name_at, found.cFileName);
+        continue;
+      }
+      unsigned below = (unsigned)(name_at - path);
+      while (path[below] != '\0') ++below;
+      // A directory that cannot be listed is reported, not passed over.
+      if (walk_level(path, below, entry, settings) != WALK_LISTED) report_error(path);
+    } else if (!place_name(path, PATH_CAPACITY, name_at, found.cFileName)) {
+      report_unfit(path, name_at, found.cFileName);
     } else {
-      report_file(buffer, settings);
+      report_file(path, settings, is_link);
     }
   } while (FindNextFileA(search, &found) == TRUE);
+  ended = GetLastError();
   FindClose(search);
+  // A listing that broke off leaves entries unreported: its directory is.
+  if (ended != ERROR_NO_MORE_FILES && ended != ERROR_OPERATION_ABORTED) {
+    *name_at = '\0';
+    if (attributes != INVALID_FILE_ATTRIBUTES) path[length] = '\0';
+    report_error(path[0] != '\0' ? path : ".");
+  }
+  path[length] = '\0';
   return WALK_LISTED;
+}
+
+int walk_target(const char* path, DWORD attributes, const RunSettings* settings) {
+  char buffer[PATH_CAPACITY];
+  unsigned length = 0;
+  for (; path[length] != '\0'; ++length) {
+    if (length + 1 >= sizeof buffer) return WALK_TOO_LONG;
+    buffer[length] = path[length];
+  }
+  buffer[length] = '\0';
+  stripped_files_clear(&stripped);
+  return walk_level(buffer, length, attributes, settings);
 }

@@ -9,7 +9,7 @@
 enum {
   WALK_LISTED = 0,      // searched, whatever the outcome for each file
   WALK_NOT_LISTED = 1,  // the first search found nothing
-  WALK_TOO_LONG = 2     // the directory's search pattern does not fit a path
+  WALK_TOO_LONG = 2     // the target, or its search pattern, does not fit a path
 };
 
 // attributes INVALID_FILE_ATTRIBUTES: path is itself the search pattern;

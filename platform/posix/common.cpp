@@ -2,8 +2,12 @@
 #include "posix_internal.h"
 
 #include <cerrno>
+#include <csignal>
 
 static DWORD last_error = 0;
+static volatile sig_atomic_t stop_signal = 0;
+
+bool stop_requested(void) { return stop_signal != 0; }
 
 DWORD GetLastError(void) { return last_error; }
 
@@ -25,7 +29,9 @@ void set_last_error_from_errno(int error) {
     case ENOSPC:
     case EDQUOT: code = ERROR_DISK_FULL; break;
     case ENAMETOOLONG: code = ERROR_FILENAME_EXCED_RANGE; break;
-    case EWOULDBLOCK: code = ERROR_SHARING_VIOLATION; break;
+    case EWOULDBLOCK:
+    case ETXTBSY: code = ERROR_SHARING_VIOLATION; break;
+    case EFBIG: code = ERROR_DISK_FULL; break;
     case EBADF: code = ERROR_INVALID_HANDLE; break;
     case EINVAL: code = ERROR_INVALID_PARAMETER; break;
     default: code = ERROR_GEN_FAILURE; break;

@@ -6,10 +6,25 @@
 #include <cstdlib>
 #include <cstring>
 
-static const char* const operation_names[FAULT_OPERATION_COUNT] = {
-    "Any",         "GetFileAttributesA", "SetFileAttributesA", "GetTempPathA",   "GetTempFileNameA", "CreateFileA",
-    "GetFileTime", "GetFileSize",        "SetFileTime",        "ReadFile",       "WriteFile",        "CloseHandle",
-    "CopyFileA",   "CopyFileA_write",    "DeleteFileA",        "FindFirstFileA", "FindNextFileA"};
+static const char* const operation_names[FAULT_OPERATION_COUNT] = {"Any",
+                                                                   "GetFileAttributesA",
+                                                                   "SetFileAttributesA",
+                                                                   "GetTempPathA",
+                                                                   "GetTempFileNameA",
+                                                                   "CreateFileA",
+                                                                   "GetFileInformationByHandle",
+                                                                   "SetFileTime",
+                                                                   "SetFilePointer",
+                                                                   "SetEndOfFile",
+                                                                   "ReadFile",
+                                                                   "WriteFile",
+                                                                   "CloseHandle",
+                                                                   "copy_rest_of_file",
+                                                                   "copy_rest_of_file_short",
+                                                                   "name_temporary_file",
+                                                                   "DeleteFileA",
+                                                                   "FindFirstFileA",
+                                                                   "FindNextFileA"};
 
 static unsigned calls[FAULT_OPERATION_COUNT];
 static int armed_operation = -1;

@@ -7,7 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 
 enum { FILE_POOL_SIZE = 4, READ_BUFFER_SIZE = 65536 };
 
@@ -18,9 +21,13 @@ struct FileObject {
   DWORD filled;       // bytes of buffer that hold file data
   int in_use;
   int fd;
-  // Taken when the handle was opened; serves GetFileTime and GetFileSize
-  // until the handle itself writes or sets times, which saves two system
-  // calls on every file that is only read.
+  int leased;  // holds a write lease, taken at this time
+  struct timespec leased_at;
+  int unnamed;  // a temporary file still without its name...
+  int partial;  // ...or, where files cannot be unnamed, under name + ".part"
+  char name[PATH_CAPACITY];
+  // Taken when the handle was opened; serves GetFileInformationByHandle
+  // until the handle itself changes the file.
   struct statx status;
   bool status_current;
   unsigned char buffer[READ_BUFFER_SIZE];
@@ -44,19 +51,20 @@ static void set_filled(FileObject* file, DWORD filled) {
   file->view.fast_limit = inline_reads ? filled : 0;
 }
 
-static const unsigned STATUS_FIELDS = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_ATIME | STATX_MTIME | STATX_BTIME;
-
-static FileObject* take_file_object(int fd, const struct statx* status) {
+static FileObject* take_file_object(int fd) {
   for (int i = 0; i < FILE_POOL_SIZE; ++i) {
-    if (!file_pool[i].in_use) {
-      file_pool[i].in_use = 1;
-      file_pool[i].fd = fd;
-      file_pool[i].status = *status;
-      file_pool[i].status_current = status->stx_mask != 0;
-      file_pool[i].view.buffer = file_pool[i].buffer;
-      set_filled(&file_pool[i], 0);
-      return &file_pool[i];
-    }
+    FileObject* file = &file_pool[i];
+    if (file->in_use) continue;
+    file->in_use = 1;
+    file->fd = fd;
+    file->leased = 0;
+    file->unnamed = 0;
+    file->partial = 0;
+    file->name[0] = '\0';
+    file->status_current = false;
+    file->view.buffer = file->buffer;
+    set_filled(file, 0);
+    return file;
   }
   return nullptr;
 }
@@ -72,47 +80,123 @@ static bool current_status(FileObject* file) {
   return true;
 }
 
-// Opening for reading never blocks and refuses what is not a regular file,
-// so a FIFO or a device met in a tree can neither hang nor feed endless data.
-// Creating never follows a link: it only ever makes the temporary file. It
-// truncates only a file that has bytes: on ext4 a truncation to zero makes
-// the file's data go to disk at close, which for a temporary file that is
-// deleted right after costs a write and, on a discard mount, a discard.
-// Sharing is emulated with advisory locks: a handle that lets others only
-// read holds a shared lock, which an exclusive writer (CopyFileA) cannot
-// take, and it cannot be opened while such a writer holds its lock.
-static int open_descriptor(LPCSTR path, DWORD access, DWORD sharing, DWORD disposition, struct statx* status) {
-  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-  if ((access & GENERIC_WRITE) != 0)
-    flags |= (access & GENERIC_READ) != 0 ? O_RDWR : O_WRONLY;
-  else
-    flags |= O_RDONLY;
-  if (disposition == CREATE_ALWAYS) flags |= O_CREAT | O_NOFOLLOW;
-  int fd;
-  do fd = open(path, flags, 0600);
-  while (fd < 0 && errno == EINTR);
+// A lease holder is told by SIGIO when someone wants the file; the copy
+// back only needs the others to wait, and the signal must not kill the run.
+static void ignore_lease_breaks(void) {
+  static bool ignored = false;
+  if (ignored) return;
+  struct sigaction action;
+  if (sigaction(SIGIO, nullptr, &action) == 0 && action.sa_handler == SIG_DFL) std::signal(SIGIO, SIG_IGN);
+  ignored = true;
+}
+
+// The lease is granted only while no other descriptor of the file is open
+// anywhere; while it is held, others' opens wait. Where the file system
+// keeps no leases, an exclusive lock keeps other runs out and the caller's
+// re-check of size and time catches the rest.
+static bool take_write_lease(FileObject* file) {
+  ignore_lease_breaks();
+  if (fcntl(file->fd, F_SETLEASE, F_WRLCK) == 0) {
+    file->leased = 1;
+    clock_gettime(CLOCK_MONOTONIC, &file->leased_at);
+    file->status_current = false;  // the re-check must see the file as the lease found it
+    return true;
+  }
+  int error = errno;
+  if (error == EAGAIN) {
+    set_last_error(ERROR_SHARING_VIOLATION);
+    return false;
+  }
+  if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP) {
+    set_last_error_from_errno(error);
+    return false;
+  }
+  if (flock(file->fd, LOCK_EX | LOCK_NB) != 0) {
+    set_last_error(errno == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : ERROR_ACCESS_DENIED);
+    return false;
+  }
+  file->status_current = false;
+  return true;
+}
+
+// Seconds after which the system breaks a lease that someone waits for.
+static long lease_break_seconds(void) {
+  static long seconds = 0;
+  if (seconds > 0) return seconds;
+  seconds = 45;
+  std::FILE* in = std::fopen("/proc/sys/fs/lease-break-time", "re");
+  if (in != nullptr) {
+    long value = 0;
+    if (std::fscanf(in, "%ld", &value) == 1 && value > 0) seconds = value;
+    std::fclose(in);
+  }
+  return seconds;
+}
+
+// Whether the lease held all along. A waiting opener gets in only when the
+// holder lets go, or once the break time ran out: only then can it be lost.
+static bool lease_held_throughout(FileObject* file) {
+  if (!file->leased) return true;
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  if (now.tv_sec - file->leased_at.tv_sec + 1 < lease_break_seconds()) return true;
+  return fcntl(file->fd, F_GETLEASE) == F_WRLCK;
+}
+
+// Only a regular file is ever opened, and the very one the path resolved
+// to. Opening does not wait: a lease held elsewhere is a sharing violation.
+static int open_existing(LPCSTR path, DWORD access, struct statx* status) {
+  int path_fd = resolve_path(path, status);
+  if (path_fd < 0) return -1;
+  int fd = -1;
+  if (!S_ISREG(status->stx_mode)) {
+    set_last_error(S_ISDIR(status->stx_mode) ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER);
+  } else {
+    int flags = O_NONBLOCK;
+    if ((access & GENERIC_WRITE) != 0)
+      flags |= (access & GENERIC_READ) != 0 ? O_RDWR : O_WRONLY;
+    else
+      flags |= O_RDONLY;
+    fd = reopen_descriptor(path_fd, flags);
+    if (fd < 0) set_last_error_from_errno(errno);
+  }
+  close(path_fd);
+  return fd;
+}
+
+// The directory part of path, "." when it has none.
+static void directory_of(LPCSTR path, char* directory) {
+  const char* slash = std::strrchr(path, '/');
+  if (slash == nullptr) {
+    std::strcpy(directory, ".");
+    return;
+  }
+  size_t length = slash == path ? 1 : (size_t)(slash - path);
+  std::memcpy(directory, path, length);
+  directory[length] = '\0';
+}
+
+static int create_unnamed(LPCSTR path, FileObject* file) {
+  char directory[PATH_CAPACITY];
+  size_t length = std::strlen(path);
+  if (length + sizeof ".part" > PATH_CAPACITY) {
+    set_last_error(ERROR_FILENAME_EXCED_RANGE);
+    return -1;
+  }
+  directory_of(path, directory);
+  std::memcpy(file->name, path, length + 1);
+  int fd = open(directory, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    char partial[PATH_CAPACITY];
+    std::snprintf(partial, sizeof partial, "%s.part", path);
+    fd = open(partial, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    file->partial = fd >= 0;
+  }
   if (fd < 0) {
     set_last_error_from_errno(errno);
     return -1;
   }
-  if (statx(fd, "", AT_EMPTY_PATH, STATUS_FIELDS, status) != 0 || !S_ISREG(status->stx_mode)) {
-    set_last_error(S_ISDIR(status->stx_mode) ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER);
-    close(fd);
-    return -1;
-  }
-  if (disposition == CREATE_ALWAYS && status->stx_size > 0) {
-    if (ftruncate(fd, 0) != 0) {
-      set_last_error_from_errno(errno);
-      close(fd);
-      return -1;
-    }
-    status->stx_size = 0;
-  }
-  if ((sharing & FILE_SHARE_WRITE) == 0 && flock(fd, LOCK_SH | LOCK_NB) != 0) {
-    set_last_error(ERROR_SHARING_VIOLATION);
-    close(fd);
-    return -1;
-  }
+  file->unnamed = 1;
   return fd;
 }
 
@@ -125,19 +209,24 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD sharing, void*, DWORD dispos
     set_last_error(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  struct statx status;
-  int fd = disposition == CREATE_ALWAYS ? take_new_temporary(path) : -1;
-  if (fd >= 0) {
-    // Just made, empty and regular; its times are read when asked for.
-    std::memset(&status, 0, sizeof status);
-  } else {
-    fd = open_descriptor(path, access, sharing, disposition, &status);
-    if (fd < 0) return INVALID_HANDLE_VALUE;
-  }
-  FileObject* file = take_file_object(fd, &status);
+  FileObject* file = take_file_object(-1);
   if (file == nullptr) {
-    close(fd);
     set_last_error(ERROR_TOO_MANY_OPEN_FILES);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (disposition == CREATE_ALWAYS) {
+    file->fd = create_unnamed(path, file);
+  } else {
+    file->fd = open_existing(path, access, &file->status);
+    file->status_current = true;
+  }
+  bool exclusive = (access & GENERIC_WRITE) != 0 && (sharing & (FILE_SHARE_READ | FILE_SHARE_WRITE)) == 0;
+  if (file->fd >= 0 && disposition == OPEN_EXISTING && exclusive && !take_write_lease(file)) {
+    close(file->fd);
+    file->fd = -1;
+  }
+  if (file->fd < 0) {
+    file->in_use = 0;
     return INVALID_HANDLE_VALUE;
   }
   return file;
@@ -166,6 +255,10 @@ BOOL read_file_buffered(HANDLE handle, void* buffer, DWORD wanted, DWORD* read) 
     set_last_error(ERROR_READ_FAULT);
     return FALSE;
   }
+  if (stop_requested()) {
+    set_last_error(ERROR_OPERATION_ABORTED);
+    return FALSE;
+  }
   if (file->view.position == file->filled) {
     if (wanted >= READ_BUFFER_SIZE / 2) {
       ssize_t got = read_some(file->fd, buffer, wanted);
@@ -187,16 +280,23 @@ BOOL read_file_buffered(HANDLE handle, void* buffer, DWORD wanted, DWORD* read) 
   DWORD served = buffered < wanted ? buffered : wanted;
   std::memcpy(buffer, file->buffer + file->view.position, served);
   file->view.position += served;
-  // A large read that used up a full buffer is topped up from the file, so
-  // that it gives as many bytes as asked: the writes that pass them on then
-  // stay aligned to pages, which the file system handles much faster.
-  if (served < wanted && wanted >= READ_BUFFER_SIZE / 2 && file->filled == READ_BUFFER_SIZE) {
-    ssize_t got = read_some(file->fd, static_cast<unsigned char*>(buffer) + served, wanted - served);
-    if (got > 0) served += (DWORD)got;
-    // An error here shows again at the next read, which starts past these bytes.
-  }
   *read = served;
   return TRUE;
+}
+
+// Writes all of count bytes to fd at its offset; false with errno else.
+static bool write_all(int fd, const unsigned char* bytes, size_t count) {
+  while (count > 0) {
+    ssize_t put = write(fd, bytes, count);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      if (put == 0) errno = ENOSPC;
+      return false;
+    }
+    bytes += put;
+    count -= (size_t)put;
+  }
+  return true;
 }
 
 BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written, void*) {
@@ -208,19 +308,85 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written, v
     return FALSE;
   }
   file->status_current = false;
-  const unsigned char* in = static_cast<const unsigned char*>(buffer);
-  DWORD done = 0;
-  while (done < count) {
-    ssize_t put = write(file->fd, in + done, count - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) {
-      set_last_error_from_errno(put < 0 ? errno : ENOSPC);
-      *written = done;
-      return FALSE;
-    }
-    done += (DWORD)put;
+  if (!write_all(file->fd, static_cast<const unsigned char*>(buffer), count)) {
+    set_last_error_from_errno(errno);
+    return FALSE;
   }
-  *written = done;
+  *written = count;
+  return TRUE;
+}
+
+BOOL copy_rest_of_file(HANDLE from_handle, HANDLE to_handle) {
+  FileObject* from = file_object(from_handle);
+  FileObject* to = file_object(to_handle);
+  if (from == nullptr || to == nullptr) return fail_invalid_handle();
+  bool fail = fault_fires(FAULT_copy_rest_of_file);
+  bool stop_halfway = fault_fires(FAULT_copy_rest_of_file_short);
+  if (fail) {
+    set_last_error(ERROR_WRITE_FAULT);
+    return FALSE;
+  }
+  to->status_current = false;
+  off_t at = lseek(from->fd, 0, SEEK_CUR);
+  if (at < 0 || !current_status(from)) {
+    set_last_error_from_errno(errno);
+    return FALSE;
+  }
+  // Bytes the header scan read ahead go first, then the rest in the kernel.
+  off_t buffered = from->filled - from->view.position;
+  off_t wanted = buffered + ((off_t)from->status.stx_size > at ? (off_t)from->status.stx_size - at : 0);
+  off_t limit = stop_halfway ? wanted / 2 : wanted;
+  off_t first = buffered < limit ? buffered : limit;
+  if (first > 0 && !write_all(to->fd, from->buffer + from->view.position, (size_t)first)) {
+    set_last_error_from_errno(errno);
+    return FALSE;
+  }
+  set_filled(from, 0);
+  // Work a stop can throw away is thrown away: a file still without a name.
+  off_t copied = copy_descriptor_bytes(from->fd, to->fd, limit - first, to->unnamed != 0);
+  if (copied < 0) {
+    set_last_error(errno == EINTR                                         ? ERROR_OPERATION_ABORTED
+                   : errno == ENOSPC || errno == EDQUOT || errno == EFBIG ? ERROR_DISK_FULL
+                                                                          : ERROR_WRITE_FAULT);
+    return FALSE;
+  }
+  copied += first;
+  // Some file systems report the end early: fewer bytes is a failed copy.
+  if (copied < wanted) {
+    set_last_error(ERROR_WRITE_FAULT);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL name_temporary_file(HANDLE handle) {
+  FileObject* file = file_object(handle);
+  if (file == nullptr) return fail_invalid_handle();
+  if (fault_fires(FAULT_name_temporary_file)) {
+    set_last_error(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (stop_requested()) {
+    set_last_error(ERROR_OPERATION_ABORTED);
+    return FALSE;
+  }
+  if (!file->unnamed) return TRUE;
+  int result;
+  if (file->partial) {
+    char partial[PATH_CAPACITY];
+    std::snprintf(partial, sizeof partial, "%s.part", file->name);
+    result = renameat2(AT_FDCWD, partial, AT_FDCWD, file->name, RENAME_NOREPLACE);
+  } else {
+    char self[40];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", file->fd);
+    result = linkat(AT_FDCWD, self, AT_FDCWD, file->name, AT_SYMLINK_FOLLOW);
+  }
+  if (result != 0) {
+    set_last_error_from_errno(errno);
+    return FALSE;
+  }
+  file->unnamed = 0;
+  file->partial = 0;
   return TRUE;
 }
 
@@ -231,44 +397,34 @@ static FILETIME filetime_from_statx(const struct statx_timestamp& time) {
   return stamp;
 }
 
-BOOL GetFileTime(HANDLE handle, FILETIME* creation, FILETIME* last_access, FILETIME* last_write) {
+BOOL GetFileInformationByHandle(HANDLE handle, BY_HANDLE_FILE_INFORMATION* information) {
   FileObject* file = file_object(handle);
   if (file == nullptr) return fail_invalid_handle();
-  if (fault_fires(FAULT_GetFileTime)) {
+  if (fault_fires(FAULT_GetFileInformationByHandle)) {
     set_last_error(ERROR_ACCESS_DENIED);
     return FALSE;
   }
   if (!current_status(file)) return FALSE;
   const struct statx& status = file->status;
-  if ((status.stx_mask & (STATX_ATIME | STATX_MTIME)) != (STATX_ATIME | STATX_MTIME)) {
+  const unsigned needed = STATX_MODE | STATX_INO | STATX_NLINK | STATX_SIZE | STATX_ATIME | STATX_MTIME;
+  if ((status.stx_mask & needed) != needed) {
     set_last_error(ERROR_GEN_FAILURE);
     return FALSE;
   }
   // Where the system keeps no creation time it reads as zero.
   FILETIME none = {0, 0};
-  if (creation != nullptr)
-    *creation = (status.stx_mask & STATX_BTIME) != 0 ? filetime_from_statx(status.stx_btime) : none;
-  if (last_access != nullptr) *last_access = filetime_from_statx(status.stx_atime);
-  if (last_write != nullptr) *last_write = filetime_from_statx(status.stx_mtime);
+  information->dwFileAttributes =
+      FILE_ATTRIBUTE_NORMAL | ((status.stx_mode & S_IWUSR) == 0 ? FILE_ATTRIBUTE_READONLY : 0);
+  information->ftCreationTime = (status.stx_mask & STATX_BTIME) != 0 ? filetime_from_statx(status.stx_btime) : none;
+  information->ftLastAccessTime = filetime_from_statx(status.stx_atime);
+  information->ftLastWriteTime = filetime_from_statx(status.stx_mtime);
+  information->dwVolumeSerialNumber = (status.stx_dev_major << 20) | (status.stx_dev_minor & 0xFFFFF);
+  information->nFileSizeHigh = (DWORD)(status.stx_size >> 32);
+  information->nFileSizeLow = (DWORD)status.stx_size;
+  information->nNumberOfLinks = status.stx_nlink;
+  information->nFileIndexHigh = (DWORD)(status.stx_ino >> 32);
+  information->nFileIndexLow = (DWORD)status.stx_ino;
   return TRUE;
-}
-
-DWORD GetFileSize(HANDLE handle, DWORD* high) {
-  FileObject* file = file_object(handle);
-  if (high != nullptr) *high = 0;
-  if (file == nullptr) {
-    set_last_error(ERROR_INVALID_HANDLE);
-    return INVALID_FILE_SIZE;
-  }
-  if (fault_fires(FAULT_GetFileSize)) {
-    set_last_error(ERROR_ACCESS_DENIED);
-    return INVALID_FILE_SIZE;
-  }
-  if (!current_status(file)) return INVALID_FILE_SIZE;
-  unsigned long long size = (unsigned long long)file->status.stx_size;
-  if (high != nullptr) *high = (DWORD)(size >> 32);
-  set_last_error(0);
-  return (DWORD)size;
 }
 
 // The creation time cannot be set here; it is left as the system keeps it.
@@ -293,12 +449,57 @@ BOOL SetFileTime(HANDLE handle, const FILETIME*, const FILETIME* last_access, co
   return TRUE;
 }
 
+// Only moves from the start are needed: a file is read again from its start.
+DWORD SetFilePointer(HANDLE handle, LONG distance, LONG* distance_high, DWORD method) {
+  FileObject* file = file_object(handle);
+  if (file == nullptr) {
+    set_last_error(ERROR_INVALID_HANDLE);
+    return INVALID_SET_FILE_POINTER;
+  }
+  if (fault_fires(FAULT_SetFilePointer)) {
+    set_last_error(ERROR_ACCESS_DENIED);
+    return INVALID_SET_FILE_POINTER;
+  }
+  long long offset = (long long)(std::uint32_t)distance;
+  if (distance_high != nullptr) offset |= (long long)*distance_high << 32;
+  if (method != FILE_BEGIN || lseek(file->fd, (off_t)offset, SEEK_SET) < 0) {
+    set_last_error(method != FILE_BEGIN ? ERROR_INVALID_PARAMETER : ERROR_GEN_FAILURE);
+    return INVALID_SET_FILE_POINTER;
+  }
+  set_filled(file, 0);
+  set_last_error(NO_ERROR);
+  return (DWORD)offset;
+}
+
+BOOL SetEndOfFile(HANDLE handle) {
+  FileObject* file = file_object(handle);
+  if (file == nullptr) return fail_invalid_handle();
+  if (fault_fires(FAULT_SetEndOfFile)) {
+    set_last_error(ERROR_WRITE_FAULT);
+    return FALSE;
+  }
+  file->status_current = false;
+  off_t end = lseek(file->fd, 0, SEEK_CUR);
+  if (end < 0 || ftruncate(file->fd, end) != 0) {
+    set_last_error_from_errno(errno);
+    return FALSE;
+  }
+  return TRUE;
+}
+
 BOOL CloseHandle(HANDLE handle) {
   FileObject* file = file_object(handle);
   if (file == nullptr) return fail_invalid_handle();
   // The handle is released even when the injected or real failure is
-  // reported, as the system does.
+  // reported, as the system does. A temporary file that never got its name
+  // goes with it.
   bool injected = fault_fires(FAULT_CloseHandle);
+  bool lease_held = lease_held_throughout(file);
+  if (file->unnamed && file->partial) {
+    char partial[PATH_CAPACITY];
+    std::snprintf(partial, sizeof partial, "%s.part", file->name);
+    unlink(partial);
+  }
   int result = close(file->fd);
   int error = errno;
   file->in_use = 0;
@@ -306,6 +507,10 @@ BOOL CloseHandle(HANDLE handle) {
   set_filled(file, 0);
   if (injected) {
     set_last_error(ERROR_WRITE_FAULT);
+    return FALSE;
+  }
+  if (!lease_held) {
+    set_last_error(ERROR_LOCK_VIOLATION);
     return FALSE;
   }
   if (result != 0 && error != EINTR) {

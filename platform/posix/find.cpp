@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstring>
 
@@ -18,6 +19,7 @@ struct SearchObject {
 };
 
 static SearchObject search_pool[SEARCH_POOL_SIZE];
+static int open_searches = 0;  // the first one opened names the walk's root
 
 static SearchObject* search_object(HANDLE handle) {
   std::uintptr_t offset = (std::uintptr_t)handle - (std::uintptr_t)search_pool;
@@ -63,11 +65,10 @@ static bool describe_entry(DIR* directory, const char* name, WIN32_FIND_DATAA* f
   DWORD reparse = 0;
   if (S_ISLNK(status.st_mode)) {
     struct stat target;
-    // A dangling link stays a link: opening it as a file fails later.
-    if (fstatat(at, name, &target, 0) == 0) {
-      status = target;
-      if (S_ISDIR(target.st_mode)) reparse = FILE_ATTRIBUTE_REPARSE_POINT;
-    }
+    // A link carries the reparse-point bit; a dangling one stays a link,
+    // and opening it as a file fails later.
+    reparse = FILE_ATTRIBUTE_REPARSE_POINT;
+    if (fstatat(at, name, &target, 0) == 0) status = target;
   }
   std::memset(found, 0, sizeof *found);
   found->dwFileAttributes = attributes_from_stat(&status) | reparse;
@@ -121,16 +122,22 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* found) {
     std::memcpy(directory, pattern, length);
     directory[length] = '\0';
   }
-  DIR* listing = opendir(directory);
+  if (open_searches == 0) walk_root_begin(slash == nullptr ? "" : directory);
+  int fd = open_directory(slash == nullptr ? "." : directory);
+  DIR* listing = fd >= 0 ? fdopendir(fd) : nullptr;
   if (listing == nullptr) {
-    set_last_error_from_errno(errno == ENOENT ? ENOTDIR : errno);
+    if (fd >= 0) close(fd);
+    if (open_searches == 0) walk_root_end();
+    set_last_error(GetLastError() == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : GetLastError());
     return INVALID_HANDLE_VALUE;
   }
+  ++open_searches;
   search->directory = listing;
   std::memcpy(search->pattern, last, last_length + 1);
   if (!next_match(search, found)) {
     closedir(listing);
     search->directory = nullptr;
+    if (--open_searches == 0) walk_root_end();
     set_last_error(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
@@ -158,5 +165,6 @@ BOOL FindClose(HANDLE handle) {
   }
   closedir(search->directory);
   search->directory = nullptr;
+  if (--open_searches == 0) walk_root_end();
   return TRUE;
 }

@@ -2,9 +2,11 @@
 #include "posix_internal.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -28,25 +30,30 @@ DWORD GetFileAttributesA(LPCSTR path) {
   return attributes;
 }
 
-// Read-only maps onto the owner-write bit; every other mode bit is kept.
+// Read-only is the owner-write bit missing; setting or clearing it touches
+// that bit alone, so clearing and setting again gives back the mode. The
+// file is reached as CreateFileA reaches it, and only a regular file.
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
   if (fault_fires(FAULT_SetFileAttributesA)) {
     set_last_error(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  struct stat status;
-  if (stat(path, &status) != 0) {
+  struct statx status;
+  int fd = resolve_path(path, &status);
+  if (fd < 0) return FALSE;
+  BOOL ok = FALSE;
+  mode_t mode = status.stx_mode & 07777;
+  mode_t wanted = (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? (mode_t)(mode & ~S_IWUSR) : (mode_t)(mode | S_IWUSR);
+  char self[40];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  if (!S_ISREG(status.stx_mode))
+    set_last_error(ERROR_ACCESS_DENIED);
+  else if (wanted != mode && chmod(self, wanted) != 0)
     set_last_error_from_errno(errno);
-    return FALSE;
-  }
-  mode_t mode = status.st_mode & 07777;
-  mode_t wanted = (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? (mode_t)(mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
-                                                              : (mode_t)(mode | S_IWUSR);
-  if (wanted != mode && chmod(path, wanted) != 0) {
-    set_last_error_from_errno(errno);
-    return FALSE;
-  }
-  return TRUE;
+  else
+    ok = TRUE;
+  close(fd);
+  return ok;
 }
 
 // $TMPDIR, else /tmp, always ending in a separator; looked up once.
@@ -75,27 +82,11 @@ DWORD GetTempPathA(DWORD capacity, LPSTR buffer) {
   return (DWORD)length;
 }
 
-static int new_temporary_fd = -1;
-static char new_temporary_name[PATH_CAPACITY];
-
-int take_new_temporary(LPCSTR name) {
-  if (new_temporary_fd < 0 || std::strcmp(name, new_temporary_name) != 0) return -1;
-  int fd = new_temporary_fd;
-  new_temporary_fd = -1;
-  return fd;
-}
-
-// Closes the held descriptor, if any: a newer temporary file replaces it,
-// or the file is deleted unopened.
-static void release_new_temporary(void) {
-  if (new_temporary_fd >= 0) close(new_temporary_fd);
-  new_temporary_fd = -1;
-}
-
-// Makes "<directory>/<prefix>XXXXXX.tmp", created exclusively with mode 0600.
+// Chooses "<directory>/<prefix>XXXXXX.tmp" with six random letters and
+// digits. Nothing is made yet: the file gets this name only when it holds a
+// whole body (name_temporary_file), which fails if the name was taken.
 UINT GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT, LPSTR name) {
-  static const char tail[] = "XXXXXX.tmp";
-  release_new_temporary();
+  static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   if (fault_fires(FAULT_GetTempFileNameA)) {
     set_last_error(ERROR_ACCESS_DENIED);
     return 0;
@@ -103,8 +94,14 @@ UINT GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT, LPSTR name) {
   size_t dir_length = std::strlen(directory);
   size_t prefix_length = std::strlen(prefix);
   bool add_separator = dir_length > 0 && directory[dir_length - 1] != '/';
-  if (dir_length + add_separator + prefix_length + sizeof tail > PATH_CAPACITY) {
+  unsigned char random[6];
+  // The longest name a temporary file takes on the way is this one + ".part".
+  if (dir_length + add_separator + prefix_length + sizeof "XXXXXX.tmp.part" > PATH_CAPACITY) {
     set_last_error(ERROR_FILENAME_EXCED_RANGE);
+    return 0;
+  }
+  if (getrandom(random, sizeof random, 0) != (ssize_t)sizeof random) {
+    set_last_error_from_errno(errno);
     return 0;
   }
   char* out = name;
@@ -112,15 +109,9 @@ UINT GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT, LPSTR name) {
   out += dir_length;
   if (add_separator) *out++ = '/';
   std::memcpy(out, prefix, prefix_length);
-  std::memcpy(out + prefix_length, tail, sizeof tail);
-  int fd = mkostemps(name, 4, O_CLOEXEC);
-  if (fd < 0) {
-    set_last_error_from_errno(errno);
-    name[0] = '\0';
-    return 0;
-  }
-  new_temporary_fd = fd;
-  std::strcpy(new_temporary_name, name);
+  out += prefix_length;
+  for (unsigned char byte : random) *out++ = letters[byte % (sizeof letters - 1)];
+  std::memcpy(out, ".tmp", sizeof ".tmp");
   return 1;
 }
 
@@ -129,7 +120,6 @@ BOOL DeleteFileA(LPCSTR path) {
     set_last_error(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  if (new_temporary_fd >= 0 && std::strcmp(path, new_temporary_name) == 0) release_new_temporary();
   if (unlink(path) != 0) {
     set_last_error_from_errno(errno);
     return FALSE;

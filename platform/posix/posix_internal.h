@@ -5,6 +5,7 @@
 #include "../fault_injection.h"
 #include "../platform.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 // Records a Win32 error code for GetLastError.
@@ -12,11 +13,36 @@ void set_last_error(DWORD code);
 // Translates errno into the nearest Win32 error code and records it.
 void set_last_error_from_errno(int error);
 
-// The descriptor of the temporary file GetTempFileNameA made last, kept
-// open for the CreateFileA that opens that same name next: the file is new,
-// empty and ours, and opening it again would only cost system calls.
-// Gives -1 when name is not that file; the descriptor is handed over.
-int take_new_temporary(LPCSTR name);
+// Whether a signal asked the run to stop: work that can be thrown away is,
+// and no new file is begun.
+bool stop_requested(void);
+
+// What statx is asked for about every file opened.
+const unsigned STATUS_FIELDS = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID | STATX_INO | STATX_SIZE |
+                               STATX_ATIME | STATX_MTIME | STATX_BTIME;
+
+// Paths below the directory that a run's first search lists are resolved
+// from that directory as it was opened, and never through a symbolic link
+// to a directory, so no rename during the walk can lead it elsewhere. A
+// link in the last place is followed only when the link and the file it
+// names have one owner: whoever planted it could have written that file.
+// Other paths (a target named on the command line) resolve as given.
+void walk_root_begin(const char* directory);
+void walk_root_end(void);
+
+// An O_PATH descriptor of what path names, with its status; -1 and the
+// error recorded when it cannot be resolved. Opening it so has no effect on
+// what it is, a device or a FIFO included.
+int resolve_path(LPCSTR path, struct statx* status);
+// A descriptor of the directory path names, for listing; -1 and the error.
+int open_directory(LPCSTR path);
+// Copies count bytes from in's offset to out's, both moving on; gives the
+// bytes copied (fewer only where in ends first), or -1 with errno (EINTR
+// when stoppable and a stop was requested).
+off_t copy_descriptor_bytes(int in, int out, off_t count, bool stoppable);
+
+// Opens what an O_PATH descriptor refers to, that very file, with flags.
+int reopen_descriptor(int path_fd, int flags);
 
 // The attribute word of what a stat call described.
 DWORD attributes_from_stat(const struct stat* status);

@@ -70,13 +70,17 @@ LPSTR CharNextA(LPCSTR position) {
   return const_cast<LPSTR>(position + length);
 }
 
-void write_console(const char* text) {
+static void write_to(int fd, const char* text) {
   std::size_t length = std::strlen(text);
   while (length > 0) {
-    ssize_t put = write(STDOUT_FILENO, text, length);
+    ssize_t put = write(fd, text, length);
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) return;
     text += put;
     length -= (std::size_t)put;
   }
 }
+
+void write_console(const char* text) { write_to(STDOUT_FILENO, text); }
+
+void write_error(const char* text) { write_to(STDERR_FILENO, text); }

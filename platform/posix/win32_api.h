@@ -65,6 +65,10 @@ inline unsigned drive_prefix_length(const char*) { return 0; }
 #define ERROR_ENVVAR_NOT_FOUND 203
 #define ERROR_DISK_FULL 112
 #define ERROR_FILENAME_EXCED_RANGE 206
+#define ERROR_OPERATION_ABORTED 995
+
+#define FILE_BEGIN 0
+#define INVALID_SET_FILE_POINTER ((DWORD)0xFFFFFFFF)
 
 // A time stamp to the nanosecond, only read and written back by the logic.
 typedef struct _FILETIME {
@@ -85,6 +89,21 @@ typedef struct _WIN32_FIND_DATAA {
   char cAlternateFileName[14];
 } WIN32_FIND_DATAA;
 
+// What GetFileInformationByHandle tells of an open file: the volume serial
+// number and file index are the device and inode numbers.
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD dwVolumeSerialNumber;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD nNumberOfLinks;
+  DWORD nFileIndexHigh;
+  DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION;
+
 LPSTR GetCommandLineA(void);
 DWORD GetLastError(void);
 
@@ -94,11 +113,19 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 DWORD GetTempPathA(DWORD capacity, LPSTR buffer);
 UINT GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT unique, LPSTR name);
 
+// Only regular files are opened, and only after the path was resolved to
+// one: what the path names is never opened otherwise (a device, a FIFO).
+// OPEN_EXISTING never creates. A handle opened for writing with no sharing
+// holds a write lease, so it is refused while any other process has the
+// file open, and while it is held others cannot open the file.
+// CREATE_ALWAYS makes a temporary file that has no name until
+// name_temporary_file gives it the one GetTempFileNameA chose.
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD sharing, void* security, DWORD disposition, DWORD flags,
                    HANDLE template_file);
-BOOL GetFileTime(HANDLE file, FILETIME* creation, FILETIME* last_access, FILETIME* last_write);
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
 BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* last_access, const FILETIME* last_write);
-DWORD GetFileSize(HANDLE file, DWORD* high);
+DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distance_high, DWORD method);
+BOOL SetEndOfFile(HANDLE file);
 LONG CompareFileTime(const FILETIME* first, const FILETIME* second);
 BOOL read_file_buffered(HANDLE file, void* buffer, DWORD wanted, DWORD* read);
 
@@ -124,7 +151,6 @@ inline BOOL ReadFile(HANDLE file, void* buffer, DWORD wanted, DWORD* read, void*
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD count, DWORD* written, void* overlapped);
 BOOL CloseHandle(HANDLE handle);
 
-BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL fail_if_exists);
 BOOL DeleteFileA(LPCSTR path);
 
 HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* found);

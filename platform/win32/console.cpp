@@ -3,8 +3,8 @@
 // same bytes go through WriteFile instead.
 #include "../platform.h"
 
-void write_console(const char* text) {
-  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+static void write_to(DWORD which, const char* text) {
+  HANDLE out = GetStdHandle(which);
   DWORD length = (DWORD)lstrlenA(text);
   DWORD mode = 0;
   DWORD written = 0;
@@ -13,3 +13,7 @@ void write_console(const char* text) {
   else
     WriteFile(out, text, length, &written, nullptr);
 }
+
+void write_console(const char* text) { write_to(STD_OUTPUT_HANDLE, text); }
+
+void write_error(const char* text) { write_to(STD_ERROR_HANDLE, text); }

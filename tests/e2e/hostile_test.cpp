@@ -94,8 +94,9 @@ TEST(Hostile, KilledRunsLoseNothing) {
 }
 
 // As a user who may not read everything: an unreadable file is an error,
-// an unreadable directory is passed over, and a file in a directory the
-// user may not write is still stripped, since it is rewritten in place.
+// so is a directory that cannot be listed, and a file the user may write
+// but whose times only its owner may set; a file in a directory the user
+// may not write is still stripped, since it is rewritten in place.
 TEST(Hostile, UnprivilegedUser) {
   POSIX_BUILD_ONLY();
   if (geteuid() != 0) GTEST_SKIP() << "needs root to run the tool as another user";
@@ -106,6 +107,9 @@ TEST(Hostile, UnprivilegedUser) {
   scratch.write("work/t/secret.htm", HEADER + "secret");
   scratch.write("work/t/locked/x.htm", HEADER + "x");
   scratch.write("work/t/readonly-dir/f.htm", HEADER + "f");
+  scratch.write("work/t/group.htm", HEADER + "group");
+  ASSERT_EQ(chown(scratch.path("work/t/group.htm").c_str(), 0, nobody), 0);
+  chmod(scratch.path("work/t/group.htm").c_str(), 0664);
   scratch.make_directory("tmp");
   for (const char* path : {"work", "work/t", "work/t/ok.htm", "work/t/readonly-dir/f.htm", "tmp"})
     ASSERT_EQ(chown(scratch.path(path).c_str(), nobody, nobody), 0);
@@ -120,7 +124,9 @@ TEST(Hostile, UnprivilegedUser) {
   bool well_ended = false;
   std::vector<std::string> lines = report_lines(run.output, &well_ended);
   std::set<std::string> got(lines.begin(), lines.end());
-  EXPECT_EQ(got, (std::set<std::string>{"t/ok.htm : ok", "t/secret.htm : error", "t/readonly-dir/f.htm : ok"}));
+  EXPECT_EQ(got, (std::set<std::string>{"t/ok.htm : ok", "t/secret.htm : error", "t/readonly-dir/f.htm : ok",
+                                        "t/locked : error", "t/group.htm : error"}));
+  EXPECT_EQ(scratch.read("work/t/group.htm"), HEADER + "group");
   EXPECT_EQ(scratch.read("work/t/ok.htm"), "ok");
   EXPECT_EQ(scratch.read("work/t/readonly-dir/f.htm"), "f");
   EXPECT_EQ(scratch.read("work/t/secret.htm"), HEADER + "secret");

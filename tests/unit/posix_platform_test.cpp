@@ -5,8 +5,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
 #include <unistd.h>
+#include <cerrno>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -18,34 +18,43 @@ HANDLE open_for_reading(const std::string& path) {
                      nullptr);
 }
 
-// While a reader lets others only read, nobody may copy over the file; while
-// a writer holds it, it cannot be opened that way.
-TEST(PosixPlatform, SharingEmulatedWithLocks) {
-  Scratch scratch;
-  scratch.write("target", "original");
-  scratch.write("copy", "new bytes");
-  HANDLE reader = open_for_reading(scratch.path("target"));
-  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(CopyFileA(scratch.path("copy").c_str(), scratch.path("target").c_str(), FALSE));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
-  EXPECT_EQ(scratch.read("target"), "original");
-  HANDLE second_reader = open_for_reading(scratch.path("target"));
-  EXPECT_NE(second_reader, INVALID_HANDLE_VALUE) << "readers share";
-  CloseHandle(second_reader);
-  CloseHandle(reader);
-
-  int writer = open(scratch.path("target").c_str(), O_WRONLY);
-  ASSERT_EQ(flock(writer, LOCK_EX), 0);
-  EXPECT_EQ(open_for_reading(scratch.path("target")), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
-  close(writer);
-  ASSERT_TRUE(CopyFileA(scratch.path("copy").c_str(), scratch.path("target").c_str(), FALSE));
-  EXPECT_EQ(scratch.read("target"), "new bytes");
+HANDLE open_exclusively(const std::string& path) {
+  return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                     nullptr);
 }
 
-// The copy back works between file systems (where the kernel's in-kernel
-// copy refuses), keeps the target's inode and carries the copy's times.
-TEST(PosixPlatform, CopyBackAcrossFileSystemsKeepsInodeAndTimes) {
+// A handle opened for writing with no sharing is refused while anyone else
+// has the file open, for reading or writing; while it is held, nobody else
+// can open the file.
+TEST(PosixPlatform, NoSharingWhileOpenExclusively) {
+  Scratch scratch;
+  scratch.write("target", "original");
+  for (int flags : {O_RDONLY, O_WRONLY | O_APPEND}) {
+    int other = open(scratch.path("target").c_str(), flags);
+    ASSERT_GE(other, 0);
+    EXPECT_EQ(open_exclusively(scratch.path("target")), INVALID_HANDLE_VALUE) << flags;
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+    close(other);
+  }
+  HANDLE reader = open_for_reading(scratch.path("target"));
+  EXPECT_EQ(open_exclusively(scratch.path("target")), INVALID_HANDLE_VALUE) << "refused while we read it, too";
+  CloseHandle(reader);
+  HANDLE held = open_exclusively(scratch.path("target"));
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_LT(open(scratch.path("target").c_str(), O_WRONLY | O_NONBLOCK), 0);
+  EXPECT_EQ(errno, EWOULDBLOCK);
+  EXPECT_EQ(open_for_reading(scratch.path("target")), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+  EXPECT_TRUE(CloseHandle(held));
+  int after = open(scratch.path("target").c_str(), O_WRONLY | O_NONBLOCK);
+  EXPECT_GE(after, 0) << "released with the handle";
+  close(after);
+}
+
+// The rest of a file is copied between file systems too (where the
+// in-kernel copy refuses), from where the reader stands, bytes it read
+// ahead included.
+TEST(PosixPlatform, CopyRestOfFileAcrossFileSystems) {
   Scratch disk;
   std::string on_tmpfs = "/dev/shm/bodycut-copy-test-" + std::to_string(getpid());
   std::string big(3 << 20, 'x');
@@ -58,18 +67,42 @@ TEST(PosixPlatform, CopyBackAcrossFileSystemsKeepsInodeAndTimes) {
       std::fwrite(big.data(), 1, big.size(), out);
       std::fclose(out);
     }
-    set_times(source, 1000000000, 100, 1100000000, 200);
-    disk.write("target", std::string(5 << 20, 'o'));
-    ino_t inode = status_of(disk.path("target")).st_ino;
-    ASSERT_TRUE(CopyFileA(source.c_str(), disk.path("target").c_str(), FALSE));
-    struct stat status = status_of(disk.path("target"));
-    EXPECT_EQ(status.st_ino, inode);
-    EXPECT_EQ(status.st_mtim.tv_sec, 1100000000);
-    EXPECT_EQ(status.st_mtim.tv_nsec, 200);
-    EXPECT_EQ(status.st_atim.tv_sec, 1000000000);
-    EXPECT_TRUE(disk.read("target") == big);
+    disk.write("target", "");
+    HANDLE from = open_for_reading(source);
+    HANDLE to = open_exclusively(disk.path("target"));
+    ASSERT_NE(from, INVALID_HANDLE_VALUE);
+    ASSERT_NE(to, INVALID_HANDLE_VALUE);
+    char first[3];
+    DWORD read = 0;
+    ASSERT_TRUE(ReadFile(from, first, sizeof first, &read, nullptr));
+    ASSERT_TRUE(copy_rest_of_file(from, to));
+    CloseHandle(from);
+    CloseHandle(to);
+    EXPECT_TRUE(disk.read("target") == big.substr(3));
     unlink(source.c_str());
   }
+}
+
+// A temporary file has no name until it holds its whole body; closed
+// before that, it leaves nothing behind.
+TEST(PosixPlatform, TemporaryFileNamedOnlyWhenWhole) {
+  Scratch scratch;
+  char directory[PATH_CAPACITY];
+  char name[PATH_CAPACITY];
+  std::snprintf(directory, sizeof directory, "%s/", scratch.root().c_str());
+  for (bool named : {false, true}) {
+    ASSERT_NE(GetTempFileNameA(directory, "BCT", 0, name), 0u);
+    HANDLE file =
+        CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file, "body", 4, &written, nullptr));
+    EXPECT_TRUE(scratch.list("").empty());
+    if (named) EXPECT_TRUE(name_temporary_file(file));
+    CloseHandle(file);
+    EXPECT_EQ(scratch.list("").size(), named ? 1u : 0u);
+  }
+  EXPECT_EQ(read_file(name), "body");
 }
 
 TEST(PosixPlatform, AttributeWords) {
@@ -92,6 +125,11 @@ TEST(PosixPlatform, AttributeWords) {
   for (const auto& c : cases) EXPECT_EQ(GetFileAttributesA(scratch.path(c.name).c_str()), c.attributes) << c.name;
   ASSERT_TRUE(SetFileAttributesA(scratch.path("read-only").c_str(), FILE_ATTRIBUTE_NORMAL));
   EXPECT_EQ(status_of(scratch.path("read-only")).st_mode & 07777, 0644u);
+  // Read-only is the owner-write bit alone: setting it again gives the mode back.
+  chmod(scratch.path("read-only").c_str(), 0464);
+  ASSERT_TRUE(SetFileAttributesA(scratch.path("read-only").c_str(), FILE_ATTRIBUTE_NORMAL));
+  ASSERT_TRUE(SetFileAttributesA(scratch.path("read-only").c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(status_of(scratch.path("read-only")).st_mode & 07777, 0464u);
 }
 
 std::set<std::string> search(const std::string& pattern) {
