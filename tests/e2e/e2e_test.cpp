@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -41,10 +42,15 @@ struct Case {
 // Cases about what only a POSIX system has (FIFOs, devices, links to files,
 // case-sensitive names, TMPDIR) or only its command-line forming. Links to
 // directories reach a Windows program as reparse points.
-const std::set<std::string> posix_only = {
-    "PatternIsCaseSensitive",          "FifoInTreeIsAnErrorNotAHang", "LinkToFileIsStrippedThroughTheLink",
-    "DanglingLinkAndDeviceLinkInTree", "TargetWithLineBreak",         "TemporaryDirectoryMissing",
-    "TemporaryDirectoryTooLong"};
+const std::set<std::string> posix_only = {"PatternIsCaseSensitive",
+                                          "FifoInTreeIsAnErrorNotAHang",
+                                          "LinkToFileIsStrippedThroughTheLink",
+                                          "DanglingLinkAndDeviceLinkInTree",
+                                          "TargetWithLineBreak",
+                                          "TemporaryDirectoryMissing",
+                                          "TemporaryDirectoryTooLong",
+                                          "LinkToAnotherOwnersFileIsNotFollowed",
+                                          "LinkToDirectoryAsTargetIsWalked"};
 
 // Path forms only Windows has: a forward slash or a drive prefix ending
 // the directory part of a pattern, and double-byte characters of code page
@@ -140,6 +146,44 @@ const std::vector<Case>& cases() {
        1,
        {"t/a : ok", "t/link : ok"},
        [](const Scratch& s) { symlink("../outside.htm", s.path("work/t/link").c_str()); }},
+      // One file reached under two names is stripped once: its body keeps
+      // its own empty line.
+      {"HardLinkedFileStrippedOnce",
+       {{"hl/page", "HTTP/1.1 200\r\n\r\nPART1\r\n\r\nPART2"}},
+       {"hl/page"},
+       {"hl"},
+       1,
+       {"hl/page : ok", "hl/sub/copy : ok"},
+       [](const Scratch& s) {
+         s.make_directory("work/hl/sub");
+         link(s.path("work/hl/page").c_str(), s.path("work/hl/sub/copy").c_str());
+       }},
+      {"FileAndLinkToItStrippedOnce",
+       {{"sl/page", "HTTP/1.1 200\r\n\r\nPART1\r\n\r\nPART2"}},
+       {"sl/page"},
+       {"sl"},
+       1,
+       {"sl/page : ok", "sl/link : ok"},
+       [](const Scratch& s) { symlink("page", s.path("work/sl/link").c_str()); }},
+      // A link planted in a tree is followed only to a file of its owner.
+      {"LinkToAnotherOwnersFileIsNotFollowed",
+       {{"ol/a", page("A")}, {"victim.htm", page("V")}},
+       {"ol/a"},
+       {"ol"},
+       1,
+       {"ol/a : ok", "ol/x : error"},
+       [](const Scratch& s) {
+         symlink("../victim.htm", s.path("work/ol/x").c_str());
+         if (lchown(s.path("work/ol/x").c_str(), 65534, 65534) != 0) throw std::runtime_error("needs root");
+       }},
+      // A link named on the command line is followed, as given.
+      {"LinkToDirectoryAsTargetIsWalked",
+       {{"real/a", page("A")}},
+       {"real/a"},
+       {"ln"},
+       1,
+       {"ln/a : ok"},
+       [](const Scratch& s) { symlink("real", s.path("work/ln").c_str()); }},
       {"DanglingLinkAndDeviceLinkInTree",
        {{"t/a", page("A")}},
        {"t/a"},

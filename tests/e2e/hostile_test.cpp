@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cstdlib>
 #include <future>
 #include <map>
 #include <set>
@@ -131,6 +132,34 @@ TEST(Hostile, UnprivilegedUser) {
   EXPECT_EQ(scratch.read("work/t/readonly-dir/f.htm"), "f");
   EXPECT_EQ(scratch.read("work/t/secret.htm"), HEADER + "secret");
   EXPECT_TRUE(scratch.list("tmp").empty());
+}
+
+// The times put back are the ones read from the file, whatever the
+// temporary directory's file system can hold: here an ext4 whose small
+// inodes keep whole seconds up to 2038 only.
+TEST(Hostile, TimesKeptWhateverTheTemporaryDirectoryHolds) {
+  POSIX_BUILD_ONLY();
+  Scratch scratch;
+  scratch.make_directory("tmp");
+  std::string image = scratch.path("small-inodes.img");
+  std::string make = "truncate -s 8M " + image + " && mkfs.ext4 -q -I 128 " + image + " 2>/dev/null && mount -o loop " +
+                     image + " " + scratch.path("tmp") + " 2>/dev/null";
+  if (geteuid() != 0 || std::system(make.c_str()) != 0) GTEST_SKIP() << "needs root and a loop device";
+  scratch.write("work/old.htm", HEADER + "old");
+  scratch.write("work/future.htm", HEADER + "future");
+  set_times(scratch.path("work/old.htm"), 1336194305, 987654321, 1336194305, 987654321);
+  set_times(scratch.path("work/future.htm"), 4102444800, 5, 4102444800, 5);  // 2100
+  ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), {"."}, {"TMPDIR=" + scratch.path("tmp")});
+  std::system(("umount " + scratch.path("tmp")).c_str());
+  EXPECT_EQ(run.output,
+            "./future.htm : ok\n./old.htm : ok\n" == run.output ? run.output : "./old.htm : ok\n./future.htm : ok\n");
+  struct stat old_status = status_of(scratch.path("work/old.htm"));
+  struct stat future_status = status_of(scratch.path("work/future.htm"));
+  EXPECT_EQ(old_status.st_mtim.tv_sec, 1336194305);
+  EXPECT_EQ(old_status.st_mtim.tv_nsec, 987654321);
+  EXPECT_EQ(future_status.st_mtim.tv_sec, 4102444800);
+  EXPECT_EQ(future_status.st_atim.tv_nsec, 5);
+  EXPECT_EQ(scratch.read("work/old.htm"), "old");
 }
 
 // Names with line breaks, quotes, blanks and bytes from 0x80 come back in

@@ -135,6 +135,10 @@ TEST(Walk, PathsAtTheCapacityLimit) {
   EXPECT_EQ(tree.read(too_long), HEADER + "too long");
   EXPECT_EQ(tree.read("short"), "short");
   EXPECT_TRUE(scratch.list("tmp").empty());
+  // Named as the target, that directory is refused as too long.
+  ToolRun named = run_in(scratch, {tree.path() + "/" + directory});
+  EXPECT_EQ(named.output, "Target too long\n");
+  EXPECT_EQ(named.status, 1);
 }
 
 struct TreeFile {

@@ -4,8 +4,13 @@
 #include "support/scratch.h"
 #include "temp_directory.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -135,14 +140,22 @@ TEST_F(StripTest, KeepsInodeLinksAndModeAndClearsReadOnly) {
   EXPECT_TRUE(S_ISLNK(link_status.st_mode));
 }
 
+// What is not a regular file is refused without being opened: opening some
+// devices has effects, and a FIFO's writer would be let through.
 TEST_F(StripTest, RefusesWhatIsNotARegularFile) {
   scratch.make_directory("dir");
   ASSERT_EQ(mkfifo(scratch.path("fifo").c_str(), 0600), 0);
-  for (const char* name : {"dir", "fifo", "missing"}) {
+  ASSERT_EQ(symlink("fifo", scratch.path("fifo-link").c_str()), 0);
+  int watch = inotify_init1(IN_NONBLOCK);
+  ASSERT_GE(inotify_add_watch(watch, scratch.path("fifo").c_str(), IN_OPEN), 0);
+  for (const char* name : {"dir", "fifo", "fifo-link", "missing"}) {
     Outcome outcome = strip(scratch.path(name));
     EXPECT_EQ(outcome.status, 1) << name;
     EXPECT_EQ(outcome.output, "error" LINE_END) << name;
   }
+  char events[4096];
+  EXPECT_LT(read(watch, events, sizeof events), 0) << "the FIFO was opened";
+  close(watch);
   Outcome device = strip("/dev/zero");
   EXPECT_EQ(device.status, 1);
 }
@@ -306,6 +319,128 @@ TEST_F(StripTest, FileChangedWhileStrippedIsLeftToItsWriter) {
     EXPECT_EQ(outcome.output, "error" LINE_END);
     EXPECT_EQ(scratch.read("grow"), moment.touch_only ? before : before + "+appended");
   }
+}
+
+}  // namespace
+
+namespace {
+
+struct Swap {
+  std::string path;
+  std::string victim;
+  int kind;  // 0: a dangling link, 1: a link to the victim, 2: the victim renamed over it
+};
+
+void swap_meanwhile(void* context) {
+  const Swap* swap = static_cast<const Swap*>(context);
+  if (swap->kind == 2) {
+    ASSERT_EQ(rename(swap->victim.c_str(), swap->path.c_str()), 0);
+    return;
+  }
+  ASSERT_EQ(unlink(swap->path.c_str()), 0);
+  ASSERT_EQ(symlink(swap->kind == 0 ? "nowhere" : swap->victim.c_str(), swap->path.c_str()), 0);
+}
+
+// Whatever is put at the path between the read and the copy back, the copy
+// back writes the very file that was read, or nothing: it creates no file
+// and writes no other one, even one of the same size and last-write time.
+TEST_F(StripTest, FileSwappedBeforeTheCopyBackIsNeverWritten) {
+  const std::string before = "H\r\n\r\nsecret!";
+  for (int operation : {FAULT_SetFileAttributesA, FAULT_CreateFileA}) {
+    for (int kind : {0, 1, 2}) {
+      SCOPED_TRACE(std::string(fault_operation_name(operation)) + " kind " + std::to_string(kind));
+      std::string path = make("page", before);
+      std::string victim = make("victim", "H\r\n\r\nvictim!");  // same size, same times
+      if (operation == FAULT_SetFileAttributesA) chmod(path.c_str(), 0444);
+      Swap swap{path, victim, kind};
+      // The third open is the copy back's; the attributes are cleared just before it.
+      fault_hook(operation, operation == FAULT_CreateFileA ? 3 : 1, swap_meanwhile, &swap);
+      Outcome outcome = strip(path);
+      EXPECT_GE(fault_calls(operation), operation == FAULT_CreateFileA ? 3u : 1u) << "the swap never came";
+      fault_disarm();
+      EXPECT_EQ(outcome.status, 1);
+      if (kind == 0) EXPECT_NE(access(path.c_str(), F_OK), 0) << "a file was created";
+      if (kind != 2) expect_times_kept(victim, false);
+      EXPECT_EQ(read_file(kind == 2 ? path : victim), "H\r\n\r\nvictim!");
+      unlink(path.c_str());
+      unlink(victim.c_str());
+    }
+  }
+}
+
+void append_blocked(void* context) {
+  const Writer* writer = static_cast<const Writer*>(context);
+  int fd = open(writer->path.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK);
+  EXPECT_LT(fd, 0) << "a writer got in during the copy back";
+  EXPECT_EQ(errno, EWOULDBLOCK);
+  if (fd >= 0) close(fd);
+}
+
+// Nobody can append while the copy back runs, and a writer that holds the
+// file open keeps it from being stripped: no appended byte is ever lost.
+TEST_F(StripTest, AppendingWritersLoseNothing) {
+  const std::string before = "H\r\n\r\nbody";
+  std::string path = make("log", before);
+  Writer writer{path, "", false};
+  fault_hook(FAULT_copy_rest_of_file, 2, append_blocked, &writer);
+  EXPECT_EQ(strip(path).status, 0);
+  EXPECT_EQ(fault_calls(FAULT_copy_rest_of_file), 2u);
+  fault_disarm();
+  EXPECT_EQ(scratch.read("log"), "body");
+
+  path = make("log", before);
+  chmod(path.c_str(), 0400);
+  int appender = open(path.c_str(), O_WRONLY | O_APPEND);
+  ASSERT_GE(appender, 0);
+  ASSERT_EQ(write(appender, "+1", 2), 2);
+  Outcome outcome = strip(path);
+  ASSERT_EQ(write(appender, "+2", 2), 2);
+  close(appender);
+  EXPECT_EQ(outcome.output, "error" LINE_END);
+  EXPECT_EQ(scratch.read("log"), before + "+1+2");
+  EXPECT_EQ(status_of(path).st_mode & 07777, 0400u) << "the mode is put back when the strip fails";
+}
+
+// A running program cannot be written: nothing was, so nothing is kept.
+TEST_F(StripTest, RunningProgramIsLeftAndNoBodyKept) {
+  std::string program = read_file("/bin/sleep") + "\r\n\r\nbody";
+  std::string path = make("program", program);
+  chmod(path.c_str(), 0755);
+  pid_t child = fork();
+  if (child == 0) {
+    execl(path.c_str(), "program", "5", (char*)nullptr);
+    _exit(127);
+  }
+  usleep(100000);
+  Outcome outcome = strip(path);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  EXPECT_EQ(outcome.output, "error" LINE_END);
+  EXPECT_TRUE(scratch.read("program") == program);
+}
+
+// When the table of stripped files is full, a file that may be met again
+// under another name is left alone; any other is still stripped.
+TEST_F(StripTest, FullTableLeavesFilesWithSecondNames) {
+  static StrippedFiles seen;
+  stripped_files_clear(&seen);
+  seen.limit = 1;
+  RunSettings settings = default_run_settings();
+  std::string first = make("first", "H\r\n\r\n1");
+  ASSERT_EQ(link(first.c_str(), scratch.path("first-again").c_str()), 0);
+  std::string linked = make("linked", "H\r\n\r\n2");
+  ASSERT_EQ(link(linked.c_str(), scratch.path("linked-again").c_str()), 0);
+  std::string plain = make("plain", "H\r\n\r\n3");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(strip_found_file(first.c_str(), &settings, &seen, 0), 0);
+  EXPECT_EQ(strip_found_file(scratch.path("first-again").c_str(), &settings, &seen, 0), 0) << "met before";
+  EXPECT_EQ(strip_found_file(linked.c_str(), &settings, &seen, 0), 1);
+  EXPECT_EQ(strip_found_file(plain.c_str(), &settings, &seen, 1), 1) << "reached through a link";
+  EXPECT_EQ(strip_found_file(plain.c_str(), &settings, &seen, 0), 0);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(scratch.read("first"), "1");
+  EXPECT_EQ(scratch.read("linked"), "H\r\n\r\n2");
+  EXPECT_EQ(scratch.read("plain"), "3");
 }
 
 }  // namespace
