@@ -31,5 +31,6 @@ int bodycut_main(const RunSettings* settings) {
     if (walk_target(buffer, attributes, settings) != 0) write_console("Source open error" LINE_END);
     return 1;
   }
-  return strip_file(buffer, settings);
+  // A skipped file fails a single-file run, as a file that was not stripped.
+  return strip_file(buffer, settings) == STRIP_OK ? 0 : 1;
 }

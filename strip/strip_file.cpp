@@ -2,6 +2,7 @@
 
 #include "../platform/platform.h"
 #include "header_scan.h"
+#include "http_scan.h"
 
 enum { STRIP_BUFFER_SIZE = 32768 };
 
@@ -56,7 +57,7 @@ static int copy_left_file_unchanged(DWORD error) {
 // the platform's copy brings it back over the source. The temporary file is
 // deleted on every path but one: when the copy back failed after it may have
 // written, that file holds the only whole copy of the body and is kept.
-int strip_file(const char* path, const RunSettings*) {
+int strip_file(const char* path, const RunSettings* settings) {
   char buffer[STRIP_BUFFER_SIZE];
   char temporary_name[PATH_CAPACITY];
   HANDLE source = INVALID_HANDLE_VALUE;
@@ -66,6 +67,7 @@ int strip_file(const char* path, const RunSettings*) {
   FileState state = {};
   int have_temporary = 0;
   int keep_temporary = 0;
+  int skipped = 0;
   BOOL ok = FALSE;
   BOOL closed = FALSE;
 
@@ -79,7 +81,13 @@ int strip_file(const char* path, const RunSettings*) {
   // Without the source's times the file would lose its last-write time.
   if (!GetFileTime(source, &creation, &last_access, &state.last_write)) goto done;
   if (!read_size(source, &state)) goto done;
-  if (!scan_header(source)) goto done;
+  if (settings->http_only) {
+    int scan = scan_http_header(source);
+    skipped = scan == HTTP_SCAN_SKIPPED;
+    if (scan != HTTP_SCAN_BODY) goto done;
+  } else if (!scan_header(source)) {
+    goto done;
+  }
 
   temporary = CreateFileA(temporary_name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -102,7 +110,8 @@ int strip_file(const char* path, const RunSettings*) {
 done:
   if (source != INVALID_HANDLE_VALUE) CloseHandle(source);
   if (temporary != INVALID_HANDLE_VALUE) CloseHandle(temporary);
-  if (!ok) write_console("error" LINE_END);
+  if (skipped) write_console("skipped" LINE_END);
+  if (!ok && !skipped) write_console("error" LINE_END);
   if (have_temporary && !keep_temporary) DeleteFileA(temporary_name);
-  return ok ? 0 : 1;
+  return ok ? STRIP_OK : skipped ? STRIP_SKIPPED : STRIP_FAILED;
 }

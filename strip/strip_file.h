@@ -5,8 +5,13 @@
 
 #include "run_settings.h"
 
-// 0 when the file was stripped; 1, after writing "error" and a line end,
-// when it was not.
+enum {
+  STRIP_OK = 0,      // stripped; nothing written
+  STRIP_FAILED = 1,  // not stripped; "error" and a line end written
+  STRIP_SKIPPED = 2  // HTTP mode: no status line, left untouched; "skipped" and a line end written
+};
+
+// One of the results above.
 int strip_file(const char* path, const RunSettings* settings);
 
 #endif
