@@ -1,5 +1,6 @@
 // Removes the header block, every byte up to and including the first
 // CR LF CR LF the scan matches, from one file in place, keeping its times.
+// In HTTP mode the HTTP scan decides, interim blocks included.
 #ifndef BODYCUT_STRIP_FILE_H
 #define BODYCUT_STRIP_FILE_H
 
