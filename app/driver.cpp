@@ -33,5 +33,6 @@ int bodycut_main(const RunSettings* settings) {
     if (walked == WALK_TOO_LONG) write_console("Target too long" LINE_END);
     return 1;
   }
-  return strip_file(buffer, settings);
+  // A skipped file fails a single-file run, as a file that was not stripped.
+  return strip_file(buffer, settings) == STRIP_OK ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 
 #include "../platform/platform.h"
 #include "header_scan.h"
+#include "http_scan.h"
 
 // Attributes a file must lose before it can be opened for writing.
 static const DWORD PROTECTING_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
@@ -27,7 +28,7 @@ static void report_kept_body(const char* path, const char* temporary_name) {
 // read, through a handle that no other process may hold meanwhile. The
 // temporary file is deleted on every path but one: when the copy back may
 // have written before it failed, that file holds the only whole body.
-int strip_found_file(const char* path, const RunSettings*, StrippedFiles* seen, int reached_through_link) {
+int strip_found_file(const char* path, const RunSettings* settings, StrippedFiles* seen, int reached_through_link) {
   char directory[PATH_CAPACITY];
   char temporary_name[PATH_CAPACITY];
   HANDLE source = INVALID_HANDLE_VALUE;
@@ -39,6 +40,7 @@ int strip_found_file(const char* path, const RunSettings*, StrippedFiles* seen, 
   int have_temporary = 0;
   int attributes_cleared = 0;
   int writing_began = 0;
+  int skipped = 0;
   BOOL ok = FALSE;
   BOOL closed = FALSE;
 
@@ -59,7 +61,13 @@ int strip_found_file(const char* path, const RunSettings*, StrippedFiles* seen, 
     // A file that may be met again can only be stripped if it is remembered.
     if ((reached_through_link || read.nNumberOfLinks > 1) && stripped_files_full(seen)) goto done;
   }
-  if (!scan_header(source)) goto done;
+  if (settings->http_only) {
+    int scan = scan_http_header(source);
+    skipped = scan == HTTP_SCAN_SKIPPED;
+    if (scan != HTTP_SCAN_BODY) goto done;
+  } else if (!scan_header(source)) {
+    goto done;
+  }
 
   temporary = CreateFileA(temporary_name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -99,10 +107,11 @@ done:
   if (target != INVALID_HANDLE_VALUE) CloseHandle(target);
   if (temporary != INVALID_HANDLE_VALUE) CloseHandle(temporary);
   if (!ok && attributes_cleared) SetFileAttributesA(path, read.dwFileAttributes);
-  if (!ok) write_console("error" LINE_END);
+  if (skipped) write_console("skipped" LINE_END);
+  if (!ok && !skipped) write_console("error" LINE_END);
   if (!ok && writing_began) report_kept_body(path, temporary_name);
   if (have_temporary && !(!ok && writing_began)) DeleteFileA(temporary_name);
-  return ok ? 0 : 1;
+  return ok ? STRIP_OK : skipped ? STRIP_SKIPPED : STRIP_FAILED;
 }
 
 int strip_file(const char* path, const RunSettings* settings) { return strip_found_file(path, settings, nullptr, 0); }

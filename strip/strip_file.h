@@ -1,13 +1,19 @@
 // Removes the header block, every byte up to and including the first
 // CR LF CR LF the scan matches, from one file in place, keeping its times.
+// In HTTP mode the HTTP scan decides, interim blocks included.
 #ifndef BODYCUT_STRIP_FILE_H
 #define BODYCUT_STRIP_FILE_H
 
 #include "run_settings.h"
 #include "stripped_files.h"
 
-// 0 when the file was stripped; 1, after writing "error" and a line end,
-// when it was not.
+enum {
+  STRIP_OK = 0,      // stripped; nothing written
+  STRIP_FAILED = 1,  // not stripped; "error" and a line end written
+  STRIP_SKIPPED = 2  // HTTP mode: no status line, left untouched; "skipped" and a line end written
+};
+
+// One of the results above.
 int strip_file(const char* path, const RunSettings* settings);
 
 // The same for a file a walk found. seen holds the files this run stripped:

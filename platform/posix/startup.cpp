@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <clocale>
 #include <csignal>
+#include <cstring>
 
 // A walk holds one directory open and one path buffer on the stack per
 // level; the deepest walk a path allows needs more than the defaults.
@@ -26,11 +27,18 @@ int main(int argc, char** argv) {
 #if BODYCUT_FAULT_INJECTION
   fault_arm_from_environment();
 #endif
+  RunSettings settings = default_run_settings();
+  // Until the option parser comes: a leading --http, taken off the vector.
+  if (argc > 1 && std::strcmp(argv[1], "--http") == 0) {
+    settings.http_only = 1;
+    argv[1] = argv[0];
+    ++argv;
+    --argc;
+  }
   if (!form_command_line(argc, argv)) {
     write_console(
         "Target cannot be passed on exactly: it holds a line break or a quote before a blank, or is too long" LINE_END);
     return 1;
   }
-  RunSettings settings = default_run_settings();
   return bodycut_main(&settings);
 }

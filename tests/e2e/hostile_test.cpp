@@ -68,6 +68,45 @@ TEST(Hostile, TwoRunsOnOneTreeNeverMixBytes) {
   }
 }
 
+// Two HTTP-mode runs at once: each file is stripped once, whichever run
+// gets to it, and never again. Bodies hold empty lines, so a second strip
+// would show; files without a status line are skipped by both runs.
+TEST(Hostile, TwoHttpRunsOnOneTreeStripEachFileOnce) {
+  POSIX_BUILD_ONLY();
+  const std::string interim = "HTTP/1.1 100 Continue\r\n\r\n";
+  Scratch scratch;
+  scratch.make_directory("tmp");
+  std::vector<std::string> names;
+  std::vector<std::string> bodies;
+  for (int i = 0; i < 240; ++i) {
+    std::string name = "t/d" + std::to_string(i % 7) + "/f" + std::to_string(i);
+    std::string body = body_of(i, 20000) + "\r\n\r\n" + body_of(i, 30000);
+    scratch.write("work/" + name, (i % 3 == 0 ? interim : "") + (i % 3 == 2 ? "" : HEADER) + body);
+    names.push_back(name);
+    bodies.push_back(body);
+  }
+  auto run = [&] {
+    return run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), {"--http", "t"},
+                    temp_environment(scratch.path("tmp")));
+  };
+  auto first = std::async(std::launch::async, run);
+  auto second = std::async(std::launch::async, run);
+  ToolRun a = first.get();
+  ToolRun b = second.get();
+  for (size_t i = 0; i < names.size(); ++i) {
+    ASSERT_EQ(scratch.read("work/" + names[i]), bodies[i]) << names[i];
+    std::string skipped = names[i] + " : skipped\n";
+    if (i % 3 == 2) {
+      EXPECT_NE(a.output.find(skipped), std::string::npos) << names[i];
+      EXPECT_NE(b.output.find(skipped), std::string::npos) << names[i];
+    } else {
+      EXPECT_NE((a.output + b.output).find(names[i] + " : ok\n"), std::string::npos)
+          << names[i] << " was stripped by neither";
+    }
+  }
+  EXPECT_TRUE(scratch.list("tmp").empty());
+}
+
 // Killed at any moment, a run leaves every file stripped, untouched, or
 // with its whole body in a temporary file it left behind.
 TEST(Hostile, KilledRunsLoseNothing) {
