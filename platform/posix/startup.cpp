@@ -1,6 +1,7 @@
-// Process start-up: sets the process up as the logic expects, then runs
-// the driver and exits with its result.
+// Process start-up: sets the process up as the logic expects, reads the
+// options, then runs the driver and exits with its result.
 #include "../../app/driver.h"
+#include "../../app/options.h"
 #include "command_line.h"
 #include "posix_internal.h"
 
@@ -26,11 +27,13 @@ int main(int argc, char** argv) {
 #if BODYCUT_FAULT_INJECTION
   fault_arm_from_environment();
 #endif
-  if (!form_command_line(argc, argv)) {
+  Options options;
+  OptionsOutcome outcome = parse_options(argc, argv, &options);
+  if (outcome != OPTIONS_RUN) return answer_options(outcome);
+  if (!form_command_line(argc > 0 ? argv[0] : nullptr, options.target < argc ? argv[options.target] : nullptr)) {
     write_console(
         "Target cannot be passed on exactly: it holds a line break or a quote before a blank, or is too long" LINE_END);
     return 1;
   }
-  RunSettings settings = default_run_settings();
-  return bodycut_main(&settings);
+  return bodycut_main(&options.settings);
 }
