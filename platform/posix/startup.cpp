@@ -22,6 +22,9 @@ int main(int argc, char** argv) {
   std::setlocale(LC_CTYPE, "");
   // A reader that goes away must not kill a run between two file steps.
   std::signal(SIGPIPE, SIG_IGN);
+  // Nor a file over the size limit: its write fails, and the file reports
+  // an error like any other whose write fails.
+  std::signal(SIGXFSZ, SIG_IGN);
   raise_limit(RLIMIT_NOFILE, PATH_CAPACITY / 2 + 64);
   raise_limit(RLIMIT_STACK, (rlim_t)64 << 20);
 #if BODYCUT_FAULT_INJECTION

@@ -36,12 +36,13 @@ struct Case {
   std::function<void(const Scratch&)> setup;
   std::vector<std::string> environment;  // "@" stands for the scratch root
   bool literal_arguments = false;        // pass '/' as typed, even to Windows
+  RunOptions options = {};
 };
 
 // Cases about what only a POSIX system has (FIFOs, devices, links to files,
-// case-sensitive names, TMPDIR) or only its command line: its forming, its
-// options, and a shell that expands wildcards. Links to directories reach a
-// Windows program as reparse points.
+// case-sensitive names, TMPDIR, file size limits) or only its command line:
+// its forming, its options, and a shell that expands wildcards. Links to
+// directories reach a Windows program as reparse points.
 const std::set<std::string> posix_only = {"PatternIsCaseSensitive",
                                           "FifoInTreeIsAnErrorNotAHang",
                                           "LinkToFileIsStrippedThroughTheLink",
@@ -61,7 +62,9 @@ const std::set<std::string> posix_only = {"PatternIsCaseSensitive",
                                           "WorkersOptionJoined",
                                           "WorkersOptionNotANumber",
                                           "WorkersOptionWithoutNumber",
-                                          "WorkersOptionTooMany"};
+                                          "WorkersOptionTooMany",
+                                          "FileOverSizeLimit",
+                                          "FileOverSizeLimitInTree"};
 
 // Path forms only Windows has: a forward slash or a drive prefix ending
 // the directory part of a pattern, and double-byte characters of code page
@@ -77,6 +80,12 @@ std::string usage_line_1() {
 const char* const SECOND_ARGUMENT =
     "One target only: quote a wildcard, as in bodycut '*.htm', so that the shell does not expand it";
 const char* const BAD_WORKERS = "-j takes a number of workers from 0 to 64";
+
+RunOptions file_size_limit(long long bytes) {
+  RunOptions options;
+  options.file_size_limit = bytes;
+  return options;
+}
 
 const std::vector<Case>& cases() {
   static const std::vector<Case> all = {
@@ -122,6 +131,27 @@ const std::vector<Case>& cases() {
       {"WorkersOptionNotANumber", {{"p", page("P")}}, {}, {"-j", "p"}, 1, {BAD_WORKERS}},
       {"WorkersOptionWithoutNumber", {{"-j", page("P")}}, {}, {"-j"}, 1, {BAD_WORKERS}},
       {"WorkersOptionTooMany", {{"p", page("P")}}, {}, {"-j65", "p"}, 1, {BAD_WORKERS}},
+      // The write past the limit fails instead of killing the run.
+      {"FileOverSizeLimit",
+       {{"big", page(std::string(3 << 20, 'b'))}},
+       {},
+       {"big"},
+       1,
+       {"error"},
+       nullptr,
+       {},
+       false,
+       file_size_limit(1 << 20)},
+      {"FileOverSizeLimitInTree",
+       {{"t/big", page(std::string(3 << 20, 'b'))}, {"t/small", page("s")}},
+       {"t/small"},
+       {"t"},
+       1,
+       {"t/big : error", "t/small : ok"},
+       nullptr,
+       {},
+       false,
+       file_size_limit(1 << 20)},
       {"Tree",
        {{"cache/a.htm", page("A")},
         {"cache/sub/b.gif", page("\x89PNG")},
@@ -283,7 +313,7 @@ TEST_P(EndToEnd, Case) {
   std::vector<std::string> arguments = c.arguments;
   if (!c.literal_arguments)
     for (std::string& argument : arguments) argument = native(argument);
-  ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), arguments, environment);
+  ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), arguments, environment, c.options);
 
   EXPECT_EQ(run.status, c.status);
   EXPECT_EQ(run.errors, "");

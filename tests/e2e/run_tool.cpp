@@ -2,6 +2,7 @@
 
 #include <grp.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cerrno>
@@ -50,6 +51,14 @@ static std::vector<char*> pointers(std::vector<std::string>& texts) {
   return result;
 }
 
+// Soft and hard limit both, so the run cannot raise it again.
+static bool limit_child(int resource, long long bytes) {
+  if (bytes < 0) return true;
+  struct rlimit limit;
+  limit.rlim_cur = limit.rlim_max = (rlim_t)bytes;
+  return setrlimit(resource, &limit) == 0;
+}
+
 ToolRun run_tool(const std::string& executable, const std::string& directory, const std::vector<std::string>& arguments,
                  const std::vector<std::string>& environment, const RunOptions& options) {
   std::vector<std::string> argv = exec_prefix();
@@ -74,6 +83,7 @@ ToolRun run_tool(const std::string& executable, const std::string& directory, co
     if (options.as_user >= 0 &&
         (setgroups(0, nullptr) != 0 || setgid((gid_t)options.as_user) != 0 || setuid((uid_t)options.as_user) != 0))
       _exit(125);
+    if (!limit_child(RLIMIT_FSIZE, options.file_size_limit)) _exit(124);
     if (chdir(directory.c_str()) != 0) _exit(126);
     execvpe(argv_pointers[0], argv_pointers.data(), envp_pointers.data());
     _exit(127);

@@ -16,6 +16,7 @@ struct ToolRun {
 struct RunOptions {
   int as_user = -1;                   // run under this user id (and group), when >= 0
   long kill_after_microseconds = -1;  // SIGKILL the run this long after its start, when >= 0
+  long long file_size_limit = -1;     // RLIMIT_FSIZE of the run in bytes, when >= 0
 };
 
 // environment: NAME=VALUE settings added to (or replacing in) the test's own.
