@@ -2,8 +2,17 @@
 #include "posix_internal.h"
 
 #include <cerrno>
+#include <csignal>
 
 static DWORD last_error = 0;
+// The signal that asked the run to stop, 0 while none has.
+static volatile std::sig_atomic_t stop_signal = 0;
+
+void record_stop_signal(int signal_number) { stop_signal = signal_number; }
+
+bool stop_requested(void) { return stop_signal != 0; }
+
+int requested_stop_signal(void) { return stop_signal; }
 
 DWORD GetLastError(void) { return last_error; }
 

@@ -18,6 +18,13 @@ void set_last_error_from_errno(int error);
 // Gives -1 when name is not that file; the descriptor is handed over.
 int take_new_temporary(LPCSTR name);
 
+// The handler of the signals that ask a run to stop: it only records the
+// signal, and the walk ends before its next entry.
+void record_stop_signal(int signal_number);
+bool stop_requested(void);
+// The signal recorded, 0 when none was.
+int requested_stop_signal(void);
+
 // The attribute word of what a stat call described.
 DWORD attributes_from_stat(const struct stat* status);
 FILETIME filetime_from_timespec(const struct timespec* time);

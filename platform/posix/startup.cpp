@@ -9,6 +9,9 @@
 #include <clocale>
 #include <csignal>
 
+// The signals that ask a run to stop between two files.
+static const int stop_signals[] = {SIGTERM, SIGINT, SIGHUP};
+
 // A walk holds one directory open and one path buffer on the stack per
 // level; the deepest walk a path allows needs more than the defaults.
 static void raise_limit(int resource, rlim_t wanted) {
@@ -16,6 +19,32 @@ static void raise_limit(int resource, rlim_t wanted) {
   if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= wanted) return;
   limit.rlim_cur = limit.rlim_max == RLIM_INFINITY || limit.rlim_max > wanted ? wanted : limit.rlim_max;
   setrlimit(resource, &limit);
+}
+
+// No SA_RESTART: a call the signal interrupts fails rather than waits on.
+// A signal ignored at start, as under nohup, stays ignored.
+static void catch_stop_signals(void) {
+  struct sigaction action = {};
+  action.sa_handler = record_stop_signal;
+  sigemptyset(&action.sa_mask);
+  for (int signal_number : stop_signals) {
+    struct sigaction previous;
+    if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+    sigaction(signal_number, &action, nullptr);
+  }
+}
+
+// Ends the process by the signal that stopped the run, as if uncaught, so
+// that the caller learns why it ended.
+static int end_by_stop_signal(int status) {
+  int signal_number = requested_stop_signal();
+  if (signal_number == 0) return status;
+  struct sigaction action = {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal_number, &action, nullptr);
+  raise(signal_number);
+  return 128 + signal_number;
 }
 
 int main(int argc, char** argv) {
@@ -38,5 +67,6 @@ int main(int argc, char** argv) {
         "Target cannot be passed on exactly: it holds a line break or a quote before a blank, or is too long" LINE_END);
     return 1;
   }
-  return bodycut_main(&options.settings);
+  catch_stop_signals();
+  return end_by_stop_signal(bodycut_main(&options.settings));
 }

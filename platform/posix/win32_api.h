@@ -65,6 +65,7 @@ inline unsigned drive_prefix_length(const char*) { return 0; }
 #define ERROR_ENVVAR_NOT_FOUND 203
 #define ERROR_DISK_FULL 112
 #define ERROR_FILENAME_EXCED_RANGE 206
+#define ERROR_OPERATION_ABORTED 995
 
 // A time stamp to the nanosecond, only read and written back by the logic.
 typedef struct _FILETIME {

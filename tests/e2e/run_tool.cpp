@@ -83,6 +83,15 @@ ToolRun run_tool(const std::string& executable, const std::string& directory, co
     if (options.as_user >= 0 &&
         (setgroups(0, nullptr) != 0 || setgid((gid_t)options.as_user) != 0 || setuid((uid_t)options.as_user) != 0))
       _exit(125);
+    // As from an interactive shell: the signal sent is neither ignored nor
+    // blocked, whatever the test's own start was.
+    if (options.kill_after_microseconds >= 0) {
+      sigset_t set;
+      sigemptyset(&set);
+      sigaddset(&set, options.kill_signal);
+      sigprocmask(SIG_UNBLOCK, &set, nullptr);
+      signal(options.kill_signal, SIG_DFL);
+    }
     if (!limit_child(RLIMIT_FSIZE, options.file_size_limit)) _exit(124);
     if (chdir(directory.c_str()) != 0) _exit(126);
     execvpe(argv_pointers[0], argv_pointers.data(), envp_pointers.data());
@@ -103,7 +112,7 @@ ToolRun run_tool(const std::string& executable, const std::string& directory, co
           (long)std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started)
               .count();
       if (elapsed >= options.kill_after_microseconds) {
-        kill(child, SIGKILL);
+        kill(child, options.kill_signal);
         killed = true;
       } else {
         wait_ms = (int)((options.kill_after_microseconds - elapsed) / 1000) + 1;
@@ -130,5 +139,6 @@ ToolRun run_tool(const std::string& executable, const std::string& directory, co
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
   if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
   return run;
 }
