@@ -5,6 +5,7 @@
 #include "command_line.h"
 #include "posix_internal.h"
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <clocale>
 #include <csignal>
@@ -12,8 +13,8 @@
 // The signals that ask a run to stop between two files.
 static const int stop_signals[] = {SIGTERM, SIGINT, SIGHUP};
 
-// A walk holds one directory open and one path buffer on the stack per
-// level; the deepest walk a path allows needs more than the defaults.
+// A walk holds one directory open per level; the deepest walk a path allows
+// needs more than the default.
 static void raise_limit(int resource, rlim_t wanted) {
   struct rlimit limit;
   if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= wanted) return;
@@ -32,6 +33,47 @@ static void catch_stop_signals(void) {
     if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
     sigaction(signal_number, &action, nullptr);
   }
+}
+
+static void mask_stop_signals(int how) {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal_number : stop_signals) sigaddset(&set, signal_number);
+  pthread_sigmask(how, &set, nullptr);
+}
+
+struct DriverRun {
+  RunSettings settings;
+  int status;
+};
+
+static void* run_driver(void* argument) {
+  DriverRun* run = static_cast<DriverRun*>(argument);
+  run->status = bodycut_main(&run->settings);
+  return nullptr;
+}
+
+// A walk takes stack for every level, and a path allows some two thousand
+// levels. A thread's stack is sized here, not by RLIMIT_STACK: it is only
+// address space until touched. Without the thread the driver runs here.
+static void run_on_own_stack(DriverRun* run) {
+  enum { DRIVER_STACK_BYTES = 64 << 20 };
+  pthread_attr_t attributes;
+  pthread_t thread;
+  bool started = false;
+  if (pthread_attr_init(&attributes) == 0) {
+    started = pthread_attr_setstacksize(&attributes, DRIVER_STACK_BYTES) == 0 &&
+              pthread_create(&thread, &attributes, run_driver, run) == 0;
+    pthread_attr_destroy(&attributes);
+  }
+  if (!started) {
+    run_driver(run);
+    return;
+  }
+  // The stop signals go to the driver's thread, where they end a wait.
+  mask_stop_signals(SIG_BLOCK);
+  pthread_join(thread, nullptr);
+  mask_stop_signals(SIG_UNBLOCK);
 }
 
 // Ends the process by the signal that stopped the run, as if uncaught, so
@@ -55,7 +97,6 @@ int main(int argc, char** argv) {
   // an error like any other whose write fails.
   std::signal(SIGXFSZ, SIG_IGN);
   raise_limit(RLIMIT_NOFILE, PATH_CAPACITY / 2 + 64);
-  raise_limit(RLIMIT_STACK, (rlim_t)64 << 20);
 #if BODYCUT_FAULT_INJECTION
   fault_arm_from_environment();
 #endif
@@ -68,5 +109,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   catch_stop_signals();
-  return end_by_stop_signal(bodycut_main(&options.settings));
+  DriverRun run = {options.settings, 1};
+  run_on_own_stack(&run);
+  return end_by_stop_signal(run.status);
 }

@@ -20,6 +20,7 @@ struct RunOptions {
   long kill_after_microseconds = -1;  // send kill_signal this long after the start, when >= 0
   int kill_signal = SIGKILL;          // what kill_after_microseconds sends
   long long file_size_limit = -1;     // RLIMIT_FSIZE of the run in bytes, when >= 0
+  long long stack_limit = -1;         // RLIMIT_STACK, soft and hard, in bytes, when >= 0
 };
 
 // environment: NAME=VALUE settings added to (or replacing in) the test's own.
