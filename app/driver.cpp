@@ -5,7 +5,7 @@
 #include "../walk/walk_target.h"
 #include "tokenizer.h"
 
-static const char usage_text[] =
+const char usage_text[] =
     "BODYCUT : removes the HTTP header block from saved files; written by the BODYCUT developers" LINE_END
     "usage: BODYCUT target" LINE_END;
 

@@ -7,4 +7,7 @@
 
 int bodycut_main(const RunSettings* settings);
 
+// What a run without a target prints: two lines, the first "BODYCUT : ".
+extern const char usage_text[];
+
 #endif

@@ -5,9 +5,14 @@
 #include <csignal>
 
 static DWORD last_error = 0;
-static volatile sig_atomic_t stop_signal = 0;
+// The signal that asked the run to stop, 0 while none has.
+static volatile std::sig_atomic_t stop_signal = 0;
+
+void record_stop_signal(int signal_number) { stop_signal = signal_number; }
 
 bool stop_requested(void) { return stop_signal != 0; }
+
+int requested_stop_signal(void) { return stop_signal; }
 
 DWORD GetLastError(void) { return last_error; }
 

@@ -96,6 +96,11 @@ static bool next_match(SearchObject* search, WIN32_FIND_DATAA* found) {
 }
 
 HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* found) {
+  // A stop was asked for: the walk unwinds before its next entry.
+  if (stop_requested()) {
+    set_last_error(ERROR_OPERATION_ABORTED);
+    return INVALID_HANDLE_VALUE;
+  }
   if (fault_fires(FAULT_FindFirstFileA)) {
     set_last_error(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
@@ -148,6 +153,10 @@ BOOL FindNextFileA(HANDLE handle, WIN32_FIND_DATAA* found) {
   SearchObject* search = search_object(handle);
   if (search == nullptr) {
     set_last_error(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (stop_requested()) {
+    set_last_error(ERROR_OPERATION_ABORTED);
     return FALSE;
   }
   if (fault_fires(FAULT_FindNextFileA)) {

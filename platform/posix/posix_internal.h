@@ -44,6 +44,13 @@ off_t copy_descriptor_bytes(int in, int out, off_t count, bool stoppable);
 // Opens what an O_PATH descriptor refers to, that very file, with flags.
 int reopen_descriptor(int path_fd, int flags);
 
+// The handler of the signals that ask a run to stop: it only records the
+// signal, and the walk ends before its next entry.
+void record_stop_signal(int signal_number);
+bool stop_requested(void);
+// The signal recorded, 0 when none was.
+int requested_stop_signal(void);
+
 // The attribute word of what a stat call described.
 DWORD attributes_from_stat(const struct stat* status);
 FILETIME filetime_from_timespec(const struct timespec* time);

@@ -1,16 +1,21 @@
-// Process start-up: sets the process up as the logic expects, then runs
-// the driver and exits with its result.
+// Process start-up: sets the process up as the logic expects, reads the
+// options, then runs the driver and exits with its result.
 #include "../../app/driver.h"
+#include "../../app/options.h"
 #include "command_line.h"
 #include "posix_internal.h"
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <clocale>
 #include <csignal>
 #include <cstring>
 
-// A walk holds one directory open and one path buffer on the stack per
-// level; the deepest walk a path allows needs more than the defaults.
+// The signals that ask a run to stop between two files.
+static const int stop_signals[] = {SIGTERM, SIGINT, SIGHUP};
+
+// A walk holds one directory open per level; the deepest walk a path allows
+// needs more than the default.
 static void raise_limit(int resource, rlim_t wanted) {
   struct rlimit limit;
   if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= wanted) return;
@@ -18,27 +23,94 @@ static void raise_limit(int resource, rlim_t wanted) {
   setrlimit(resource, &limit);
 }
 
+// No SA_RESTART: a call the signal interrupts fails rather than waits on.
+// A signal ignored at start, as under nohup, stays ignored.
+static void catch_stop_signals(void) {
+  struct sigaction action = {};
+  action.sa_handler = record_stop_signal;
+  sigemptyset(&action.sa_mask);
+  for (int signal_number : stop_signals) {
+    struct sigaction previous;
+    if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+    sigaction(signal_number, &action, nullptr);
+  }
+}
+
+static void mask_stop_signals(int how) {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal_number : stop_signals) sigaddset(&set, signal_number);
+  pthread_sigmask(how, &set, nullptr);
+}
+
+struct DriverRun {
+  RunSettings settings;
+  int status;
+};
+
+static void* run_driver(void* argument) {
+  DriverRun* run = static_cast<DriverRun*>(argument);
+  run->status = bodycut_main(&run->settings);
+  return nullptr;
+}
+
+// A walk takes stack for every level, and a path allows some two thousand
+// levels. A thread's stack is sized here, not by RLIMIT_STACK: it is only
+// address space until touched. Without the thread the driver runs here.
+static void run_on_own_stack(DriverRun* run) {
+  enum { DRIVER_STACK_BYTES = 64 << 20 };
+  pthread_attr_t attributes;
+  pthread_t thread;
+  bool started = false;
+  if (pthread_attr_init(&attributes) == 0) {
+    started = pthread_attr_setstacksize(&attributes, DRIVER_STACK_BYTES) == 0 &&
+              pthread_create(&thread, &attributes, run_driver, run) == 0;
+    pthread_attr_destroy(&attributes);
+  }
+  if (!started) {
+    run_driver(run);
+    return;
+  }
+  // The stop signals go to the driver's thread, where they end a wait.
+  mask_stop_signals(SIG_BLOCK);
+  pthread_join(thread, nullptr);
+  mask_stop_signals(SIG_UNBLOCK);
+}
+
+// Ends the process by the signal that stopped the run, as if uncaught, so
+// that the caller learns why it ended.
+static int end_by_stop_signal(int status) {
+  int signal_number = requested_stop_signal();
+  if (signal_number == 0) return status;
+  struct sigaction action = {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal_number, &action, nullptr);
+  raise(signal_number);
+  return 128 + signal_number;
+}
+
 int main(int argc, char** argv) {
   std::setlocale(LC_CTYPE, "");
   // A reader that goes away must not kill a run between two file steps.
   std::signal(SIGPIPE, SIG_IGN);
+  // Nor a file over the size limit: its write fails, and the file reports
+  // an error like any other whose write fails.
+  std::signal(SIGXFSZ, SIG_IGN);
   raise_limit(RLIMIT_NOFILE, PATH_CAPACITY / 2 + 64);
-  raise_limit(RLIMIT_STACK, (rlim_t)64 << 20);
 #if BODYCUT_FAULT_INJECTION
   fault_arm_from_environment();
 #endif
-  RunSettings settings = default_run_settings();
-  // Until the option parser comes: a leading --http, taken off the vector.
-  if (argc > 1 && std::strcmp(argv[1], "--http") == 0) {
-    settings.http_only = 1;
-    argv[1] = argv[0];
-    ++argv;
-    --argc;
-  }
-  if (!form_command_line(argc, argv)) {
+  Options options;
+  OptionsOutcome outcome = parse_options(argc, argv, &options);
+  if (outcome != OPTIONS_RUN) return answer_options(outcome);
+  if (!form_command_line(argc > 0 ? argv[0] : nullptr, options.target < argc ? argv[options.target] : nullptr)) {
     write_console(
         "Target cannot be passed on exactly: it holds a line break or a quote before a blank, or is too long" LINE_END);
     return 1;
   }
-  return bodycut_main(&settings);
+  catch_stop_signals();
+  DriverRun run = {options.settings, 1};
+  run_on_own_stack(&run);
+  return end_by_stop_signal(run.status);
 }

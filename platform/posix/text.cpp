@@ -48,14 +48,14 @@ bool append_argument(char* out, std::size_t capacity, std::size_t* used, const c
   return true;
 }
 
-bool form_command_line(int argc, char** argv) {
+bool form_command_line(const char* program, const char* target) {
   std::size_t used = 0;
   command_line[0] = '\0';
   // The program's name is never used; a stand-in does when it cannot pass.
-  if (argc < 1 || !append_argument(command_line, COMMAND_LINE_CAPACITY / 2, &used, argv[0]))
+  if (program == nullptr || !append_argument(command_line, COMMAND_LINE_CAPACITY / 2, &used, program))
     append_argument(command_line, COMMAND_LINE_CAPACITY, &used, "bodycut");
-  if (argc < 2) return true;
-  return append_argument(command_line, COMMAND_LINE_CAPACITY, &used, argv[1]);
+  if (target == nullptr) return true;
+  return append_argument(command_line, COMMAND_LINE_CAPACITY, &used, target);
 }
 
 // One whole character of the locale's encoding, never less than a byte.

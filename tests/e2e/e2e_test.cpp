@@ -44,10 +44,12 @@ struct Case {
   // Stripped files whose body does not start right after the first
   // CR LF CR LF: interim blocks went with the header.
   std::map<std::string, std::string> bodies = {};
+  RunOptions options = {};
 };
 
 // Cases about what only a POSIX system has (FIFOs, devices, links to files,
-// case-sensitive names, TMPDIR) or only its command-line forming. Links to
+// case-sensitive names, TMPDIR, file size limits) or only its command line:
+// its forming, its options, and a shell that expands wildcards. Links to
 // directories reach a Windows program as reparse points.
 const std::set<std::string> posix_only = {
     "PatternIsCaseSensitive", "FifoInTreeIsAnErrorNotAHang", "LinkToFileIsStrippedThroughTheLink",
@@ -55,16 +57,32 @@ const std::set<std::string> posix_only = {
     "LinkToAnotherOwnersFileIsNotFollowed", "LinkToDirectoryAsTargetIsWalked",
     // HTTP mode is an option of the POSIX build only.
     "HttpSingleFileStrippedSilently", "HttpSingleFileWithoutStatusLineIsSkipped", "HttpEmptyFileIsSkipped",
-    "HttpInterimBlocksRemoved", "HttpInterimFollowedByBodyIsAnError", "HttpTree", "HttpPattern"};
+    "HttpInterimBlocksRemoved", "HttpInterimFollowedByBodyIsAnError", "HttpTree", "HttpPattern",
+    // Options and the shell are the POSIX build's.
+    "SecondArgumentIsRefused", "OptionAfterTargetIsASecondArgument", "HelpOption", "VersionOption",
+    "OptionsWithoutTarget", "DoubleDashEndsOptions", "FileNamedLikeAnOptionReachedByPath", "HttpOption",
+    "WorkersOption", "WorkersOptionJoined", "WorkersOptionNotANumber", "WorkersOptionWithoutNumber",
+    "WorkersOptionTooMany", "FileOverSizeLimit", "FileOverSizeLimitInTree"};
 
 // Path forms only Windows has: a forward slash or a drive prefix ending
 // the directory part of a pattern, and double-byte characters of code page
-// 932 whose second byte is a backslash.
+// 932 whose second byte is a backslash. Its command line comes as one text
+// that no shell expanded, so words after the target are ignored.
 const std::set<std::string> windows_only = {"PatternWithForwardSlash", "PatternWithDrivePrefix",
-                                            "DoubleByteNamesEndingInBackslashByte"};
+                                            "DoubleByteNamesEndingInBackslashByte", "OnlyFirstArgumentIsRead"};
 
 std::string usage_line_1() {
   return "BODYCUT : removes the HTTP header block from saved files; written by the BODYCUT developers";
+}
+
+const char* const SECOND_ARGUMENT =
+    "One target only: quote a wildcard, as in bodycut '*.htm', so that the shell does not expand it";
+const char* const BAD_WORKERS = "-j takes a number of workers from 0 to 64";
+
+RunOptions file_size_limit(long long bytes) {
+  RunOptions options;
+  options.file_size_limit = bytes;
+  return options;
 }
 
 const std::vector<Case>& cases() {
@@ -84,6 +102,56 @@ const std::vector<Case>& cases() {
       {"NoTarget", {}, {}, {}, 1, {usage_line_1(), "usage: BODYCUT target"}},
       {"EmptyTarget", {}, {}, {""}, 1, {usage_line_1(), "usage: BODYCUT target"}},
       {"OnlyFirstArgumentIsRead", {{"a", page("1")}, {"b", page("2")}}, {"a"}, {"a", "b"}, 0, {}},
+      {"SecondArgumentIsRefused", {{"a", page("1")}, {"b", page("2")}}, {}, {"a", "b"}, 1, {SECOND_ARGUMENT}},
+      {"OptionAfterTargetIsASecondArgument", {{"a", page("1")}}, {}, {"a", "--http"}, 1, {SECOND_ARGUMENT}},
+      {"HelpOption",
+       {{"--help", page("h")}},
+       {},
+       {"--help"},
+       0,
+       {usage_line_1(), "usage: BODYCUT target",
+        "options, before the target:", "  --http     strip only files that begin with an HTTP status line",
+        "  -j N       strip N files at once in a tree or pattern run, 0 to 64; 0: one per core",
+        "  --help     print this text", "  --version  print the name and the version",
+        "  --         end the options: what follows is the target", "see the manual page bodycut(1)"}},
+      {"VersionOption", {}, {}, {"--version"}, 0, {"BODYCUT " BODYCUT_VERSION}},
+      {"OptionsWithoutTarget", {}, {}, {"--http", "-j", "2", "--"}, 1, {usage_line_1(), "usage: BODYCUT target"}},
+      {"DoubleDashEndsOptions", {{"--help", page("h")}}, {"--help"}, {"--", "--help"}, 0, {}},
+      {"FileNamedLikeAnOptionReachedByPath", {{"--help", page("h")}}, {"--help"}, {"./--help"}, 0, {}},
+      {"HttpOption", {{"p.htm", page("P")}}, {"p.htm"}, {"--http", "p.htm"}, 0, {}},
+      {"WorkersOption",
+       {{"t/a", page("A")}, {"t/b", page("B")}},
+       {"t/a", "t/b"},
+       {"-j", "4", "t"},
+       1,
+       {"t/a : ok", "t/b : ok"}},
+      {"WorkersOptionJoined", {{"t/a", page("A")}}, {"t/a"}, {"-j0", "t"}, 1, {"t/a : ok"}},
+      {"WorkersOptionNotANumber", {{"p", page("P")}}, {}, {"-j", "p"}, 1, {BAD_WORKERS}},
+      {"WorkersOptionWithoutNumber", {{"-j", page("P")}}, {}, {"-j"}, 1, {BAD_WORKERS}},
+      {"WorkersOptionTooMany", {{"p", page("P")}}, {}, {"-j65", "p"}, 1, {BAD_WORKERS}},
+      // The write past the limit fails instead of killing the run.
+      {"FileOverSizeLimit",
+       {{"big", page(std::string(3 << 20, 'b'))}},
+       {},
+       {"big"},
+       1,
+       {"error"},
+       nullptr,
+       {},
+       false,
+       {},
+       file_size_limit(1 << 20)},
+      {"FileOverSizeLimitInTree",
+       {{"t/big", page(std::string(3 << 20, 'b'))}, {"t/small", page("s")}},
+       {"t/small"},
+       {"t"},
+       1,
+       {"t/big : error", "t/small : ok"},
+       nullptr,
+       {},
+       false,
+       {},
+       file_size_limit(1 << 20)},
       {"Tree",
        {{"cache/a.htm", page("A")},
         {"cache/sub/b.gif", page("\x89PNG")},
@@ -335,7 +403,7 @@ TEST_P(EndToEnd, Case) {
   std::vector<std::string> arguments = c.arguments;
   if (!c.literal_arguments)
     for (std::string& argument : arguments) argument = native(argument);
-  ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), arguments, environment);
+  ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), arguments, environment, c.options);
 
   EXPECT_EQ(run.status, c.status);
   EXPECT_EQ(run.errors, "");

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <csignal>
 #include <cstdlib>
 #include <future>
 #include <map>
@@ -131,6 +132,47 @@ TEST(Hostile, KilledRunsLoseNothing) {
     }
   }
   EXPECT_GT(interrupted, 0) << "no run was killed before it finished";
+}
+
+// A signal that asks a run to stop lets the file in hand finish, then ends
+// the walk; the run ends by that signal, as an uncaught one would end it.
+TEST(Hostile, StopSignalsEndTheWalkBetweenFiles) {
+  POSIX_BUILD_ONLY();
+  const int files = 3000;
+  for (int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(signal_number);
+    Scratch scratch;
+    scratch.make_directory("tmp");
+    std::vector<std::string> names = make_tree(scratch, files, 4096);
+    RunOptions options;
+    options.kill_after_microseconds = 20000;
+    options.kill_signal = signal_number;
+    ToolRun run =
+        run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), {"t"}, temp_environment(scratch.path("tmp")), options);
+    EXPECT_EQ(run.signal, signal_number);
+    EXPECT_EQ(run.errors, "");
+    EXPECT_EQ(scratch.list("tmp"), std::vector<std::string>{}) << "a temporary file was left behind";
+    EXPECT_TRUE(run.output.empty() || run.output.back() == '\n') << "a line was cut short";
+    std::map<std::string, std::string> outcome;
+    int lines = 0;
+    for (size_t start = 0, end; (end = run.output.find('\n', start)) != std::string::npos; start = end + 1, ++lines) {
+      std::string line = run.output.substr(start, end - start);
+      size_t colon = line.rfind(" : ");
+      ASSERT_NE(colon, std::string::npos) << line;
+      outcome[line.substr(0, colon)] = line.substr(colon + 3);
+    }
+    EXPECT_LT(lines, files) << "the walk went on";
+    for (size_t i = 0; i < names.size(); ++i) {
+      std::string body = body_of((int)i, 4096);
+      std::string after = scratch.read("work/" + names[i]);
+      if (after == body) {
+        EXPECT_EQ(outcome[names[i]], "ok") << names[i];
+      } else {
+        EXPECT_EQ(after, HEADER + body) << names[i] << " was left half done";
+        EXPECT_NE(outcome[names[i]], "ok") << names[i];
+      }
+    }
+  }
 }
 
 // As a user who may not read everything: an unreadable file is an error,

@@ -2,6 +2,7 @@
 
 #include <grp.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cerrno>
@@ -50,6 +51,14 @@ static std::vector<char*> pointers(std::vector<std::string>& texts) {
   return result;
 }
 
+// Soft and hard limit both, so the run cannot raise it again.
+static bool limit_child(int resource, long long bytes) {
+  if (bytes < 0) return true;
+  struct rlimit limit;
+  limit.rlim_cur = limit.rlim_max = (rlim_t)bytes;
+  return setrlimit(resource, &limit) == 0;
+}
+
 ToolRun run_tool(const std::string& executable, const std::string& directory, const std::vector<std::string>& arguments,
                  const std::vector<std::string>& environment, const RunOptions& options) {
   std::vector<std::string> argv = exec_prefix();
@@ -74,6 +83,17 @@ ToolRun run_tool(const std::string& executable, const std::string& directory, co
     if (options.as_user >= 0 &&
         (setgroups(0, nullptr) != 0 || setgid((gid_t)options.as_user) != 0 || setuid((uid_t)options.as_user) != 0))
       _exit(125);
+    // As from an interactive shell: the signal sent is neither ignored nor
+    // blocked, whatever the test's own start was.
+    if (options.kill_after_microseconds >= 0) {
+      sigset_t set;
+      sigemptyset(&set);
+      sigaddset(&set, options.kill_signal);
+      sigprocmask(SIG_UNBLOCK, &set, nullptr);
+      signal(options.kill_signal, SIG_DFL);
+    }
+    if (!limit_child(RLIMIT_FSIZE, options.file_size_limit) || !limit_child(RLIMIT_STACK, options.stack_limit))
+      _exit(124);
     if (chdir(directory.c_str()) != 0) _exit(126);
     execvpe(argv_pointers[0], argv_pointers.data(), envp_pointers.data());
     _exit(127);
@@ -93,7 +113,7 @@ ToolRun run_tool(const std::string& executable, const std::string& directory, co
           (long)std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started)
               .count();
       if (elapsed >= options.kill_after_microseconds) {
-        kill(child, SIGKILL);
+        kill(child, options.kill_signal);
         killed = true;
       } else {
         wait_ms = (int)((options.kill_after_microseconds - elapsed) / 1000) + 1;
@@ -120,5 +140,6 @@ ToolRun run_tool(const std::string& executable, const std::string& directory, co
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
   if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
   return run;
 }

@@ -3,6 +3,7 @@
 #ifndef BODYCUT_TESTS_RUN_TOOL_H
 #define BODYCUT_TESTS_RUN_TOOL_H
 
+#include <csignal>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,11 +12,15 @@ struct ToolRun {
   int status;  // exit status, or -1 when it did not exit normally
   std::string output;
   std::string errors;
+  int signal = 0;  // the signal that ended it, 0 when it exited
 };
 
 struct RunOptions {
   int as_user = -1;                   // run under this user id (and group), when >= 0
-  long kill_after_microseconds = -1;  // SIGKILL the run this long after its start, when >= 0
+  long kill_after_microseconds = -1;  // send kill_signal this long after the start, when >= 0
+  int kill_signal = SIGKILL;          // what kill_after_microseconds sends
+  long long file_size_limit = -1;     // RLIMIT_FSIZE of the run in bytes, when >= 0
+  long long stack_limit = -1;         // RLIMIT_STACK, soft and hard, in bytes, when >= 0
 };
 
 // environment: NAME=VALUE settings added to (or replacing in) the test's own.

@@ -141,6 +141,26 @@ TEST(Walk, PathsAtTheCapacityLimit) {
   EXPECT_EQ(named.status, 1);
 }
 
+// However low the stack limit, a walk reaches the deepest tree a path
+// allows: the driver runs on a stack of its own.
+TEST(Walk, DeepestTreeUnderAnEightMebibyteStackLimit) {
+  SKIP_ON_WINDOWS();
+  Scratch scratch;
+  scratch.make_directory("tmp");
+  DeepTree tree(scratch, "deep", 2040, 1);  // "deep" and 2040 times "/" and a letter
+  ASSERT_EQ(tree.path().size(), 4084u);
+  tree.write("f", HEADER + "bottom");
+  RunOptions options;
+  options.stack_limit = 8 << 20;
+  ToolRun run =
+      run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), {"deep"}, temp_environment(scratch.path("tmp")), options);
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output, tree.path() + "/f : ok\n");
+  EXPECT_EQ(tree.read("f"), "bottom");
+  EXPECT_TRUE(scratch.list("tmp").empty());
+}
+
 struct TreeFile {
   std::string name;
   std::string before;

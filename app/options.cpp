@@ -1,0 +1,90 @@
+#include "options.h"
+
+#include "../platform/platform.h"
+#include "driver.h"
+
+static bool same_text(const char* first, const char* second) {
+  for (; *first != '\0' && *first == *second; ++first, ++second) {
+  }
+  return *first == *second;
+}
+
+static bool all_digits(const char* text) {
+  if (*text == '\0') return false;
+  for (; *text != '\0'; ++text)
+    if (*text < '0' || *text > '9') return false;
+  return true;
+}
+
+// A decimal number of workers, 0 to MAX_WORKERS; false for anything else.
+static bool read_workers(const char* text, unsigned* workers) {
+  unsigned value = 0;
+  if (text == nullptr || *text == '\0') return false;
+  for (; *text != '\0'; ++text) {
+    if (*text < '0' || *text > '9') return false;
+    value = value * 10 + (unsigned)(*text - '0');
+    if (value > MAX_WORKERS) return false;
+  }
+  *workers = value;
+  return true;
+}
+
+OptionsOutcome parse_options(int argc, const char* const* argv, Options* options) {
+  options->settings = default_run_settings();
+  int at = 1;
+  while (at < argc) {
+    const char* argument = argv[at];
+    if (same_text(argument, "--")) {
+      ++at;
+      break;
+    }
+    if (same_text(argument, "--help")) return OPTIONS_HELP;
+    if (same_text(argument, "--version")) return OPTIONS_VERSION;
+    if (same_text(argument, "--http")) {
+      options->settings.http_only = 1;
+      ++at;
+    } else if (same_text(argument, "-j")) {
+      if (!read_workers(at + 1 < argc ? argv[at + 1] : nullptr, &options->settings.workers)) return OPTIONS_BAD_WORKERS;
+      at += 2;
+    } else if (argument[0] == '-' && argument[1] == 'j' && all_digits(argument + 2)) {
+      if (!read_workers(argument + 2, &options->settings.workers)) return OPTIONS_BAD_WORKERS;
+      ++at;
+    } else {
+      // Any other name that begins with a dash is the target, as "-junk.htm".
+      break;
+    }
+  }
+  options->target = at < argc ? at : argc;
+  // A shell expands an unquoted wildcard into many arguments; stripping
+  // only the first of them would look like success.
+  if (at + 1 < argc) return OPTIONS_SECOND_TARGET;
+  return OPTIONS_RUN;
+}
+
+static const char options_text[] =
+    "options, before the target:" LINE_END "  --http     strip only files that begin with an HTTP status line" LINE_END
+    "  -j N       strip N files at once in a tree or pattern run, 0 to 64; 0: one per core" LINE_END
+    "  --help     print this text" LINE_END "  --version  print the name and the version" LINE_END
+    "  --         end the options: what follows is the target" LINE_END "see the manual page bodycut(1)" LINE_END;
+
+int answer_options(OptionsOutcome outcome) {
+  int status = 1;
+  switch (outcome) {
+    case OPTIONS_HELP:
+      write_console(usage_text);
+      write_console(options_text);
+      status = 0;
+      break;
+    case OPTIONS_VERSION:
+      write_console("BODYCUT " BODYCUT_VERSION LINE_END);
+      status = 0;
+      break;
+    case OPTIONS_BAD_WORKERS: write_console("-j takes a number of workers from 0 to 64" LINE_END); break;
+    case OPTIONS_SECOND_TARGET:
+      write_console(
+          "One target only: quote a wildcard, as in bodycut '*.htm', so that the shell does not expand it" LINE_END);
+      break;
+    case OPTIONS_RUN: break;
+  }
+  return status;
+}

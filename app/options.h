@@ -1,0 +1,33 @@
+// The options of the POSIX command line, read from the argument vector
+// before the target is: what the run is asked to do, or what to answer
+// instead of running.
+#ifndef BODYCUT_OPTIONS_H
+#define BODYCUT_OPTIONS_H
+
+#include "../strip/run_settings.h"
+
+enum OptionsOutcome {
+  OPTIONS_RUN,            // run on the target with the settings
+  OPTIONS_HELP,           // --help: the usage text and the options
+  OPTIONS_VERSION,        // --version: the name and the version
+  OPTIONS_BAD_WORKERS,    // -j without a number from 0 to MAX_WORKERS
+  OPTIONS_SECOND_TARGET,  // a second argument after the target
+};
+
+// More workers than this only contend for the same disk.
+enum { MAX_WORKERS = 64 };
+
+struct Options {
+  RunSettings settings;
+  int target;  // index of the target in the vector; argc when there is none
+};
+
+// Options come first and "--" ends them. An argument that begins with '-'
+// and is no option is the target, as every other argument is.
+OptionsOutcome parse_options(int argc, const char* const* argv, Options* options);
+
+// Writes the answer to an outcome other than OPTIONS_RUN; gives the exit
+// status.
+int answer_options(OptionsOutcome outcome);
+
+#endif

@@ -1,0 +1,115 @@
+#include "app/options.h"
+#include "app/driver.h"
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct OptionsCase {
+  std::vector<std::string> arguments;  // after the program's name
+  OptionsOutcome outcome;
+  int target;  // index in the whole vector; the vector's length when none
+  int http_only;
+  unsigned workers;
+};
+
+const OptionsCase options_cases[] = {
+    {{}, OPTIONS_RUN, 1, 0, 1},
+    {{"page"}, OPTIONS_RUN, 1, 0, 1},
+    {{"-page"}, OPTIONS_RUN, 1, 0, 1},
+    {{"-"}, OPTIONS_RUN, 1, 0, 1},
+    {{"---"}, OPTIONS_RUN, 1, 0, 1},
+    {{"--helpful"}, OPTIONS_RUN, 1, 0, 1},
+    {{"-J4"}, OPTIONS_RUN, 1, 0, 1},
+    {{""}, OPTIONS_RUN, 1, 0, 1},
+    {{"--http", "page"}, OPTIONS_RUN, 2, 1, 1},
+    {{"--http"}, OPTIONS_RUN, 2, 1, 1},
+    {{"-j", "8", "t"}, OPTIONS_RUN, 3, 0, 8},
+    {{"-j8", "t"}, OPTIONS_RUN, 2, 0, 8},
+    {{"-j0", "t"}, OPTIONS_RUN, 2, 0, 0},
+    {{"-j", "064", "t"}, OPTIONS_RUN, 3, 0, 64},
+    {{"-j2", "--http", "-j", "3", "t"}, OPTIONS_RUN, 5, 1, 3},
+    {{"--", "--help"}, OPTIONS_RUN, 2, 0, 1},
+    {{"--http", "--", "-j"}, OPTIONS_RUN, 3, 1, 1},
+    {{"--", "--"}, OPTIONS_RUN, 2, 0, 1},
+    {{"--"}, OPTIONS_RUN, 2, 0, 1},
+    {{"./--help"}, OPTIONS_RUN, 1, 0, 1},
+    {{"--help"}, OPTIONS_HELP, 1, 0, 1},
+    {{"--http", "--help", "x", "y"}, OPTIONS_HELP, 1, 1, 1},
+    {{"--version"}, OPTIONS_VERSION, 1, 0, 1},
+    {{"-j"}, OPTIONS_BAD_WORKERS, 1, 0, 1},
+    {{"-j", "t"}, OPTIONS_BAD_WORKERS, 1, 0, 1},
+    {{"-j", ""}, OPTIONS_BAD_WORKERS, 1, 0, 1},
+    {{"-j", "65"}, OPTIONS_BAD_WORKERS, 1, 0, 1},
+    {{"-j99999999999999999999"}, OPTIONS_BAD_WORKERS, 1, 0, 1},
+    {{"-j", "-1"}, OPTIONS_BAD_WORKERS, 1, 0, 1},
+    {{"-j", "+4"}, OPTIONS_BAD_WORKERS, 1, 0, 1},
+    {{"-j4x"}, OPTIONS_RUN, 1, 0, 1},
+    {{"-junk.htm"}, OPTIONS_RUN, 1, 0, 1},
+    {{"a", "b"}, OPTIONS_SECOND_TARGET, 1, 0, 1},
+    {{"page", "--http"}, OPTIONS_SECOND_TARGET, 1, 0, 1},
+    {{"--", "a", "b"}, OPTIONS_SECOND_TARGET, 2, 0, 1},
+    {{"--http", "a.htm", "b.htm", "c.htm"}, OPTIONS_SECOND_TARGET, 2, 1, 1},
+};
+
+TEST(Options, ArgumentVectors) {
+  for (const OptionsCase& c : options_cases) {
+    std::vector<const char*> argv = {"bodycut"};
+    std::string shown;
+    for (const std::string& argument : c.arguments) {
+      argv.push_back(argument.c_str());
+      shown += " [" + argument + "]";
+    }
+    SCOPED_TRACE(shown);
+    Options options;
+    options.target = -1;
+    EXPECT_EQ(parse_options((int)argv.size(), argv.data(), &options), c.outcome);
+    if (c.outcome != OPTIONS_RUN && c.outcome != OPTIONS_SECOND_TARGET) continue;
+    EXPECT_EQ(options.target, c.target);
+    EXPECT_EQ(options.settings.http_only, c.http_only);
+    EXPECT_EQ(options.settings.workers, c.workers);
+  }
+}
+
+TEST(Options, NoArgumentVectorAtAll) {
+  Options options;
+  EXPECT_EQ(parse_options(0, nullptr, &options), OPTIONS_RUN);
+  EXPECT_EQ(options.target, 0);
+}
+
+struct AnswerCase {
+  OptionsOutcome outcome;
+  int status;
+  std::string output;
+};
+
+const AnswerCase answer_cases[] = {
+    {OPTIONS_HELP, 0,
+     std::string(usage_text) + "options, before the target:\n"
+                               "  --http     strip only files that begin with an HTTP status line\n"
+                               "  -j N       strip N files at once in a tree or pattern run, 0 to 64; 0: one per core\n"
+                               "  --help     print this text\n"
+                               "  --version  print the name and the version\n"
+                               "  --         end the options: what follows is the target\n"
+                               "see the manual page bodycut(1)\n"},
+    {OPTIONS_VERSION, 0, "BODYCUT " BODYCUT_VERSION "\n"},
+    {OPTIONS_BAD_WORKERS, 1, "-j takes a number of workers from 0 to 64\n"},
+    {OPTIONS_SECOND_TARGET, 1,
+     "One target only: quote a wildcard, as in bodycut '*.htm', so that the shell does not expand it\n"},
+};
+
+TEST(Options, Answers) {
+  ASSERT_EQ(std::string(usage_text).substr(0, 10), "BODYCUT : ");
+  for (const AnswerCase& c : answer_cases) {
+    SCOPED_TRACE(c.outcome);
+    testing::internal::CaptureStdout();
+    int status = answer_options(c.outcome);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.output);
+    EXPECT_EQ(status, c.status);
+  }
+}
+
+}  // namespace
