@@ -21,6 +21,10 @@ struct FileObject {
   DWORD filled;       // bytes of buffer that hold file data
   int in_use;
   int fd;
+  // The descriptor's offset and the file's size as this handle left them,
+  // kept here so that no call is spent asking for them.
+  off_t offset;
+  off_t size;
   int leased;  // holds a write lease, taken at this time
   struct timespec leased_at;
   int unnamed;  // a temporary file still without its name...
@@ -58,6 +62,8 @@ static FileObject* take_file_object(int fd) {
     if (file->in_use) continue;
     file->in_use = 1;
     file->fd = fd;
+    file->offset = 0;
+    file->size = 0;
     file->leased = 0;
     file->unnamed = 0;
     file->partial = 0;
@@ -230,6 +236,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD sharing, void*, DWORD dispos
   } else {
     file->fd = open_existing(path, access, &file->status);
     file->status_current = true;
+    file->size = (off_t)file->status.stx_size;
   }
   bool exclusive = (access & GENERIC_WRITE) != 0 && (sharing & (FILE_SHARE_READ | FILE_SHARE_WRITE)) == 0;
   if (file->fd >= 0 && disposition == OPEN_EXISTING && exclusive && !take_write_lease(file)) {
@@ -277,6 +284,7 @@ BOOL read_file_buffered(HANDLE handle, void* buffer, DWORD wanted, DWORD* read) 
         set_last_error_from_errno(errno);
         return FALSE;
       }
+      file->offset += got;
       *read = (DWORD)got;
       return TRUE;
     }
@@ -285,6 +293,7 @@ BOOL read_file_buffered(HANDLE handle, void* buffer, DWORD wanted, DWORD* read) 
       set_last_error_from_errno(errno);
       return FALSE;
     }
+    file->offset += got;
     set_filled(file, (DWORD)got);
   }
   DWORD buffered = file->filled - file->view.position;
@@ -323,6 +332,8 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written, v
     set_last_error_from_errno(errno);
     return FALSE;
   }
+  file->offset += count;
+  if (file->offset > file->size) file->size = file->offset;
   *written = count;
   return TRUE;
 }
@@ -338,14 +349,9 @@ BOOL copy_rest_of_file(HANDLE from_handle, HANDLE to_handle) {
     return FALSE;
   }
   to->status_current = false;
-  off_t at = lseek(from->fd, 0, SEEK_CUR);
-  if (at < 0 || !current_status(from)) {
-    set_last_error_from_errno(errno);
-    return FALSE;
-  }
   // Bytes the header scan read ahead go first, then the rest in the kernel.
   off_t buffered = from->filled - from->view.position;
-  off_t wanted = buffered + ((off_t)from->status.stx_size > at ? (off_t)from->status.stx_size - at : 0);
+  off_t wanted = buffered + (from->size > from->offset ? from->size - from->offset : 0);
   off_t limit = stop_halfway ? wanted / 2 : wanted;
   off_t first = buffered < limit ? buffered : limit;
   if (first > 0 && !write_all(to->fd, from->buffer + from->view.position, (size_t)first)) {
@@ -353,14 +359,19 @@ BOOL copy_rest_of_file(HANDLE from_handle, HANDLE to_handle) {
     return FALSE;
   }
   set_filled(from, 0);
+  to->offset += first;
   // Work a stop can throw away is thrown away: a file still without a name.
   off_t copied = copy_descriptor_bytes(from->fd, to->fd, limit - first, to->unnamed != 0);
   if (copied < 0) {
     set_last_error(errno == EINTR                                         ? ERROR_OPERATION_ABORTED
                    : errno == ENOSPC || errno == EDQUOT || errno == EFBIG ? ERROR_DISK_FULL
                                                                           : ERROR_WRITE_FAULT);
+    // Where the descriptors stand is no longer known; they are not used again.
     return FALSE;
   }
+  from->offset += copied;
+  to->offset += copied;
+  if (to->offset > to->size) to->size = to->offset;
   copied += first;
   // Some file systems report the end early: fewer bytes is a failed copy.
   if (copied < wanted) {
@@ -478,6 +489,7 @@ DWORD SetFilePointer(HANDLE handle, LONG distance, LONG* distance_high, DWORD me
     return INVALID_SET_FILE_POINTER;
   }
   set_filled(file, 0);
+  file->offset = (off_t)offset;
   set_last_error(NO_ERROR);
   return (DWORD)offset;
 }
@@ -490,11 +502,11 @@ BOOL SetEndOfFile(HANDLE handle) {
     return FALSE;
   }
   file->status_current = false;
-  off_t end = lseek(file->fd, 0, SEEK_CUR);
-  if (end < 0 || ftruncate(file->fd, end) != 0) {
+  if (ftruncate(file->fd, file->offset) != 0) {
     set_last_error_from_errno(errno);
     return FALSE;
   }
+  file->size = file->offset;
   return TRUE;
 }
 
