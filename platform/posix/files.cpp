@@ -3,6 +3,7 @@
 #include "posix_internal.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,7 +13,8 @@
 #include <cstring>
 #include <ctime>
 
-enum { FILE_POOL_SIZE = 4, READ_BUFFER_SIZE = 65536 };
+// Room for every worker's source, temporary and target handles at once.
+enum { FILE_POOL_SIZE = 4 + 3 * 64, READ_BUFFER_SIZE = 65536 };
 
 // A handle points at its object, whose first member is what the inline
 // ReadFile sees.
@@ -37,8 +39,9 @@ struct FileObject {
   unsigned char buffer[READ_BUFFER_SIZE];
 };
 
-// Each thread has its own handles: a strip runs on one thread throughout.
-static thread_local FileObject file_pool[FILE_POOL_SIZE];
+// Shared by the threads, each object taken whole by one of them; the first
+// free one is taken, so a run touches the memory of a few objects only.
+static FileObject file_pool[FILE_POOL_SIZE];
 
 // Without fault injection every buffered byte may be read inline.
 static const bool inline_reads = !BODYCUT_FAULT_INJECTION;
@@ -59,8 +62,9 @@ static void set_filled(FileObject* file, DWORD filled) {
 static FileObject* take_file_object(int fd) {
   for (int i = 0; i < FILE_POOL_SIZE; ++i) {
     FileObject* file = &file_pool[i];
-    if (file->in_use) continue;
-    file->in_use = 1;
+    int free_object = 0;
+    if (!__atomic_compare_exchange_n(&file->in_use, &free_object, 1, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED))
+      continue;
     file->fd = fd;
     file->offset = 0;
     file->size = 0;
@@ -76,6 +80,12 @@ static FileObject* take_file_object(int fd) {
   return nullptr;
 }
 
+static void release_file_object(FileObject* file) {
+  file->fd = -1;
+  set_filled(file, 0);
+  __atomic_store_n(&file->in_use, 0, __ATOMIC_RELEASE);
+}
+
 // The handle's status, read again when the handle has changed the file.
 static bool current_status(FileObject* file) {
   if (file->status_current) return true;
@@ -89,15 +99,14 @@ static bool current_status(FileObject* file) {
 
 // A lease holder is told by SIGIO when someone wants the file; the copy
 // back only needs the others to wait, and the signal must not kill the run.
-static bool ignore_sigio(void) {
+static void ignore_sigio(void) {
   struct sigaction action;
   if (sigaction(SIGIO, nullptr, &action) == 0 && action.sa_handler == SIG_DFL) std::signal(SIGIO, SIG_IGN);
-  return true;
 }
 
 static void ignore_lease_breaks(void) {
-  static const bool ignored = ignore_sigio();
-  (void)ignored;
+  static pthread_once_t once = PTHREAD_ONCE_INIT;
+  pthread_once(&once, ignore_sigio);
 }
 
 // The lease is granted only while no other descriptor of the file is open
@@ -130,20 +139,20 @@ static bool take_write_lease(FileObject* file) {
 }
 
 // Seconds after which the system breaks a lease that someone waits for.
-static long read_lease_break_seconds(void) {
-  long seconds = 45;
+static long break_seconds = 45;
+
+static void read_lease_break_seconds(void) {
   std::FILE* in = std::fopen("/proc/sys/fs/lease-break-time", "re");
-  if (in != nullptr) {
-    long value = 0;
-    if (std::fscanf(in, "%ld", &value) == 1 && value > 0) seconds = value;
-    std::fclose(in);
-  }
-  return seconds;
+  if (in == nullptr) return;
+  long value = 0;
+  if (std::fscanf(in, "%ld", &value) == 1 && value > 0) break_seconds = value;
+  std::fclose(in);
 }
 
 static long lease_break_seconds(void) {
-  static const long seconds = read_lease_break_seconds();
-  return seconds;
+  static pthread_once_t once = PTHREAD_ONCE_INIT;
+  pthread_once(&once, read_lease_break_seconds);
+  return break_seconds;
 }
 
 // Whether the lease held all along. A waiting opener gets in only when the
@@ -244,7 +253,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD sharing, void*, DWORD dispos
     file->fd = -1;
   }
   if (file->fd < 0) {
-    file->in_use = 0;
+    release_file_object(file);
     return INVALID_HANDLE_VALUE;
   }
   return file;
@@ -525,9 +534,7 @@ BOOL CloseHandle(HANDLE handle) {
   }
   int result = close(file->fd);
   int error = errno;
-  file->in_use = 0;
-  file->fd = -1;
-  set_filled(file, 0);
+  release_file_object(file);
   if (injected) {
     set_last_error(ERROR_WRITE_FAULT);
     return FALSE;
