@@ -16,6 +16,7 @@ struct ToolRun {
 struct RunOptions {
   int as_user = -1;                   // run under this user id (and group), when >= 0
   long kill_after_microseconds = -1;  // SIGKILL the run this long after its start, when >= 0
+  bool terminal_output = false;       // standard output on a raw pseudo-terminal, not a pipe
 };
 
 // environment: NAME=VALUE settings added to (or replacing in) the test's own.
