@@ -24,6 +24,12 @@ void write_error(const char* text);
 // hold any part of them.
 BOOL copy_rest_of_file(HANDLE from, HANDLE to);
 
+// Reads file up to and including the next byte of that value, as one-byte
+// ReadFile calls would, leaving the position just past it: TRUE then; FALSE
+// on a read error or when the file ends first. The bytes passed over are
+// not looked at otherwise, so a platform may pass over them in bulk.
+BOOL read_through_byte(HANDLE file, unsigned char wanted);
+
 // Gives a temporary file made with CREATE_ALWAYS the name GetTempFileNameA
 // chose, once it holds a whole body. Where the system can keep a file
 // without a name, it has none until then, so a run killed midway leaves no

@@ -1,5 +1,5 @@
-// The header scan: one single-byte read per byte and no look-ahead, so the
-// file position after a match is exactly the start of the body.
+// The header scan: byte by byte and no look-ahead, so the file position
+// after a match is exactly the start of the body.
 #ifndef BODYCUT_HEADER_SCAN_H
 #define BODYCUT_HEADER_SCAN_H
 

@@ -168,13 +168,17 @@ static bool lease_held_throughout(FileObject* file) {
 // Only a regular file is ever opened, and the very one the path resolved
 // to. Opening does not wait: a lease held elsewhere is a sharing violation.
 // A handle with neither read nor write access only tells what the file is:
-// it keeps the O_PATH descriptor, which opens nothing.
-static int open_existing(LPCSTR path, DWORD access, struct statx* status) {
-  int path_fd = resolve_path(path, status);
+// it keeps the O_PATH descriptor, which opens nothing. An exclusive handle
+// takes the write lease; another process that has the file open for a
+// moment only (another run reading it) is waited out for a little while,
+// so that two runs do not refuse each other the same file.
+static int open_existing(LPCSTR path, DWORD access, bool exclusive, FileObject* file) {
+  enum { LEASE_ATTEMPTS = 25 };
+  int path_fd = resolve_path(path, &file->status);
   if (path_fd < 0) return -1;
   int fd = -1;
-  if (!S_ISREG(status->stx_mode)) {
-    set_last_error(S_ISDIR(status->stx_mode) ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER);
+  if (!S_ISREG(file->status.stx_mode)) {
+    set_last_error(S_ISDIR(file->status.stx_mode) ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER);
   } else if ((access & (GENERIC_READ | GENERIC_WRITE)) == 0) {
     return path_fd;
   } else {
@@ -183,8 +187,22 @@ static int open_existing(LPCSTR path, DWORD access, struct statx* status) {
       flags |= (access & GENERIC_READ) != 0 ? O_RDWR : O_WRONLY;
     else
       flags |= O_RDONLY;
-    fd = reopen_descriptor(path_fd, flags);
-    if (fd < 0) set_last_error_from_errno(errno);
+    for (int attempt = 1; attempt <= LEASE_ATTEMPTS; ++attempt) {
+      fd = reopen_descriptor(path_fd, flags);
+      if (fd < 0) {
+        set_last_error_from_errno(errno);
+        break;
+      }
+      file->fd = fd;
+      if (!exclusive || take_write_lease(file)) break;
+      close(fd);
+      fd = -1;
+      if (GetLastError() != ERROR_SHARING_VIOLATION || attempt == LEASE_ATTEMPTS) break;
+      // A pause of its own length, so that two runs do not meet again.
+      struct timespec now;
+      clock_gettime(CLOCK_MONOTONIC, &now);
+      Sleep((DWORD)(1 + now.tv_nsec / 1000 % 5));
+    }
   }
   close(path_fd);
   return fd;
@@ -243,14 +261,10 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD sharing, void*, DWORD dispos
   if (disposition == CREATE_ALWAYS) {
     file->fd = create_unnamed(path, file);
   } else {
-    file->fd = open_existing(path, access, &file->status);
-    file->status_current = true;
+    bool exclusive = (access & GENERIC_WRITE) != 0 && (sharing & (FILE_SHARE_READ | FILE_SHARE_WRITE)) == 0;
+    file->fd = open_existing(path, access, exclusive, file);
+    file->status_current = !exclusive;
     file->size = (off_t)file->status.stx_size;
-  }
-  bool exclusive = (access & GENERIC_WRITE) != 0 && (sharing & (FILE_SHARE_READ | FILE_SHARE_WRITE)) == 0;
-  if (file->fd >= 0 && disposition == OPEN_EXISTING && exclusive && !take_write_lease(file)) {
-    close(file->fd);
-    file->fd = -1;
   }
   if (file->fd < 0) {
     release_file_object(file);
@@ -311,6 +325,43 @@ BOOL read_file_buffered(HANDLE handle, void* buffer, DWORD wanted, DWORD* read) 
   file->view.position += served;
   *read = served;
   return TRUE;
+}
+
+// The bytes before the wanted one are passed over in the read buffer with
+// memchr. The fault-injection build reads them one ReadFile at a time, so
+// that every read still reaches its fault point.
+BOOL read_through_byte(HANDLE handle, unsigned char wanted) {
+#if BODYCUT_FAULT_INJECTION
+  unsigned char byte = 0;
+  DWORD read = 0;
+  do
+    if (!ReadFile(handle, &byte, 1, &read, nullptr) || read != 1) return FALSE;
+  while (byte != wanted);
+  return TRUE;
+#else
+  FileObject* file = file_object(handle);
+  if (file == nullptr) return fail_invalid_handle();
+  for (;;) {
+    const unsigned char* from = file->buffer + file->view.position;
+    const void* found = std::memchr(from, wanted, file->filled - file->view.position);
+    if (found != nullptr) {
+      file->view.position = (DWORD)(static_cast<const unsigned char*>(found) - file->buffer) + 1;
+      return TRUE;
+    }
+    if (stop_requested()) {
+      set_last_error(ERROR_OPERATION_ABORTED);
+      return FALSE;
+    }
+    ssize_t got = read_some(file->fd, file->buffer, READ_BUFFER_SIZE);
+    if (got <= 0) {
+      set_last_error(got < 0 ? ERROR_READ_FAULT : ERROR_HANDLE_EOF);
+      set_filled(file, 0);
+      return FALSE;
+    }
+    file->offset += got;
+    set_filled(file, (DWORD)got);
+  }
+#endif
 }
 
 // Writes all of count bytes to fd at its offset; false with errno else.

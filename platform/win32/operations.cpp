@@ -14,5 +14,14 @@ BOOL copy_rest_of_file(HANDLE from, HANDLE to) {
   }
 }
 
+BOOL read_through_byte(HANDLE file, unsigned char wanted) {
+  unsigned char byte = 0;
+  DWORD read = 0;
+  do
+    if (!ReadFile(file, &byte, 1, &read, nullptr) || read != 1) return FALSE;
+  while (byte != wanted);
+  return TRUE;
+}
+
 // The file has had its name since GetTempFileNameA made it.
 BOOL name_temporary_file(HANDLE) { return TRUE; }
