@@ -15,12 +15,44 @@ static int same_file_unchanged(const BY_HANDLE_FILE_INFORMATION* read, const BY_
          now->nFileSizeLow == read->nFileSizeLow && CompareFileTime(&now->ftLastWriteTime, &read->ftLastWriteTime) == 0;
 }
 
-// Tells the user where the only whole copy of a file's body is.
+// Tells the user where the only whole copy of a file's body is, in one
+// write, so that lines from several workers do not mix.
 static void report_kept_body(const char* path, const char* temporary_name) {
-  write_error(path);
-  write_error(" : not stripped whole; its whole body is kept in ");
-  write_error(temporary_name);
-  write_error(LINE_END);
+  static const char middle[] = " : not stripped whole; its whole body is kept in ";
+  char line[2 * PATH_CAPACITY + sizeof middle + sizeof LINE_END];
+  unsigned length = 0;
+  const char* parts[] = {path, middle, temporary_name, LINE_END};
+  for (const char* part : parts)
+    for (; *part != '\0'; ++part) line[length++] = *part;
+  line[length] = '\0';
+  write_error(line);
+}
+
+// Takes the file for this strip. FILE_STRIPPED: another name of it was
+// stripped in this run. FILE_CLAIMED: this strip may go on, and *recorded
+// tells whether the table holds it. FILE_UNSEEN: it must be left alone,
+// since it may be met again and the table has no room to remember it.
+static int claim_file(StrippedFiles* seen, const FileIdentity* identity, int reachable_twice, int* recorded) {
+  for (;;) {
+    if (seen->shared) EnterCriticalSection(&seen->lock);
+    int state = stripped_files_state(seen, identity);
+    if (state == FILE_UNSEEN) {
+      *recorded = stripped_files_set(seen, identity, FILE_CLAIMED);
+      state = *recorded || !reachable_twice ? FILE_CLAIMED : FILE_UNSEEN;
+    } else if (state == FILE_CLAIMED) {
+      state = -1;
+    }
+    if (seen->shared) LeaveCriticalSection(&seen->lock);
+    if (state != -1) return state;
+    // Another worker strips it under another name: its outcome is near.
+    Sleep(1);
+  }
+}
+
+static void settle_file(StrippedFiles* seen, const FileIdentity* identity, int stripped) {
+  if (seen->shared) EnterCriticalSection(&seen->lock);
+  stripped_files_set(seen, identity, stripped ? FILE_STRIPPED : FILE_UNSEEN);
+  if (seen->shared) LeaveCriticalSection(&seen->lock);
 }
 
 // The body goes into a temporary file stamped with the file's times; once
@@ -34,9 +66,13 @@ int strip_found_file(const char* path, const RunSettings* settings, StrippedFile
   HANDLE source = INVALID_HANDLE_VALUE;
   HANDLE temporary = INVALID_HANDLE_VALUE;
   HANDLE target = INVALID_HANDLE_VALUE;
+  HANDLE query = INVALID_HANDLE_VALUE;
   BY_HANDLE_FILE_INFORMATION read = {};
   BY_HANDLE_FILE_INFORMATION now = {};
   FileIdentity identity = {};
+  FileIdentity opened = {};
+  int claim = FILE_UNSEEN;
+  int recorded = 0;
   int have_temporary = 0;
   int attributes_cleared = 0;
   int writing_began = 0;
@@ -49,17 +85,33 @@ int strip_found_file(const char* path, const RunSettings* settings, StrippedFile
   if (GetTempFileNameA(directory, "BCT", 0, temporary_name) == 0) goto done;
   have_temporary = 1;
 
+  // With several workers the file is claimed before it is opened: no
+  // worker then holds open a file another one is copying back.
+  if (seen != nullptr && seen->shared) {
+    query = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                        nullptr);
+    if (query == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(query, &read)) goto done;
+    CloseHandle(query);
+    query = INVALID_HANDLE_VALUE;
+    identity = identity_of(&read);
+    claim = claim_file(seen, &identity, reached_through_link || read.nNumberOfLinks > 1, &recorded);
+    ok = claim == FILE_STRIPPED;
+    if (claim != FILE_CLAIMED) goto done;
+  }
   source = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (source == INVALID_HANDLE_VALUE) goto done;
   // Its identity, size and times: what the copy back must find again.
   if (!GetFileInformationByHandle(source, &read)) goto done;
   if (seen != nullptr) {
-    identity = identity_of(&read);
-    // Stripped already under another name in this run: done, not read again.
-    ok = stripped_files_contain(seen, &identity);
-    if (ok) goto done;
-    // A file that may be met again can only be stripped if it is remembered.
-    if ((reached_through_link || read.nNumberOfLinks > 1) && stripped_files_full(seen)) goto done;
+    opened = identity_of(&read);
+    if (seen->shared && !same_identity(&opened, &identity)) goto done;
+    if (!seen->shared) {
+      identity = opened;
+      // Stripped already under another name in this run: done, not read again.
+      claim = claim_file(seen, &identity, reached_through_link || read.nNumberOfLinks > 1, &recorded);
+      ok = claim == FILE_STRIPPED;
+      if (claim != FILE_CLAIMED) goto done;
+    }
   }
   if (settings->http_only) {
     int scan = scan_http_header(source);
@@ -100,18 +152,21 @@ int strip_found_file(const char* path, const RunSettings* settings, StrippedFile
   closed = CloseHandle(target);
   target = INVALID_HANDLE_VALUE;
   ok = closed;
-  if (ok && seen != nullptr) stripped_files_add(seen, &identity);
 
 done:
+  if (query != INVALID_HANDLE_VALUE) CloseHandle(query);
   if (source != INVALID_HANDLE_VALUE) CloseHandle(source);
   if (target != INVALID_HANDLE_VALUE) CloseHandle(target);
   if (temporary != INVALID_HANDLE_VALUE) CloseHandle(temporary);
   if (!ok && attributes_cleared) SetFileAttributesA(path, read.dwFileAttributes);
-  if (skipped) write_console("skipped" LINE_END);
-  if (!ok && !skipped) write_console("error" LINE_END);
+  if (recorded) settle_file(seen, &identity, ok);
   if (!ok && writing_began) report_kept_body(path, temporary_name);
   if (have_temporary && !(!ok && writing_began)) DeleteFileA(temporary_name);
   return ok ? STRIP_OK : skipped ? STRIP_SKIPPED : STRIP_FAILED;
 }
 
-int strip_file(const char* path, const RunSettings* settings) { return strip_found_file(path, settings, nullptr, 0); }
+int strip_file(const char* path, const RunSettings* settings) {
+  int result = strip_found_file(path, settings, nullptr, 0);
+  if (result != STRIP_OK) write_console(result == STRIP_SKIPPED ? "skipped" LINE_END : "error" LINE_END);
+  return result;
+}

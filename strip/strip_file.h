@@ -16,9 +16,10 @@ enum {
 // One of the results above.
 int strip_file(const char* path, const RunSettings* settings);
 
-// The same for a file a walk found. seen holds the files this run stripped:
-// one of them met again under another name is not read again and counts as
-// stripped. reached_through_link tells that path is a symbolic link.
+// The same for a file a walk found, but nothing is written to the console:
+// the walker reports. seen holds the files this run stripped: one of them
+// met again under another name is not read again and counts as stripped.
+// reached_through_link tells that path is a symbolic link.
 int strip_found_file(const char* path, const RunSettings* settings, StrippedFiles* seen, int reached_through_link);
 
 #endif

@@ -14,12 +14,21 @@ struct FileIdentity {
   DWORD index_low;
 };
 
+enum FileState {
+  FILE_UNSEEN = 1,   // its strip failed (or it is not in the table): anyone may try it
+  FILE_CLAIMED = 2,  // a worker is stripping it now
+  FILE_STRIPPED = 3,
+  SLOT_EMPTY = 0  // a slot no file has taken
+};
+
 struct StrippedFiles {
   unsigned count;
   unsigned limit;  // entries taken before it counts as full; tests lower it
+  int shared;      // several workers use it: lock taken, claims made
+  CRITICAL_SECTION lock;
   struct {
     FileIdentity identity;
-    DWORD used;
+    DWORD state;
   } slots[STRIPPED_FILES_SLOTS];
 };
 
@@ -27,9 +36,12 @@ struct StrippedFiles {
 // every look-up ends soon.
 void stripped_files_clear(StrippedFiles* files);
 FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION* information);
-int stripped_files_contain(const StrippedFiles* files, const FileIdentity* identity);
+int same_identity(const FileIdentity* first, const FileIdentity* second);
+// The state of a file; FILE_UNSEEN for one the table does not hold.
+int stripped_files_state(const StrippedFiles* files, const FileIdentity* identity);
 int stripped_files_full(const StrippedFiles* files);
-// Adds identity unless the table is full or holds it already.
-void stripped_files_add(StrippedFiles* files, const FileIdentity* identity);
+// Sets the state of a file, adding it unless the table is full; 0 when it
+// is not in the table afterwards.
+int stripped_files_set(StrippedFiles* files, const FileIdentity* identity, int state);
 
 #endif

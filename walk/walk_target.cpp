@@ -2,9 +2,12 @@
 
 #include "../strip/strip_file.h"
 #include "path_helpers.h"
+#include "workers.h"
 
 // The files this run stripped; too large for a stack, and one per run.
 static StrippedFiles stripped;
+// Whether workers strip the files, or the walk itself does.
+static int with_workers = 0;
 
 // One line of the report: the path, " : ", the outcome. The path and
 // " : " go out in one write; the outcome follows when it is known.
@@ -17,14 +20,21 @@ static void write_line_start(const char* path) {
   write_console(line);
 }
 
+// Lines the walk writes itself come after those of every file before them.
 static void report_error(const char* path) {
+  if (with_workers) finish_pending();
   write_line_start(path);
   write_console("error" LINE_END);
 }
 
 static void report_file(const char* path, const RunSettings* settings, int reached_through_link) {
+  if (with_workers) {
+    hand_to_workers(path, reached_through_link);
+    return;
+  }
   write_line_start(path);
-  if (strip_found_file(path, settings, &stripped, reached_through_link) == 0) write_console("ok" LINE_END);
+  int result = strip_found_file(path, settings, &stripped, reached_through_link);
+  write_console(result == STRIP_OK ? "ok" LINE_END : result == STRIP_SKIPPED ? "skipped" LINE_END : "error" LINE_END);
 }
 
 // Copies name over path from name_at on, within capacity; 0, with path as
@@ -46,6 +56,7 @@ static int place_name(char* path, unsigned capacity, char* name_at, const char* 
 // The line of an entry whose whole path does not fit: written from its
 // parts, and nothing is done to it.
 static void report_unfit(char* path, char* name_at, const char* name) {
+  if (with_workers) finish_pending();
   *name_at = '\0';
   write_console(path);
   report_error(name);
@@ -56,7 +67,7 @@ static void report_unfit(char* path, char* name_at, const char* name) {
 // so a level's stack does not grow with the path's capacity and the
 // deepest tree a path allows can be walked. path holds length bytes: a
 // directory, or, for INVALID_FILE_ATTRIBUTES, a search pattern.
-static int walk_level(char* path, unsigned length, DWORD attributes, const RunSettings* settings) {
+static int walk_level(char* path, unsigned length, DWORD attributes, const RunSettings* settings, int depth) {
   WIN32_FIND_DATAA found;
   unsigned pattern_length = length;
   if (attributes != INVALID_FILE_ATTRIBUTES && !append_path(path, PATH_CAPACITY, &pattern_length, "*.*"))
@@ -83,7 +94,7 @@ static int walk_level(char* path, unsigned length, DWORD attributes, const RunSe
       unsigned below = (unsigned)(name_at - path);
       while (path[below] != '\0') ++below;
       // A directory that cannot be listed is reported, not passed over.
-      if (walk_level(path, below, entry, settings) != WALK_LISTED) report_error(path);
+      if (walk_level(path, below, entry, settings, depth + 1) != WALK_LISTED) report_error(path);
     } else if (!place_name(path, PATH_CAPACITY, name_at, found.cFileName)) {
       report_unfit(path, name_at, found.cFileName);
     } else {
@@ -91,6 +102,12 @@ static int walk_level(char* path, unsigned length, DWORD attributes, const RunSe
     }
   } while (FindNextFileA(search, &found) == TRUE);
   ended = GetLastError();
+  // Paths below the walk's first search resolve from it: its files must all
+  // be done before it closes.
+  if (depth == 0 && with_workers) {
+    stop_workers();
+    with_workers = 0;
+  }
   FindClose(search);
   // A listing that broke off leaves entries unreported: its directory is.
   if (ended != ERROR_NO_MORE_FILES && ended != ERROR_OPERATION_ABORTED) {
@@ -111,5 +128,9 @@ int walk_target(const char* path, DWORD attributes, const RunSettings* settings)
   }
   buffer[length] = '\0';
   stripped_files_clear(&stripped);
-  return walk_level(buffer, length, attributes, settings);
+  with_workers = settings->workers != 1 && start_workers(settings, &stripped) > 0;
+  int result = walk_level(buffer, length, attributes, settings, 0);
+  if (with_workers) stop_workers();
+  with_workers = 0;
+  return result;
 }

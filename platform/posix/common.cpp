@@ -4,7 +4,8 @@
 #include <cerrno>
 #include <csignal>
 
-static DWORD last_error = 0;
+// Each thread has its own, as on Windows.
+static thread_local DWORD last_error = 0;
 // The signal that asked the run to stop, 0 while none has.
 static volatile std::sig_atomic_t stop_signal = 0;
 

@@ -33,7 +33,8 @@ struct FileObject {
   unsigned char buffer[READ_BUFFER_SIZE];
 };
 
-static FileObject file_pool[FILE_POOL_SIZE];
+// Each thread has its own handles: a strip runs on one thread throughout.
+static thread_local FileObject file_pool[FILE_POOL_SIZE];
 
 // Without fault injection every buffered byte may be read inline.
 static const bool inline_reads = !BODYCUT_FAULT_INJECTION;
@@ -82,12 +83,15 @@ static bool current_status(FileObject* file) {
 
 // A lease holder is told by SIGIO when someone wants the file; the copy
 // back only needs the others to wait, and the signal must not kill the run.
-static void ignore_lease_breaks(void) {
-  static bool ignored = false;
-  if (ignored) return;
+static bool ignore_sigio(void) {
   struct sigaction action;
   if (sigaction(SIGIO, nullptr, &action) == 0 && action.sa_handler == SIG_DFL) std::signal(SIGIO, SIG_IGN);
-  ignored = true;
+  return true;
+}
+
+static void ignore_lease_breaks(void) {
+  static const bool ignored = ignore_sigio();
+  (void)ignored;
 }
 
 // The lease is granted only while no other descriptor of the file is open
@@ -120,16 +124,19 @@ static bool take_write_lease(FileObject* file) {
 }
 
 // Seconds after which the system breaks a lease that someone waits for.
-static long lease_break_seconds(void) {
-  static long seconds = 0;
-  if (seconds > 0) return seconds;
-  seconds = 45;
+static long read_lease_break_seconds(void) {
+  long seconds = 45;
   std::FILE* in = std::fopen("/proc/sys/fs/lease-break-time", "re");
   if (in != nullptr) {
     long value = 0;
     if (std::fscanf(in, "%ld", &value) == 1 && value > 0) seconds = value;
     std::fclose(in);
   }
+  return seconds;
+}
+
+static long lease_break_seconds(void) {
+  static const long seconds = read_lease_break_seconds();
   return seconds;
 }
 
@@ -145,12 +152,16 @@ static bool lease_held_throughout(FileObject* file) {
 
 // Only a regular file is ever opened, and the very one the path resolved
 // to. Opening does not wait: a lease held elsewhere is a sharing violation.
+// A handle with neither read nor write access only tells what the file is:
+// it keeps the O_PATH descriptor, which opens nothing.
 static int open_existing(LPCSTR path, DWORD access, struct statx* status) {
   int path_fd = resolve_path(path, status);
   if (path_fd < 0) return -1;
   int fd = -1;
   if (!S_ISREG(status->stx_mode)) {
     set_last_error(S_ISDIR(status->stx_mode) ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER);
+  } else if ((access & (GENERIC_READ | GENERIC_WRITE)) == 0) {
+    return path_fd;
   } else {
     int flags = O_NONBLOCK;
     if ((access & GENERIC_WRITE) != 0)
@@ -489,7 +500,7 @@ BOOL SetEndOfFile(HANDLE handle) {
 
 BOOL CloseHandle(HANDLE handle) {
   FileObject* file = file_object(handle);
-  if (file == nullptr) return fail_invalid_handle();
+  if (file == nullptr) return close_sync_object(handle) ? TRUE : fail_invalid_handle();
   // The handle is released even when the injected or real failure is
   // reported, as the system does. A temporary file that never got its name
   // goes with it.

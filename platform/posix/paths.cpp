@@ -56,10 +56,10 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
   return ok;
 }
 
-// $TMPDIR, else /tmp, always ending in a separator; looked up once.
+// $TMPDIR, else /tmp, always ending in a separator; looked up once a thread.
 DWORD GetTempPathA(DWORD capacity, LPSTR buffer) {
-  static char directory[PATH_CAPACITY + 1];
-  static size_t length = 0;
+  static thread_local char directory[PATH_CAPACITY + 1];
+  static thread_local size_t length = 0;
   if (fault_fires(FAULT_GetTempPathA)) {
     set_last_error(ERROR_ENVVAR_NOT_FOUND);
     return 0;

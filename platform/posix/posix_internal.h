@@ -41,6 +41,10 @@ int open_directory(LPCSTR path);
 // when stoppable and a stop was requested).
 off_t copy_descriptor_bytes(int in, int out, off_t count, bool stoppable);
 
+// Closes handle when it is a thread, an event or a semaphore; false when it
+// is none of those.
+bool close_sync_object(HANDLE handle);
+
 // Opens what an O_PATH descriptor refers to, that very file, with flags.
 int reopen_descriptor(int path_fd, int flags);
 

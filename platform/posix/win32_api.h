@@ -4,6 +4,7 @@
 #ifndef BODYCUT_POSIX_WIN32_API_H
 #define BODYCUT_POSIX_WIN32_API_H
 
+#include <cstddef>
 #include <cstdint>
 
 typedef std::uint32_t DWORD;
@@ -66,6 +67,11 @@ inline unsigned drive_prefix_length(const char*) { return 0; }
 #define ERROR_DISK_FULL 112
 #define ERROR_FILENAME_EXCED_RANGE 206
 #define ERROR_OPERATION_ABORTED 995
+
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0u
+#define WAIT_FAILED 0xFFFFFFFFu
+#define WINAPI
 
 #define FILE_BEGIN 0
 #define INVALID_SET_FILE_POINTER ((DWORD)0xFFFFFFFF)
@@ -158,5 +164,33 @@ BOOL FindNextFileA(HANDLE search, WIN32_FIND_DATAA* found);
 BOOL FindClose(HANDLE search);
 
 LPSTR CharNextA(LPCSTR position);
+
+// Threads and what they wait on, for a walk that strips with several
+// workers. A handle of each is closed with CloseHandle.
+typedef DWORD (*LPTHREAD_START_ROUTINE)(void* parameter);
+HANDLE CreateThread(void* security, std::size_t stack_size, LPTHREAD_START_ROUTINE start, void* parameter, DWORD flags,
+                    DWORD* thread_id);
+HANDLE CreateEventA(void* security, BOOL manual_reset, BOOL initial_state, LPCSTR name);
+BOOL SetEvent(HANDLE event);
+HANDLE CreateSemaphoreA(void* security, LONG initial_count, LONG maximum_count, LPCSTR name);
+BOOL ReleaseSemaphore(HANDLE semaphore, LONG release_count, LONG* previous_count);
+// A thread: until it has ended; an event or a semaphore: until signalled.
+// Only INFINITE is waited for.
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+void Sleep(DWORD milliseconds);
+
+// Room for the system's lock, which the logic never looks into.
+typedef struct _CRITICAL_SECTION {
+  alignas(16) unsigned char opaque[64];
+} CRITICAL_SECTION;
+void InitializeCriticalSection(CRITICAL_SECTION* section);
+void EnterCriticalSection(CRITICAL_SECTION* section);
+void LeaveCriticalSection(CRITICAL_SECTION* section);
+void DeleteCriticalSection(CRITICAL_SECTION* section);
+
+typedef struct _SYSTEM_INFO {
+  DWORD dwNumberOfProcessors;
+} SYSTEM_INFO;
+void GetSystemInfo(SYSTEM_INFO* information);
 
 #endif

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <map>
 #include <set>
 #include <sstream>
@@ -159,6 +160,46 @@ TEST(Walk, DeepestTreeUnderAnEightMebibyteStackLimit) {
   EXPECT_EQ(run.output, tree.path() + "/f : ok\n");
   EXPECT_EQ(tree.read("f"), "bottom");
   EXPECT_TRUE(scratch.list("tmp").empty());
+}
+
+// Several workers write the very report one worker writes, in the walk's
+// order, and strip the same files the same way: files with and without a
+// header end, bodies of every size, hard links and links met twice,
+// directories that cannot be listed, a directory full of files.
+TEST(Walk, SameReportAtAnyWorkerCount) {
+  SKIP_ON_WINDOWS();
+  std::string report;
+  std::map<std::string, std::string> outcome;
+  for (const char* workers : {"1", "2", "8"}) {
+    SCOPED_TRACE(workers);
+    Scratch scratch;
+    scratch.make_directory("tmp");
+    for (int i = 0; i < 300; ++i) {
+      std::string name = "t/d" + std::to_string(i % 5) + "/s" + std::to_string(i % 3) + "/f" + std::to_string(i);
+      scratch.write("work/" + name, i % 11 == 0 ? "no header end" : HEADER + std::string((size_t)i * 977, 'b'));
+    }
+    scratch.write("work/t/hl/page", HEADER + "PART1\r\n\r\nPART2");
+    for (int i = 0; i < 4; ++i) {
+      link(scratch.path("work/t/hl/page").c_str(), scratch.path("work/t/d" + std::to_string(i) + "/copy").c_str());
+      symlink("../hl/page", scratch.path("work/t/d" + std::to_string(i) + "/link").c_str());
+    }
+    mkfifo(scratch.path("work/t/d2/fifo").c_str(), 0600);
+    ToolRun run = run_in(scratch, {"-j", workers, "t"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.errors, "");
+    if (report.empty()) report = run.output;
+    EXPECT_EQ(run.output, report);
+    EXPECT_EQ(scratch.read("work/t/hl/page"), "PART1\r\n\r\nPART2");
+    std::map<std::string, std::string> files;
+    for (int i = 0; i < 300; ++i) {
+      std::string name = "t/d" + std::to_string(i % 5) + "/s" + std::to_string(i % 3) + "/f" + std::to_string(i);
+      files[name] = scratch.read("work/" + name);
+    }
+    if (outcome.empty()) outcome = files;
+    EXPECT_TRUE(files == outcome);
+    EXPECT_TRUE(scratch.list("tmp").empty());
+  }
+  EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 310);
 }
 
 struct TreeFile {
