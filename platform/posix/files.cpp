@@ -3,6 +3,7 @@
 #include "posix_internal.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,7 +13,8 @@
 #include <cstring>
 #include <ctime>
 
-enum { FILE_POOL_SIZE = 4, READ_BUFFER_SIZE = 65536 };
+// Room for every worker's source, temporary and target handles at once.
+enum { FILE_POOL_SIZE = 4 + 3 * 64, READ_BUFFER_SIZE = 65536 };
 
 // A handle points at its object, whose first member is what the inline
 // ReadFile sees.
@@ -21,6 +23,10 @@ struct FileObject {
   DWORD filled;       // bytes of buffer that hold file data
   int in_use;
   int fd;
+  // The descriptor's offset and the file's size as this handle left them,
+  // kept here so that no call is spent asking for them.
+  off_t offset;
+  off_t size;
   int leased;  // holds a write lease, taken at this time
   struct timespec leased_at;
   int unnamed;  // a temporary file still without its name...
@@ -33,8 +39,9 @@ struct FileObject {
   unsigned char buffer[READ_BUFFER_SIZE];
 };
 
-// Each thread has its own handles: a strip runs on one thread throughout.
-static thread_local FileObject file_pool[FILE_POOL_SIZE];
+// Shared by the threads, each object taken whole by one of them; the first
+// free one is taken, so a run touches the memory of a few objects only.
+static FileObject file_pool[FILE_POOL_SIZE];
 
 // Without fault injection every buffered byte may be read inline.
 static const bool inline_reads = !BODYCUT_FAULT_INJECTION;
@@ -55,9 +62,12 @@ static void set_filled(FileObject* file, DWORD filled) {
 static FileObject* take_file_object(int fd) {
   for (int i = 0; i < FILE_POOL_SIZE; ++i) {
     FileObject* file = &file_pool[i];
-    if (file->in_use) continue;
-    file->in_use = 1;
+    int free_object = 0;
+    if (!__atomic_compare_exchange_n(&file->in_use, &free_object, 1, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED))
+      continue;
     file->fd = fd;
+    file->offset = 0;
+    file->size = 0;
     file->leased = 0;
     file->unnamed = 0;
     file->partial = 0;
@@ -68,6 +78,12 @@ static FileObject* take_file_object(int fd) {
     return file;
   }
   return nullptr;
+}
+
+static void release_file_object(FileObject* file) {
+  file->fd = -1;
+  set_filled(file, 0);
+  __atomic_store_n(&file->in_use, 0, __ATOMIC_RELEASE);
 }
 
 // The handle's status, read again when the handle has changed the file.
@@ -83,15 +99,14 @@ static bool current_status(FileObject* file) {
 
 // A lease holder is told by SIGIO when someone wants the file; the copy
 // back only needs the others to wait, and the signal must not kill the run.
-static bool ignore_sigio(void) {
+static void ignore_sigio(void) {
   struct sigaction action;
   if (sigaction(SIGIO, nullptr, &action) == 0 && action.sa_handler == SIG_DFL) std::signal(SIGIO, SIG_IGN);
-  return true;
 }
 
 static void ignore_lease_breaks(void) {
-  static const bool ignored = ignore_sigio();
-  (void)ignored;
+  static pthread_once_t once = PTHREAD_ONCE_INIT;
+  pthread_once(&once, ignore_sigio);
 }
 
 // The lease is granted only while no other descriptor of the file is open
@@ -124,20 +139,20 @@ static bool take_write_lease(FileObject* file) {
 }
 
 // Seconds after which the system breaks a lease that someone waits for.
-static long read_lease_break_seconds(void) {
-  long seconds = 45;
+static long break_seconds = 45;
+
+static void read_lease_break_seconds(void) {
   std::FILE* in = std::fopen("/proc/sys/fs/lease-break-time", "re");
-  if (in != nullptr) {
-    long value = 0;
-    if (std::fscanf(in, "%ld", &value) == 1 && value > 0) seconds = value;
-    std::fclose(in);
-  }
-  return seconds;
+  if (in == nullptr) return;
+  long value = 0;
+  if (std::fscanf(in, "%ld", &value) == 1 && value > 0) break_seconds = value;
+  std::fclose(in);
 }
 
 static long lease_break_seconds(void) {
-  static const long seconds = read_lease_break_seconds();
-  return seconds;
+  static pthread_once_t once = PTHREAD_ONCE_INIT;
+  pthread_once(&once, read_lease_break_seconds);
+  return break_seconds;
 }
 
 // Whether the lease held all along. A waiting opener gets in only when the
@@ -230,6 +245,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD sharing, void*, DWORD dispos
   } else {
     file->fd = open_existing(path, access, &file->status);
     file->status_current = true;
+    file->size = (off_t)file->status.stx_size;
   }
   bool exclusive = (access & GENERIC_WRITE) != 0 && (sharing & (FILE_SHARE_READ | FILE_SHARE_WRITE)) == 0;
   if (file->fd >= 0 && disposition == OPEN_EXISTING && exclusive && !take_write_lease(file)) {
@@ -237,7 +253,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD sharing, void*, DWORD dispos
     file->fd = -1;
   }
   if (file->fd < 0) {
-    file->in_use = 0;
+    release_file_object(file);
     return INVALID_HANDLE_VALUE;
   }
   return file;
@@ -277,6 +293,7 @@ BOOL read_file_buffered(HANDLE handle, void* buffer, DWORD wanted, DWORD* read) 
         set_last_error_from_errno(errno);
         return FALSE;
       }
+      file->offset += got;
       *read = (DWORD)got;
       return TRUE;
     }
@@ -285,6 +302,7 @@ BOOL read_file_buffered(HANDLE handle, void* buffer, DWORD wanted, DWORD* read) 
       set_last_error_from_errno(errno);
       return FALSE;
     }
+    file->offset += got;
     set_filled(file, (DWORD)got);
   }
   DWORD buffered = file->filled - file->view.position;
@@ -323,6 +341,8 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written, v
     set_last_error_from_errno(errno);
     return FALSE;
   }
+  file->offset += count;
+  if (file->offset > file->size) file->size = file->offset;
   *written = count;
   return TRUE;
 }
@@ -338,14 +358,9 @@ BOOL copy_rest_of_file(HANDLE from_handle, HANDLE to_handle) {
     return FALSE;
   }
   to->status_current = false;
-  off_t at = lseek(from->fd, 0, SEEK_CUR);
-  if (at < 0 || !current_status(from)) {
-    set_last_error_from_errno(errno);
-    return FALSE;
-  }
   // Bytes the header scan read ahead go first, then the rest in the kernel.
   off_t buffered = from->filled - from->view.position;
-  off_t wanted = buffered + ((off_t)from->status.stx_size > at ? (off_t)from->status.stx_size - at : 0);
+  off_t wanted = buffered + (from->size > from->offset ? from->size - from->offset : 0);
   off_t limit = stop_halfway ? wanted / 2 : wanted;
   off_t first = buffered < limit ? buffered : limit;
   if (first > 0 && !write_all(to->fd, from->buffer + from->view.position, (size_t)first)) {
@@ -353,14 +368,19 @@ BOOL copy_rest_of_file(HANDLE from_handle, HANDLE to_handle) {
     return FALSE;
   }
   set_filled(from, 0);
+  to->offset += first;
   // Work a stop can throw away is thrown away: a file still without a name.
   off_t copied = copy_descriptor_bytes(from->fd, to->fd, limit - first, to->unnamed != 0);
   if (copied < 0) {
     set_last_error(errno == EINTR                                         ? ERROR_OPERATION_ABORTED
                    : errno == ENOSPC || errno == EDQUOT || errno == EFBIG ? ERROR_DISK_FULL
                                                                           : ERROR_WRITE_FAULT);
+    // Where the descriptors stand is no longer known; they are not used again.
     return FALSE;
   }
+  from->offset += copied;
+  to->offset += copied;
+  if (to->offset > to->size) to->size = to->offset;
   copied += first;
   // Some file systems report the end early: fewer bytes is a failed copy.
   if (copied < wanted) {
@@ -478,6 +498,7 @@ DWORD SetFilePointer(HANDLE handle, LONG distance, LONG* distance_high, DWORD me
     return INVALID_SET_FILE_POINTER;
   }
   set_filled(file, 0);
+  file->offset = (off_t)offset;
   set_last_error(NO_ERROR);
   return (DWORD)offset;
 }
@@ -490,11 +511,11 @@ BOOL SetEndOfFile(HANDLE handle) {
     return FALSE;
   }
   file->status_current = false;
-  off_t end = lseek(file->fd, 0, SEEK_CUR);
-  if (end < 0 || ftruncate(file->fd, end) != 0) {
+  if (ftruncate(file->fd, file->offset) != 0) {
     set_last_error_from_errno(errno);
     return FALSE;
   }
+  file->size = file->offset;
   return TRUE;
 }
 
@@ -513,9 +534,7 @@ BOOL CloseHandle(HANDLE handle) {
   }
   int result = close(file->fd);
   int error = errno;
-  file->in_use = 0;
-  file->fd = -1;
-  set_filled(file, 0);
+  release_file_object(file);
   if (injected) {
     set_last_error(ERROR_WRITE_FAULT);
     return FALSE;

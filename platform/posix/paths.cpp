@@ -94,15 +94,18 @@ UINT GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT, LPSTR name) {
   size_t dir_length = std::strlen(directory);
   size_t prefix_length = std::strlen(prefix);
   bool add_separator = dir_length > 0 && directory[dir_length - 1] != '/';
-  unsigned char random[6];
+  // Seeded once a thread from the system; each name then costs no call.
+  static thread_local std::uint64_t state = 0;
   // The longest name a temporary file takes on the way is this one + ".part".
   if (dir_length + add_separator + prefix_length + sizeof "XXXXXX.tmp.part" > PATH_CAPACITY) {
     set_last_error(ERROR_FILENAME_EXCED_RANGE);
     return 0;
   }
-  if (getrandom(random, sizeof random, 0) != (ssize_t)sizeof random) {
-    set_last_error_from_errno(errno);
-    return 0;
+  while (state == 0) {
+    if (getrandom(&state, sizeof state, 0) != (ssize_t)sizeof state) {
+      set_last_error_from_errno(errno);
+      return 0;
+    }
   }
   char* out = name;
   std::memcpy(out, directory, dir_length);
@@ -110,7 +113,11 @@ UINT GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT, LPSTR name) {
   if (add_separator) *out++ = '/';
   std::memcpy(out, prefix, prefix_length);
   out += prefix_length;
-  for (unsigned char byte : random) *out++ = letters[byte % (sizeof letters - 1)];
+  state ^= state << 13;  // xorshift: a new, well spread number each call
+  state ^= state >> 7;
+  state ^= state << 17;
+  std::uint64_t bits = state;
+  for (int i = 0; i < 6; ++i, bits /= sizeof letters - 1) *out++ = letters[bits % (sizeof letters - 1)];
   std::memcpy(out, ".tmp", sizeof ".tmp");
   return 1;
 }

@@ -1,6 +1,13 @@
 // The Win32 operations the tool uses, implemented over POSIX.
 // Names, types and constants follow Win32 so the logic reads the same on
 // both platforms; what each one promises is what the logic relies on.
+//
+// The implementation is Linux's, not portable POSIX: it needs statx (Linux
+// 4.11), O_TMPFILE, copy_file_range, file leases, getrandom and a mounted
+// /proc (to reopen a descriptor), and uses openat2 (5.6) where the kernel
+// has it. Where a file system refuses one of them there is a fallback: a
+// ".part" name for O_TMPFILE, sendfile and then read and write for
+// copy_file_range, an exclusive lock and a re-check for leases.
 #ifndef BODYCUT_POSIX_WIN32_API_H
 #define BODYCUT_POSIX_WIN32_API_H
 

@@ -2,6 +2,7 @@
 
 #include <grp.h>
 #include <poll.h>
+#include <pty.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -70,7 +71,17 @@ ToolRun run_tool(const std::string& executable, const std::string& directory, co
 
   int out_pipe[2];
   int err_pipe[2];
-  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
+  if (options.terminal_output) {
+    // Raw, so that the bytes read are the bytes written, line ends included.
+    struct termios raw;
+    if (openpty(&out_pipe[0], &out_pipe[1], nullptr, nullptr, nullptr) != 0 || tcgetattr(out_pipe[1], &raw) != 0)
+      throw std::runtime_error("openpty failed");
+    cfmakeraw(&raw);
+    tcsetattr(out_pipe[1], TCSANOW, &raw);
+  } else if (pipe(out_pipe) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  if (pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
   pid_t child = fork();
   if (child < 0) throw std::runtime_error("fork failed");
   if (child == 0) {

@@ -21,6 +21,7 @@ struct RunOptions {
   int kill_signal = SIGKILL;          // what kill_after_microseconds sends
   long long file_size_limit = -1;     // RLIMIT_FSIZE of the run in bytes, when >= 0
   long long stack_limit = -1;         // RLIMIT_STACK, soft and hard, in bytes, when >= 0
+  bool terminal_output = false;       // standard output on a raw pseudo-terminal, not a pipe
 };
 
 // environment: NAME=VALUE settings added to (or replacing in) the test's own.
