@@ -63,7 +63,7 @@ OptionsOutcome parse_options(int argc, const char* const* argv, Options* options
 
 static const char options_text[] =
     "options, before the target:" LINE_END "  --http     strip only files that begin with an HTTP status line" LINE_END
-    "  -j N       strip N files at once in a tree or pattern run, 0 to 64; 0: one per core" LINE_END
+    "  -j N       strip N files at once in a tree or pattern run, 0 to 16; 0: one per core" LINE_END
     "  --help     print this text" LINE_END "  --version  print the name and the version" LINE_END
     "  --         end the options: what follows is the target" LINE_END "see the manual page bodycut(1)" LINE_END;
 
@@ -79,7 +79,7 @@ int answer_options(OptionsOutcome outcome) {
       write_console("BODYCUT " BODYCUT_VERSION LINE_END);
       status = 0;
       break;
-    case OPTIONS_BAD_WORKERS: write_console("-j takes a number of workers from 0 to 64" LINE_END); break;
+    case OPTIONS_BAD_WORKERS: write_console("-j takes a number of workers from 0 to 16" LINE_END); break;
     case OPTIONS_SECOND_TARGET:
       write_console(
           "One target only: quote a wildcard, as in bodycut '*.htm', so that the shell does not expand it" LINE_END);

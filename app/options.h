@@ -15,7 +15,6 @@ enum OptionsOutcome {
 };
 
 // More workers than this only contend for the same disk.
-enum { MAX_WORKERS = 64 };
 
 struct Options {
   RunSettings settings;

@@ -3,6 +3,10 @@
 #ifndef BODYCUT_RUN_SETTINGS_H
 #define BODYCUT_RUN_SETTINGS_H
 
+// Workers a run may ask for: each holds a file open with its read buffer,
+// and the run's memory must stay small at any worker count.
+enum { MAX_WORKERS = 16 };
+
 struct RunSettings {
   int http_only;     // strip only files that begin with an HTTP status line
   unsigned workers;  // files stripped at once in a tree or pattern run; 0: one per core

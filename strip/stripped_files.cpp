@@ -1,13 +1,11 @@
 #include "stripped_files.h"
 
-static const unsigned DEFAULT_LIMIT = STRIPPED_FILES_SLOTS / 4 * 3;
-
 // Only a table that was used is wiped: its pages stay untouched till then.
 void stripped_files_clear(StrippedFiles* files) {
   if (files->count > 0)
-    for (auto& slot : files->slots) slot.state = SLOT_EMPTY;
+    for (unsigned short& slot : files->index) slot = 0;
   files->count = 0;
-  files->limit = DEFAULT_LIMIT;
+  files->limit = STRIPPED_FILES_LIMIT;
   files->shared = 0;
 }
 
@@ -26,33 +24,33 @@ static unsigned first_slot(const FileIdentity* identity) {
   return (hash ^ (hash >> 16)) & (STRIPPED_FILES_SLOTS - 1);
 }
 
-// The slot that holds identity, or the empty slot where it would go. A
-// file keeps its slot for the whole run, whatever its state.
+// The index slot that holds identity's entry, or the free slot where it
+// would go. A file keeps its entry for the whole run, whatever its state.
 static unsigned slot_of(const StrippedFiles* files, const FileIdentity* identity) {
   unsigned slot = first_slot(identity);
-  while (files->slots[slot].state != SLOT_EMPTY && !same_identity(&files->slots[slot].identity, identity))
+  while (files->index[slot] != 0 && !same_identity(&files->entries[files->index[slot] - 1].identity, identity))
     slot = (slot + 1) & (STRIPPED_FILES_SLOTS - 1);
   return slot;
 }
 
 int stripped_files_state(const StrippedFiles* files, const FileIdentity* identity) {
   if (files->count == 0) return FILE_UNSEEN;
-  DWORD state = files->slots[slot_of(files, identity)].state;
-  return state == SLOT_EMPTY ? FILE_UNSEEN : (int)state;
+  unsigned slot = slot_of(files, identity);
+  return files->index[slot] == 0 ? FILE_UNSEEN : (int)files->entries[files->index[slot] - 1].state;
 }
 
 int stripped_files_full(const StrippedFiles* files) {
-  unsigned limit = files->limit < DEFAULT_LIMIT ? files->limit : DEFAULT_LIMIT;
+  unsigned limit = files->limit < (unsigned)STRIPPED_FILES_LIMIT ? files->limit : (unsigned)STRIPPED_FILES_LIMIT;
   return files->count >= limit;
 }
 
 int stripped_files_set(StrippedFiles* files, const FileIdentity* identity, int state) {
   unsigned slot = slot_of(files, identity);
-  if (files->slots[slot].state == SLOT_EMPTY) {
+  if (files->index[slot] == 0) {
     if (stripped_files_full(files)) return 0;
-    files->slots[slot].identity = *identity;
-    ++files->count;
+    files->entries[files->count].identity = *identity;
+    files->index[slot] = (unsigned short)(++files->count);
   }
-  files->slots[slot].state = (DWORD)state;
+  files->entries[files->index[slot] - 1].state = (DWORD)state;
   return 1;
 }

@@ -6,7 +6,9 @@
 
 #include "../platform/platform.h"
 
-enum { STRIPPED_FILES_SLOTS = 1 << 16 };
+// Entries are kept in the order they came, so the memory a run touches
+// grows with the files it met; the index over them is small and sparse.
+enum { STRIPPED_FILES_SLOTS = 1 << 16, STRIPPED_FILES_LIMIT = STRIPPED_FILES_SLOTS / 4 * 3 };
 
 struct FileIdentity {
   DWORD volume;
@@ -26,13 +28,14 @@ struct StrippedFiles {
   unsigned limit;  // entries taken before it counts as full; tests lower it
   int shared;      // several workers use it: lock taken, claims made
   CRITICAL_SECTION lock;
+  unsigned short index[STRIPPED_FILES_SLOTS];  // 0: free; else an entry's number + 1
   struct {
     FileIdentity identity;
     DWORD state;
-  } slots[STRIPPED_FILES_SLOTS];
+  } entries[STRIPPED_FILES_LIMIT];
 };
 
-// Empties the table; its limit leaves a quarter of the slots free, so that
+// Empties the table; its limit leaves a quarter of the index free, so that
 // every look-up ends soon.
 void stripped_files_clear(StrippedFiles* files);
 FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION* information);

@@ -9,8 +9,6 @@
 #include "../strip/run_settings.h"
 #include "../strip/stripped_files.h"
 
-enum { MAX_WORKERS = 64 };
-
 // Starts the workers settings asks for (0: one per processor); gives how
 // many started. With none, or one asked for, the walk strips files itself.
 unsigned start_workers(const RunSettings* settings, StrippedFiles* seen);

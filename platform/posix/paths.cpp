@@ -2,6 +2,7 @@
 #include "posix_internal.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,26 +57,34 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
   return ok;
 }
 
-// $TMPDIR, else /tmp, always ending in a separator; looked up once a thread.
+static char temporary_directory[PATH_CAPACITY + 1];
+static size_t temporary_directory_length = 0;  // 0: TMPDIR too long
+
+static void look_up_temporary_directory(void) {
+  const char* from = std::getenv("TMPDIR");
+  if (from == nullptr || from[0] == '\0') from = "/tmp";
+  size_t n = std::strlen(from);
+  if (n + 2 > sizeof temporary_directory) return;
+  std::memcpy(temporary_directory, from, n);
+  if (temporary_directory[n - 1] != '/') temporary_directory[n++] = '/';
+  temporary_directory[n] = '\0';
+  temporary_directory_length = n;
+}
+
+// $TMPDIR, else /tmp, always ending in a separator; looked up once for all
+// threads.
 DWORD GetTempPathA(DWORD capacity, LPSTR buffer) {
-  static thread_local char directory[PATH_CAPACITY + 1];
-  static thread_local size_t length = 0;
+  static pthread_once_t once = PTHREAD_ONCE_INIT;
   if (fault_fires(FAULT_GetTempPathA)) {
     set_last_error(ERROR_ENVVAR_NOT_FOUND);
     return 0;
   }
+  pthread_once(&once, look_up_temporary_directory);
+  const char* directory = temporary_directory;
+  size_t length = temporary_directory_length;
   if (length == 0) {
-    const char* from = std::getenv("TMPDIR");
-    if (from == nullptr || from[0] == '\0') from = "/tmp";
-    size_t n = std::strlen(from);
-    if (n + 2 > sizeof directory) {
-      set_last_error(ERROR_FILENAME_EXCED_RANGE);
-      return 0;
-    }
-    std::memcpy(directory, from, n);
-    if (directory[n - 1] != '/') directory[n++] = '/';
-    directory[n] = '\0';
-    length = n;
+    set_last_error(ERROR_FILENAME_EXCED_RANGE);
+    return 0;
   }
   if (length + 1 > capacity) return (DWORD)(length + 1);
   std::memcpy(buffer, directory, length + 1);

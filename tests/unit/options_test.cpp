@@ -30,7 +30,7 @@ const OptionsCase options_cases[] = {
     {{"-j", "8", "t"}, OPTIONS_RUN, 3, 0, 8},
     {{"-j8", "t"}, OPTIONS_RUN, 2, 0, 8},
     {{"-j0", "t"}, OPTIONS_RUN, 2, 0, 0},
-    {{"-j", "064", "t"}, OPTIONS_RUN, 3, 0, 64},
+    {{"-j", "016", "t"}, OPTIONS_RUN, 3, 0, 16},
     {{"-j2", "--http", "-j", "3", "t"}, OPTIONS_RUN, 5, 1, 3},
     {{"--", "--help"}, OPTIONS_RUN, 2, 0, 1},
     {{"--http", "--", "-j"}, OPTIONS_RUN, 3, 1, 1},
@@ -43,7 +43,7 @@ const OptionsCase options_cases[] = {
     {{"-j"}, OPTIONS_BAD_WORKERS, 1, 0, 1},
     {{"-j", "t"}, OPTIONS_BAD_WORKERS, 1, 0, 1},
     {{"-j", ""}, OPTIONS_BAD_WORKERS, 1, 0, 1},
-    {{"-j", "65"}, OPTIONS_BAD_WORKERS, 1, 0, 1},
+    {{"-j", "17"}, OPTIONS_BAD_WORKERS, 1, 0, 1},
     {{"-j99999999999999999999"}, OPTIONS_BAD_WORKERS, 1, 0, 1},
     {{"-j", "-1"}, OPTIONS_BAD_WORKERS, 1, 0, 1},
     {{"-j", "+4"}, OPTIONS_BAD_WORKERS, 1, 0, 1},
@@ -90,13 +90,13 @@ const AnswerCase answer_cases[] = {
     {OPTIONS_HELP, 0,
      std::string(usage_text) + "options, before the target:\n"
                                "  --http     strip only files that begin with an HTTP status line\n"
-                               "  -j N       strip N files at once in a tree or pattern run, 0 to 64; 0: one per core\n"
+                               "  -j N       strip N files at once in a tree or pattern run, 0 to 16; 0: one per core\n"
                                "  --help     print this text\n"
                                "  --version  print the name and the version\n"
                                "  --         end the options: what follows is the target\n"
                                "see the manual page bodycut(1)\n"},
     {OPTIONS_VERSION, 0, "BODYCUT " BODYCUT_VERSION "\n"},
-    {OPTIONS_BAD_WORKERS, 1, "-j takes a number of workers from 0 to 64\n"},
+    {OPTIONS_BAD_WORKERS, 1, "-j takes a number of workers from 0 to 16\n"},
     {OPTIONS_SECOND_TARGET, 1,
      "One target only: quote a wildcard, as in bodycut '*.htm', so that the shell does not expand it\n"},
 };
