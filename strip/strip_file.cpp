@@ -165,8 +165,12 @@ done:
   return ok ? STRIP_OK : skipped ? STRIP_SKIPPED : STRIP_FAILED;
 }
 
+const char* strip_result_text(int result) {
+  return result == STRIP_OK ? "ok" LINE_END : result == STRIP_SKIPPED ? "skipped" LINE_END : "error" LINE_END;
+}
+
 int strip_file(const char* path, const RunSettings* settings) {
   int result = strip_found_file(path, settings, nullptr, 0);
-  if (result != STRIP_OK) write_console(result == STRIP_SKIPPED ? "skipped" LINE_END : "error" LINE_END);
+  if (result != STRIP_OK) write_console(strip_result_text(result));
   return result;
 }

@@ -16,6 +16,10 @@ enum {
 // One of the results above.
 int strip_file(const char* path, const RunSettings* settings);
 
+// What a report line says of a result: "ok", "error" or "skipped", with
+// the line's end.
+const char* strip_result_text(int result);
+
 // The same for a file a walk found, but nothing is written to the console:
 // the walker reports. seen holds the files this run stripped: one of them
 // met again under another name is not read again and counts as stripped.

@@ -34,11 +34,11 @@ static void report_file(const char* path, const RunSettings* settings, int reach
   }
   write_line_start(path);
   int result = strip_found_file(path, settings, &stripped, reached_through_link);
-  write_console(result == STRIP_OK ? "ok" LINE_END : result == STRIP_SKIPPED ? "skipped" LINE_END : "error" LINE_END);
+  write_console(strip_result_text(result));
 }
 
-// Copies name over path from name_at on, within capacity; 0, with path as
-// it was, when it does not fit.
+// Copies name over path from name_at on, within capacity; 0, with path
+// ending at name_at, when it does not fit.
 static int place_name(char* path, unsigned capacity, char* name_at, const char* name) {
   char* end = path + capacity - 1;
   char* at = name_at;

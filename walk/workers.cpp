@@ -82,10 +82,6 @@ unsigned start_workers(const RunSettings* settings, StrippedFiles* seen) {
   return workers.count;
 }
 
-static const char* outcome_word(int result) {
-  return result == STRIP_OK ? "ok" LINE_END : result == STRIP_SKIPPED ? "skipped" LINE_END : "error" LINE_END;
-}
-
 // Writes the lines whose files are done, in the order they were handed over.
 static void write_done_lines(void) {
   static const char separator[] = " : ";
@@ -98,7 +94,7 @@ static void write_done_lines(void) {
     if (slot == nullptr) return;
     char line[PATH_CAPACITY + sizeof separator + sizeof "skipped" LINE_END];
     unsigned length = 0;
-    const char* parts[] = {slot->path, separator, outcome_word(slot->result)};
+    const char* parts[] = {slot->path, separator, strip_result_text(slot->result)};
     for (const char* part : parts)
       for (; *part != '\0'; ++part) line[length++] = *part;
     line[length] = '\0';
