@@ -14,8 +14,6 @@ enum OptionsOutcome {
   OPTIONS_SECOND_TARGET,  // a second argument after the target
 };
 
-// More workers than this only contend for the same disk.
-
 struct Options {
   RunSettings settings;
   int target;  // index of the target in the vector; argc when there is none

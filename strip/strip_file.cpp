@@ -79,11 +79,7 @@ int strip_found_file(const char* path, const RunSettings* settings, StrippedFile
   int skipped = 0;
   BOOL ok = FALSE;
   BOOL closed = FALSE;
-
-  DWORD directory_length = GetTempPathA(PATH_CAPACITY, directory);
-  if (directory_length == 0 || directory_length >= PATH_CAPACITY) goto done;
-  if (GetTempFileNameA(directory, "BCT", 0, temporary_name) == 0) goto done;
-  have_temporary = 1;
+  DWORD directory_length = 0;
 
   // With several workers the file is claimed before it is opened: no
   // worker then holds open a file another one is copying back.
@@ -121,6 +117,11 @@ int strip_found_file(const char* path, const RunSettings* settings, StrippedFile
     goto done;
   }
 
+  // The temporary name is made only for a file that has a body to keep.
+  directory_length = GetTempPathA(PATH_CAPACITY, directory);
+  if (directory_length == 0 || directory_length >= PATH_CAPACITY) goto done;
+  if (GetTempFileNameA(directory, "BCT", 0, temporary_name) == 0) goto done;
+  have_temporary = 1;
   temporary = CreateFileA(temporary_name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (temporary == INVALID_HANDLE_VALUE) goto done;

@@ -286,8 +286,22 @@ static ssize_t read_some(int fd, void* buffer, size_t wanted) {
   return got;
 }
 
-// At most one read(2) a call: buffered bytes are served first and alone;
-// large reads of an empty buffer go straight into the caller's buffer.
+// Fills the read buffer anew with one read(2): the bytes read, 0 at the
+// end, -1 with the error recorded.
+static ssize_t refill(FileObject* file) {
+  ssize_t got = read_some(file->fd, file->buffer, READ_BUFFER_SIZE);
+  if (got < 0) {
+    set_last_error_from_errno(errno);
+    set_filled(file, 0);
+    return -1;
+  }
+  file->offset += got;
+  set_filled(file, (DWORD)got);
+  return got;
+}
+
+// At most one read(2) a call, into the handle's buffer; buffered bytes are
+// served first and alone.
 BOOL read_file_buffered(HANDLE handle, void* buffer, DWORD wanted, DWORD* read) {
   FileObject* file = file_object(handle);
   *read = 0;
@@ -300,25 +314,7 @@ BOOL read_file_buffered(HANDLE handle, void* buffer, DWORD wanted, DWORD* read) 
     set_last_error(ERROR_OPERATION_ABORTED);
     return FALSE;
   }
-  if (file->view.position == file->filled) {
-    if (wanted >= READ_BUFFER_SIZE / 2) {
-      ssize_t got = read_some(file->fd, buffer, wanted);
-      if (got < 0) {
-        set_last_error_from_errno(errno);
-        return FALSE;
-      }
-      file->offset += got;
-      *read = (DWORD)got;
-      return TRUE;
-    }
-    ssize_t got = read_some(file->fd, file->buffer, READ_BUFFER_SIZE);
-    if (got < 0) {
-      set_last_error_from_errno(errno);
-      return FALSE;
-    }
-    file->offset += got;
-    set_filled(file, (DWORD)got);
-  }
+  if (file->view.position == file->filled && refill(file) < 0) return FALSE;
   DWORD buffered = file->filled - file->view.position;
   DWORD served = buffered < wanted ? buffered : wanted;
   std::memcpy(buffer, file->buffer + file->view.position, served);
@@ -352,14 +348,11 @@ BOOL read_through_byte(HANDLE handle, unsigned char wanted) {
       set_last_error(ERROR_OPERATION_ABORTED);
       return FALSE;
     }
-    ssize_t got = read_some(file->fd, file->buffer, READ_BUFFER_SIZE);
+    ssize_t got = refill(file);
     if (got <= 0) {
-      set_last_error(got < 0 ? ERROR_READ_FAULT : ERROR_HANDLE_EOF);
-      set_filled(file, 0);
+      if (got == 0) set_last_error(ERROR_HANDLE_EOF);
       return FALSE;
     }
-    file->offset += got;
-    set_filled(file, (DWORD)got);
   }
 #endif
 }
@@ -459,9 +452,7 @@ BOOL name_temporary_file(HANDLE handle) {
     std::snprintf(partial, sizeof partial, "%s.part", file->name);
     result = renameat2(AT_FDCWD, partial, AT_FDCWD, file->name, RENAME_NOREPLACE);
   } else {
-    char self[40];
-    std::snprintf(self, sizeof self, "/proc/self/fd/%d", file->fd);
-    result = linkat(AT_FDCWD, self, AT_FDCWD, file->name, AT_SYMLINK_FOLLOW);
+    result = linkat(AT_FDCWD, self_path(file->fd).text, AT_FDCWD, file->name, AT_SYMLINK_FOLLOW);
   }
   if (result != 0) {
     set_last_error_from_errno(errno);

@@ -45,11 +45,9 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
   BOOL ok = FALSE;
   mode_t mode = status.stx_mode & 07777;
   mode_t wanted = (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? (mode_t)(mode & ~S_IWUSR) : (mode_t)(mode | S_IWUSR);
-  char self[40];
-  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
   if (!S_ISREG(status.stx_mode))
     set_last_error(ERROR_ACCESS_DENIED);
-  else if (wanted != mode && chmod(self, wanted) != 0)
+  else if (wanted != mode && chmod(self_path(fd).text, wanted) != 0)
     set_last_error_from_errno(errno);
   else
     ok = TRUE;

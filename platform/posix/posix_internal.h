@@ -13,10 +13,6 @@ void set_last_error(DWORD code);
 // Translates errno into the nearest Win32 error code and records it.
 void set_last_error_from_errno(int error);
 
-// Whether a signal asked the run to stop: work that can be thrown away is,
-// and no new file is begun.
-bool stop_requested(void);
-
 // What statx is asked for about every file opened.
 const unsigned STATUS_FIELDS = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID | STATX_INO | STATX_SIZE |
                                STATX_ATIME | STATX_MTIME | STATX_BTIME;
@@ -45,12 +41,19 @@ off_t copy_descriptor_bytes(int in, int out, off_t count, bool stoppable);
 // is none of those.
 bool close_sync_object(HANDLE handle);
 
+// The name under which /proc gives the very file a descriptor holds.
+struct SelfPath {
+  char text[40];
+};
+SelfPath self_path(int fd);
 // Opens what an O_PATH descriptor refers to, that very file, with flags.
 int reopen_descriptor(int path_fd, int flags);
 
 // The handler of the signals that ask a run to stop: it only records the
 // signal, and the walk ends before its next entry.
 void record_stop_signal(int signal_number);
+// Whether a signal asked the run to stop: work that can be thrown away is,
+// and no new file is begun.
 bool stop_requested(void);
 // The signal recorded, 0 when none was.
 int requested_stop_signal(void);

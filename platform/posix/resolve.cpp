@@ -130,13 +130,18 @@ int open_directory(LPCSTR path) {
   return fd;
 }
 
+SelfPath self_path(int fd) {
+  SelfPath path;
+  std::snprintf(path.text, sizeof path.text, "/proc/self/fd/%d", fd);
+  return path;
+}
+
 // Through /proc the very file the descriptor holds is opened, so nothing
 // can be swapped in between; it fails where /proc is not mounted.
 int reopen_descriptor(int path_fd, int flags) {
-  char name[40];
-  std::snprintf(name, sizeof name, "/proc/self/fd/%d", path_fd);
+  SelfPath name = self_path(path_fd);
   int fd;
-  do fd = open(name, flags | O_CLOEXEC | O_NOCTTY);
+  do fd = open(name.text, flags | O_CLOEXEC | O_NOCTTY);
   while (fd < 0 && errno == EINTR);
   return fd;
 }

@@ -9,7 +9,6 @@
 #include <sys/resource.h>
 #include <clocale>
 #include <csignal>
-#include <cstring>
 
 // The signals that ask a run to stop between two files.
 static const int stop_signals[] = {SIGTERM, SIGINT, SIGHUP};
