@@ -75,7 +75,8 @@ static int walk_level(char* path, unsigned length, DWORD attributes, const RunSe
   HANDLE search = FindFirstFileA(path, &found);
   if (search == INVALID_HANDLE_VALUE) {
     path[length] = '\0';
-    return WALK_NOT_LISTED;
+    // A run asked to stop lists nothing more; that is no failure to report.
+    return GetLastError() == ERROR_OPERATION_ABORTED ? WALK_LISTED : WALK_NOT_LISTED;
   }
   // Found names hold no separator, so the final component stays put.
   char* name_at = final_component(path);
