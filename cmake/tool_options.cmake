@@ -1,7 +1,8 @@
 # What every library and executable of the tool itself is built with: no
-# exceptions, no run-time type information, warnings as the first review.
+# exceptions, no run-time type information, warnings as the first review;
+# and the instruction set a toolchain file names for the tool.
 function(bodycut_tool_target target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -fno-exceptions -fno-rtti)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -fno-exceptions -fno-rtti ${BODYCUT_TOOL_ARCH_OPTIONS})
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
 endfunction()
 

@@ -19,11 +19,13 @@ char* final_component(char* path) {
 
 int append_path(char* buffer, unsigned capacity, unsigned* length, const char* tail) {
   const char* end = buffer + *length;
-  const char* mark = buffer;
-  for (const char* p = buffer; p < end; p = CharNextA(p))
-    if (is_path_separator(*p)) mark = CharNextA(p);
+  const char* last = end;
+  for (const char* p = buffer; p < end; p = CharNextA(p)) last = p;
   unsigned used = *length;
-  if (mark != end) {
+  // A separator goes in unless the path is empty or ends in the platform's
+  // own: "d/" on Windows gets a backslash too. A lone slash, the root, gets
+  // none, as two separators would begin a network name.
+  if (last != end && *last != PATH_SEPARATOR && !(used == 1 && is_path_separator(*last))) {
     if (used + 1 >= capacity) goto too_long;
     buffer[used++] = PATH_SEPARATOR;
   }

@@ -65,11 +65,13 @@ const std::set<std::string> posix_only = {
     "WorkersOptionTooMany", "FileOverSizeLimit", "FileOverSizeLimitInTree"};
 
 // Path forms only Windows has: a forward slash or a drive prefix ending
-// the directory part of a pattern, and double-byte characters of code page
-// 932 whose second byte is a backslash. Its command line comes as one text
-// that no shell expanded, so words after the target are ignored.
+// the directory part of a pattern, a forward slash ending a directory
+// target, and double-byte characters of code page 932 whose second byte is
+// a backslash. Its command line comes as one text that no shell expanded,
+// so words after the target are ignored.
 const std::set<std::string> windows_only = {"PatternWithForwardSlash", "PatternWithDrivePrefix",
-                                            "DoubleByteNamesEndingInBackslashByte", "OnlyFirstArgumentIsRead"};
+                                            "TreeWithTrailingForwardSlash", "DoubleByteNamesEndingInBackslashByte",
+                                            "OnlyFirstArgumentIsRead"};
 
 std::string usage_line_1() {
   return "BODYCUT : removes the HTTP header block from saved files; written by the BODYCUT developers";
@@ -163,6 +165,16 @@ const std::vector<Case>& cases() {
        1,
        {"cache/a.htm : ok", "cache/sub/b.gif : ok", "cache/sub/plain : error", "cache/.dotfile : ok"}},
       {"TreeWithTrailingSeparator", {{"t/a", page("A")}}, {"t/a"}, {"t/"}, 1, {"t/a : ok"}},
+      // Only a backslash ending the directory saves the joined one.
+      {"TreeWithTrailingForwardSlash",
+       {{"d/a.htm", page("A")}, {"d/sub/b", page("B")}},
+       {"d/a.htm", "d/sub/b"},
+       {"d/"},
+       1,
+       {"d/\\a.htm : ok", "d/\\sub\\b : ok"},
+       nullptr,
+       {},
+       true},
       {"DotNamedTargetDirectoryIsWalked", {{".cache/a", page("A")}}, {".cache/a"}, {".cache"}, 1, {".cache/a : ok"}},
       {"EmptyDirectory", {}, {}, {"empty"}, 1, {}, [](const Scratch& s) { s.make_directory("work/empty"); }},
       {"PatternWithoutDirectory",

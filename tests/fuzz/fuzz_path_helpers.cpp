@@ -52,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::memset(out, 0x5a, sizeof out);
   int fits = join_path(out, capacity, dir.c_str(), tail.c_str());
   bool ends_in_separator = dir.empty();
-  if (!starts.empty()) ends_in_separator = is_path_separator(dir[starts.back()]);
+  if (!starts.empty())
+    ends_in_separator = dir[starts.back()] == PATH_SEPARATOR || (dir.size() == 1 && is_path_separator(dir[0]));
   std::string expected = dir + (ends_in_separator ? "" : std::string(1, PATH_SEPARATOR)) + tail;
   for (size_t i = capacity; i < sizeof out; ++i) FUZZ_CHECK(out[i] == 0x5a);
   if (expected.size() + 1 <= capacity) {

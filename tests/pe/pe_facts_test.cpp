@@ -1,8 +1,9 @@
 // The Windows executable's own facts, read from its bytes: PE32 for i386,
-// a console program for Windows 4.0, the DLLs it imports, its icon and
-// every field of its version record.
+// a console program for Windows 4.0, code for the 80386, the DLLs it
+// imports, its icon and every field of its version record.
 #include <gtest/gtest.h>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -100,6 +101,36 @@ TEST_F(PeFacts, ConsoleProgramForI386AndWindows4) {
   EXPECT_EQ(image.u16(image.optional() + 50), 0u);
   EXPECT_EQ(image.u16(image.optional() + 40), 4u) << "operating system version 4.0";
   EXPECT_EQ(image.u16(image.optional() + 42), 0u);
+}
+
+// Windows 95 runs on an 80386: its code, what it links included, holds no
+// instruction that came with a later processor and no MMX or SSE register.
+TEST_F(PeFacts, CodeForThe80386) {
+  const char* const later[] = {"cmov",   "fcmov",   "fcomi",    "fucomi", "cmpxchg",  "xadd",    "bswap",
+                               "invd",   "wbinvd",  "invlpg",   "rdtsc",  "cpuid",    "rdmsr",   "wrmsr",
+                               "rdpmc",  "ud2",     "nopl",     "nopw",   "sysenter", "sysexit", "emms",
+                               "fxsave", "fxrstor", "prefetch", "fence",  "clflush"};
+  std::string command = std::string(BODYCUT_OBJDUMP) + " -d --no-show-raw-insn '" + exe_path() + "'";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr) << command;
+  std::vector<std::string> found;
+  unsigned instructions = 0;
+  char buffer[4096];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+    std::string line(buffer);
+    size_t tab = line.find(":\t");
+    if (tab == std::string::npos) continue;
+    ++instructions;
+    // What follows '<' names a symbol, not the instruction.
+    std::string text = line.substr(tab + 2, line.find('<') - (tab + 2));
+    bool late = text.find("%mm") != std::string::npos || text.find("%xmm") != std::string::npos ||
+                text.find("%ymm") != std::string::npos;
+    for (const char* mnemonic : later) late = late || text.find(mnemonic) != std::string::npos;
+    if (late) found.push_back(line);
+  }
+  EXPECT_EQ(pclose(pipe), 0) << command;
+  EXPECT_GT(instructions, 100u) << command;
+  EXPECT_EQ(found, std::vector<std::string>{});
 }
 
 TEST_F(PeFacts, ImportsOnlyKernel32AndUser32) {

@@ -33,6 +33,21 @@ TEST(JoinPath, Table) {
   }
 }
 
+// Only the platform's own separator ending dir saves another: a forward
+// slash is one for POSIX, on Windows a backslash still follows it, except
+// after a lone slash, the root of the drive.
+TEST(JoinPath, AfterForwardSlash) {
+  const bool backslash = PATH_SEPARATOR == '\\';
+  const JoinCase cases[] = {{"d/", "*.*", backslash ? "d/\\*.*" : "d/*.*"},
+                            {"C:/", "*.*", backslash ? "C:/\\*.*" : "C:/*.*"},
+                            {"/", "*.*", "/*.*"}};
+  for (const JoinCase& c : cases) {
+    char out[PATH_CAPACITY];
+    EXPECT_EQ(join_path(out, sizeof out, c.dir, c.tail), 1) << c.dir;
+    EXPECT_STREQ(out, c.joined) << c.dir;
+  }
+}
+
 // The joined text must fit with its NUL; one byte short and nothing is
 // written past the buffer, and the output is empty rather than cut.
 TEST(JoinPath, BoundedByCapacity) {
