@@ -13,19 +13,20 @@ static int with_workers = 0;
 // " : " go out in one write; the outcome follows when it is known.
 static void write_line_start(const char* path) {
   static const char separator[] = " : ";
-  char line[PATH_CAPACITY + sizeof separator];
-  unsigned length = 0;
-  for (; path[length] != '\0'; ++length) line[length] = path[length];
+  char line[PATH_CAPACITY * REPORT_EXPANSION + sizeof separator];
+  unsigned length = report_name(path, line);
   for (unsigned i = 0; i < sizeof separator; ++i) line[length + i] = separator[i];
   write_console(line);
 }
 
 // Lines the walk writes itself come after those of every file before them.
-static void report_error(const char* path) {
+static void report_line(const char* path, const char* outcome) {
   if (with_workers) finish_pending();
   write_line_start(path);
-  write_console("error" LINE_END);
+  write_console(outcome);
 }
+
+static void report_error(const char* path) { report_line(path, "error" LINE_END); }
 
 static void report_file(const char* path, const RunSettings* settings, int reached_through_link) {
   if (with_workers) {
@@ -57,8 +58,10 @@ static int place_name(char* path, unsigned capacity, char* name_at, const char* 
 // parts, and nothing is done to it.
 static void report_unfit(char* path, char* name_at, const char* name) {
   if (with_workers) finish_pending();
+  char shown[PATH_CAPACITY * REPORT_EXPANSION];
   *name_at = '\0';
-  write_console(path);
+  report_name(path, shown);
+  write_console(shown);
   report_error(name);
 }
 

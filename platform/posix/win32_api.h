@@ -32,6 +32,8 @@ typedef const char* LPCSTR;
 #define PATH_SEPARATOR '/'
 // Console lines end the way the platform's tools expect.
 #define LINE_END "\n"
+// A name's byte takes up to four in a report: "\x1b" for ESC.
+#define REPORT_EXPANSION 4
 
 inline int is_path_separator(char c) { return c == '/'; }
 // POSIX paths have no drive prefix.

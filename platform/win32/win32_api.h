@@ -11,6 +11,8 @@
 #define PATH_CAPACITY MAX_PATH
 #define PATH_SEPARATOR '\\'
 #define LINE_END "\r\n"
+// Names hold no control bytes: the report gives them unchanged.
+#define REPORT_EXPANSION 1
 
 // The system takes a forward slash for a backslash, so a path typed with
 // one must split where the system splits it.

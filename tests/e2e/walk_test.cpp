@@ -287,22 +287,31 @@ TEST(WalkFaults, SingleFileCopyBackFailures) {
     const char* fault;
     int status;
     bool body_left;
-  } cases[] = {{"CreateFileA:3", 1, false}, {"copy_rest_of_file_short:2", 1, true}, {"DeleteFileA:1", 0, true}};
+    std::string name = "p";
+    std::string shown = "p";  // as the line that tells where the body is gives it
+  } cases[] = {{"CreateFileA:3", 1, false},
+               {"copy_rest_of_file_short:2", 1, true},
+               {"DeleteFileA:1", 0, true},
+               {"copy_rest_of_file_short:2", 1, true, "p\tx\x1b : ok", "p\\tx\\x1b : ok"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
     Scratch scratch;
     scratch.make_directory("tmp");
     std::string body(100000, 'b');
-    scratch.write("work/p", HEADER + body);
-    ToolRun run = run_in(scratch, {"p"}, BODYCUT_FAULTS_EXE, c.fault);
+    scratch.write("work/" + c.name, HEADER + body);
+    ToolRun run = run_in(scratch, {c.name}, BODYCUT_FAULTS_EXE, c.fault);
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.output, c.status == 0 ? "" : "error\n");
     std::vector<std::string> left = scratch.list("tmp");
     ASSERT_EQ(left.size(), c.body_left ? 1u : 0u);
     if (c.body_left) EXPECT_TRUE(scratch.read("tmp/" + left[0]) == body);
     // Where a failed run keeps the only whole body, it says where.
-    if (c.body_left && c.status != 0) EXPECT_NE(run.errors.find(left[0]), std::string::npos) << run.errors;
-    if (!c.body_left) EXPECT_EQ(scratch.read("work/p"), HEADER + body);
+    if (c.body_left && c.status != 0)
+      EXPECT_NE(run.errors.find("\n" + c.shown + " : not stripped whole; its whole body is kept in " +
+                                scratch.path("tmp/" + left[0]) + "\n"),
+                std::string::npos)
+          << run.errors;
+    if (!c.body_left) EXPECT_EQ(scratch.read("work/" + c.name), HEADER + body);
   }
 }
 
