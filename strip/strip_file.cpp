@@ -121,6 +121,12 @@ int strip_found_file(const char* path, const RunSettings* settings, StrippedFile
   directory_length = GetTempPathA(PATH_CAPACITY, directory);
   if (directory_length == 0 || directory_length >= PATH_CAPACITY) goto done;
   if (GetTempFileNameA(directory, "BCT", 0, temporary_name) == 0) goto done;
+  // A dry run ends before the first write, as if the rest had gone well;
+  // the file counts as stripped, so its other names are not read again.
+  if (settings->dry_run) {
+    ok = TRUE;
+    goto done;
+  }
   have_temporary = 1;
   temporary = CreateFileA(temporary_name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
