@@ -87,6 +87,9 @@ static int walk_level(char* path, unsigned length, DWORD attributes, const RunSe
   do {
     DWORD entry = found.dwFileAttributes;
     int is_link = (entry & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    // Another file system is left alone, but its mount point still gets a
+    // line: no directory goes unprocessed without one.
+    int elsewhere = settings->one_file_system && found_on_other_file_system(&found);
     if ((entry & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       // Dot directories are never entered, and neither are links to
       // directories, so no cycle of links can form.
@@ -95,12 +98,18 @@ static int walk_level(char* path, unsigned length, DWORD attributes, const RunSe
         report_unfit(path, name_at, found.cFileName);
         continue;
       }
+      if (elsewhere) {
+        report_line(path, "skipped" LINE_END);
+        continue;
+      }
       unsigned below = (unsigned)(name_at - path);
       while (path[below] != '\0') ++below;
       // A directory that cannot be listed is reported, not passed over.
       if (walk_level(path, below, entry, settings, depth + 1) != WALK_LISTED) report_error(path);
     } else if (!place_name(path, PATH_CAPACITY, name_at, found.cFileName)) {
       report_unfit(path, name_at, found.cFileName);
+    } else if (elsewhere) {
+      report_line(path, "skipped" LINE_END);
     } else {
       report_file(path, settings, is_link);
     }

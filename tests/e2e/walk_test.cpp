@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <sstream>
@@ -200,6 +201,37 @@ TEST(Walk, SameReportAtAnyWorkerCount) {
     EXPECT_TRUE(scratch.list("tmp").empty());
   }
   EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 310);
+}
+
+// A file system mounted inside the tree, and a directory of the same one
+// bound there, in a mount namespace of the run's own that goes away with
+// it: with -x each mount point gets its line and nothing below is touched.
+TEST(Walk, OneFileSystemSkipsMountPoints) {
+  SKIP_ON_WINDOWS();
+  if (std::system("unshare -rm true >/dev/null 2>&1") != 0) GTEST_SKIP() << "no mount namespace can be made here";
+  const std::string script =
+      "mount --bind \"$PWD/elsewhere\" t/bound && mount -t tmpfs none t/tmpfs && "
+      "printf 'H\\r\\n\\r\\nD' > t/tmpfs/d && exec \"$0\" \"$@\"";
+  for (const char* option : {"-x", "--one-file-system"}) {
+    SCOPED_TRACE(option);
+    Scratch scratch;
+    scratch.make_directory("tmp");
+    scratch.write("work/t/a", HEADER + "A");
+    scratch.write("work/t/sub/b", HEADER + "B");
+    scratch.write("work/elsewhere/c", HEADER + "C");
+    scratch.make_directory("work/t/bound");
+    scratch.make_directory("work/t/tmpfs");
+    ToolRun run =
+        run_tool("unshare", scratch.path("work"), {"-rm", "sh", "-c", script, tool_path(BODYCUT_EXE), option, "t"},
+                 temp_environment(scratch.path("tmp")));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.errors, "");
+    std::vector<std::string> lines = lines_of(run.output);
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<std::string>{"t/a : ok", "t/bound : skipped", "t/sub/b : ok", "t/tmpfs : skipped"}));
+    EXPECT_EQ(scratch.read("work/elsewhere/c"), HEADER + "C");
+    EXPECT_EQ(scratch.read("work/t/sub/b"), "B");
+  }
 }
 
 struct TreeFile {
