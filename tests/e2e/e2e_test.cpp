@@ -65,7 +65,7 @@ const std::set<std::string> posix_only = {
     "SecondArgumentIsRefused", "OptionAfterTargetIsASecondArgument", "HelpOption", "VersionOption",
     "OptionsWithoutTarget", "DoubleDashEndsOptions", "FileNamedLikeAnOptionReachedByPath", "HttpOption",
     "WorkersOption", "WorkersOptionJoined", "WorkersOptionNotANumber", "WorkersOptionWithoutNumber",
-    "WorkersOptionTooMany", "FileOverSizeLimit", "FileOverSizeLimitInTree", "DryRunHttpTree",
+    "WorkersOptionTooMany", "FileOverSizeLimit", "FileOverSizeLimitInTree", "DryRunHttpTree", "DryRunWithWorkers",
     "DryRunHardLinksCountOnce", "UnknownOptionRefused", "UnknownLongOptionRefused", "MistypedOptionBeforeTarget",
     "OneFileSystemOptionBeforeTarget", "DashedPatternThatMatchesIsATarget",
     // Names that hold control bytes or a backslash, which Windows names do not.
