@@ -29,8 +29,18 @@ static bool read_workers(const char* text, unsigned* workers) {
   return true;
 }
 
-OptionsOutcome parse_options(int argc, const char* const* argv, Options* options) {
+int names_something(const char* name) {
+  if (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES) return 1;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(name, &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  FindClose(search);
+  return 1;
+}
+
+OptionsOutcome parse_options(int argc, const char* const* argv, Options* options, NamesSomething names) {
   options->settings = default_run_settings();
+  options->unknown = nullptr;
   int at = 1;
   while (at < argc) {
     const char* argument = argv[at];
@@ -43,6 +53,12 @@ OptionsOutcome parse_options(int argc, const char* const* argv, Options* options
     if (same_text(argument, "--http")) {
       options->settings.http_only = 1;
       ++at;
+    } else if (same_text(argument, "-n") || same_text(argument, "--dry-run")) {
+      options->settings.dry_run = 1;
+      ++at;
+    } else if (same_text(argument, "-x") || same_text(argument, "--one-file-system")) {
+      options->settings.one_file_system = 1;
+      ++at;
     } else if (same_text(argument, "-j")) {
       if (!read_workers(at + 1 < argc ? argv[at + 1] : nullptr, &options->settings.workers)) return OPTIONS_BAD_WORKERS;
       at += 2;
@@ -50,7 +66,13 @@ OptionsOutcome parse_options(int argc, const char* const* argv, Options* options
       if (!read_workers(argument + 2, &options->settings.workers)) return OPTIONS_BAD_WORKERS;
       ++at;
     } else {
-      // Any other name that begins with a dash is the target, as "-junk.htm".
+      // Any other name that begins with a dash is the target, as "-junk.htm",
+      // when there is such a file; otherwise it is an option mistyped.
+      if (argument[0] == '-' && !names(argument)) {
+        options->target = at;
+        options->unknown = argument;
+        return OPTIONS_UNKNOWN;
+      }
       break;
     }
   }
@@ -64,10 +86,28 @@ OptionsOutcome parse_options(int argc, const char* const* argv, Options* options
 static const char options_text[] =
     "options, before the target:" LINE_END "  --http     strip only files that begin with an HTTP status line" LINE_END
     "  -j N       strip N files at once in a tree or pattern run, 0 to 16; 0: one per core" LINE_END
+    "  -n         report what a run would do, and change nothing (--dry-run)" LINE_END
+    "  -x         skip directories on other file systems than the target's (--one-file-system)" LINE_END
     "  --help     print this text" LINE_END "  --version  print the name and the version" LINE_END
     "  --         end the options: what follows is the target" LINE_END "see the manual page bodycut(1)" LINE_END;
 
-int answer_options(OptionsOutcome outcome) {
+// The argument as reports show names, in slices, since it may be longer
+// than any path.
+static void write_argument(const char* argument) {
+  enum { SLICE = 256 };
+  char slice[SLICE];
+  char shown[SLICE * REPORT_EXPANSION];
+  while (*argument != '\0') {
+    unsigned length = 0;
+    for (; length + 1 < SLICE && argument[length] != '\0'; ++length) slice[length] = argument[length];
+    slice[length] = '\0';
+    argument += length;
+    report_name(slice, shown);
+    write_console(shown);
+  }
+}
+
+int answer_options(OptionsOutcome outcome, const Options* options) {
   int status = 1;
   switch (outcome) {
     case OPTIONS_HELP:
@@ -83,6 +123,12 @@ int answer_options(OptionsOutcome outcome) {
     case OPTIONS_SECOND_TARGET:
       write_console(
           "One target only: quote a wildcard, as in bodycut '*.htm', so that the shell does not expand it" LINE_END);
+      break;
+    case OPTIONS_UNKNOWN:
+      write_console("bodycut: unknown option '");
+      write_argument(options->unknown);
+      write_console("'" LINE_END
+                    "Options are listed by bodycut --help; put -- before a target that begins with a dash" LINE_END);
       break;
     case OPTIONS_RUN: break;
   }

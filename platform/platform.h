@@ -18,6 +18,14 @@ void write_console(const char* text);
 // reader must not see, such as a body kept in a temporary file.
 void write_error(const char* text);
 
+// Puts a name (a path, a temporary file's name) into out as the report
+// gives it, NUL-terminated, and gives its length. out holds REPORT_EXPANSION
+// bytes for each byte of name, its NUL included. Where a name can hold any
+// byte, a line break or another control byte in it cannot reach the
+// report: such bytes are written escaped, in a form that tells every two
+// names apart; elsewhere the name is copied unchanged.
+unsigned report_name(const char* name, char* out);
+
 // Copies everything from from's current position to its end (its size when
 // the copy begins) to to's current position, by the fastest means the
 // system has. FALSE when it fails or copies fewer bytes: the target may then

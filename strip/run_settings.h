@@ -8,13 +8,15 @@
 enum { MAX_WORKERS = 16 };
 
 struct RunSettings {
-  int http_only;     // strip only files that begin with an HTTP status line
-  unsigned workers;  // files stripped at once in a tree or pattern run; 0: one per core
+  int http_only;        // strip only files that begin with an HTTP status line
+  unsigned workers;     // files stripped at once in a tree or pattern run; 0: one per core
+  int dry_run;          // stop before the first write, reporting what a real run would
+  int one_file_system;  // never enter a directory on another file system than the target's
 };
 
 // One worker, every file whose header ends.
 inline RunSettings default_run_settings(void) {
-  RunSettings settings = {0, 1};
+  RunSettings settings = {0, 1, 0, 0};
   return settings;
 }
 

@@ -19,11 +19,11 @@ static int same_file_unchanged(const BY_HANDLE_FILE_INFORMATION* read, const BY_
 // write, so that lines from several workers do not mix.
 static void report_kept_body(const char* path, const char* temporary_name) {
   static const char middle[] = " : not stripped whole; its whole body is kept in ";
-  char line[2 * PATH_CAPACITY + sizeof middle + sizeof LINE_END];
-  unsigned length = 0;
-  const char* parts[] = {path, middle, temporary_name, LINE_END};
-  for (const char* part : parts)
-    for (; *part != '\0'; ++part) line[length++] = *part;
+  char line[2 * PATH_CAPACITY * REPORT_EXPANSION + sizeof middle + sizeof LINE_END];
+  unsigned length = report_name(path, line);
+  for (const char* part = middle; *part != '\0'; ++part) line[length++] = *part;
+  length += report_name(temporary_name, line + length);
+  for (const char* part = LINE_END; *part != '\0'; ++part) line[length++] = *part;
   line[length] = '\0';
   write_error(line);
 }
@@ -121,6 +121,12 @@ int strip_found_file(const char* path, const RunSettings* settings, StrippedFile
   directory_length = GetTempPathA(PATH_CAPACITY, directory);
   if (directory_length == 0 || directory_length >= PATH_CAPACITY) goto done;
   if (GetTempFileNameA(directory, "BCT", 0, temporary_name) == 0) goto done;
+  // A dry run ends before the first write, as if the rest had gone well;
+  // the file counts as stripped, so its other names are not read again.
+  if (settings->dry_run) {
+    ok = TRUE;
+    goto done;
+  }
   have_temporary = 1;
   temporary = CreateFileA(temporary_name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

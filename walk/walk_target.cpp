@@ -13,19 +13,20 @@ static int with_workers = 0;
 // " : " go out in one write; the outcome follows when it is known.
 static void write_line_start(const char* path) {
   static const char separator[] = " : ";
-  char line[PATH_CAPACITY + sizeof separator];
-  unsigned length = 0;
-  for (; path[length] != '\0'; ++length) line[length] = path[length];
+  char line[PATH_CAPACITY * REPORT_EXPANSION + sizeof separator];
+  unsigned length = report_name(path, line);
   for (unsigned i = 0; i < sizeof separator; ++i) line[length + i] = separator[i];
   write_console(line);
 }
 
 // Lines the walk writes itself come after those of every file before them.
-static void report_error(const char* path) {
+static void report_line(const char* path, const char* outcome) {
   if (with_workers) finish_pending();
   write_line_start(path);
-  write_console("error" LINE_END);
+  write_console(outcome);
 }
+
+static void report_error(const char* path) { report_line(path, "error" LINE_END); }
 
 static void report_file(const char* path, const RunSettings* settings, int reached_through_link) {
   if (with_workers) {
@@ -57,8 +58,10 @@ static int place_name(char* path, unsigned capacity, char* name_at, const char* 
 // parts, and nothing is done to it.
 static void report_unfit(char* path, char* name_at, const char* name) {
   if (with_workers) finish_pending();
+  char shown[PATH_CAPACITY * REPORT_EXPANSION];
   *name_at = '\0';
-  write_console(path);
+  report_name(path, shown);
+  write_console(shown);
   report_error(name);
 }
 
@@ -84,6 +87,9 @@ static int walk_level(char* path, unsigned length, DWORD attributes, const RunSe
   do {
     DWORD entry = found.dwFileAttributes;
     int is_link = (entry & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    // Another file system is left alone, but its mount point still gets a
+    // line: no directory goes unprocessed without one.
+    int elsewhere = settings->one_file_system && found_on_other_file_system(&found);
     if ((entry & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       // Dot directories are never entered, and neither are links to
       // directories, so no cycle of links can form.
@@ -92,12 +98,18 @@ static int walk_level(char* path, unsigned length, DWORD attributes, const RunSe
         report_unfit(path, name_at, found.cFileName);
         continue;
       }
+      if (elsewhere) {
+        report_line(path, "skipped" LINE_END);
+        continue;
+      }
       unsigned below = (unsigned)(name_at - path);
       while (path[below] != '\0') ++below;
       // A directory that cannot be listed is reported, not passed over.
       if (walk_level(path, below, entry, settings, depth + 1) != WALK_LISTED) report_error(path);
     } else if (!place_name(path, PATH_CAPACITY, name_at, found.cFileName)) {
       report_unfit(path, name_at, found.cFileName);
+    } else if (elsewhere) {
+      report_line(path, "skipped" LINE_END);
     } else {
       report_file(path, settings, is_link);
     }

@@ -92,9 +92,9 @@ static void write_done_lines(void) {
                      : nullptr;
     LeaveCriticalSection(&workers.lock);
     if (slot == nullptr) return;
-    char line[PATH_CAPACITY + sizeof separator + sizeof "skipped" LINE_END];
-    unsigned length = 0;
-    const char* parts[] = {slot->path, separator, strip_result_text(slot->result)};
+    char line[PATH_CAPACITY * REPORT_EXPANSION + sizeof separator + sizeof "skipped" LINE_END];
+    unsigned length = report_name(slot->path, line);
+    const char* parts[] = {separator, strip_result_text(slot->result)};
     for (const char* part : parts)
       for (; *part != '\0'; ++part) line[length++] = *part;
     line[length] = '\0';

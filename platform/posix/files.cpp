@@ -186,7 +186,7 @@ static int open_existing(LPCSTR path, DWORD access, bool exclusive, FileObject* 
     if ((access & GENERIC_WRITE) != 0)
       flags |= (access & GENERIC_READ) != 0 ? O_RDWR : O_WRONLY;
     else
-      flags |= O_RDONLY;
+      flags |= O_RDONLY | O_NOATIME;  // a read that strips nothing leaves the access time
     for (int attempt = 1; attempt <= LEASE_ATTEMPTS; ++attempt) {
       fd = reopen_descriptor(path_fd, flags);
       if (fd < 0) {

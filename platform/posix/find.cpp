@@ -16,6 +16,8 @@ enum { SEARCH_POOL_SIZE = PATH_CAPACITY / 2 + 2 };
 struct SearchObject {
   DIR* directory;
   char pattern[MAX_PATH];
+  dev_t device;         // the file system of the directory listed
+  std::uint64_t mount;  // its mount, 0 where the kernel does not tell
 };
 
 static SearchObject search_pool[SEARCH_POOL_SIZE];
@@ -57,9 +59,17 @@ static bool matches(const char* pattern, const char* name) {
   return wildcard_match(pattern, name);
 }
 
+// The mount that what name names at the directory at lies on; 0 where
+// the kernel does not tell.
+static std::uint64_t mount_of(int at, const char* name, int flags) {
+  struct statx status;
+  if (statx(at, name, flags | AT_SYMLINK_NOFOLLOW, STATX_MNT_ID, &status) != 0) return 0;
+  return (status.stx_mask & STATX_MNT_ID) != 0 ? status.stx_mnt_id : 0;
+}
+
 // Fills the record for one entry; false when it vanished meanwhile.
-static bool describe_entry(DIR* directory, const char* name, WIN32_FIND_DATAA* found) {
-  int at = dirfd(directory);
+static bool describe_entry(const SearchObject* search, const char* name, WIN32_FIND_DATAA* found) {
+  int at = dirfd(search->directory);
   struct stat status;
   if (fstatat(at, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return false;
   DWORD reparse = 0;
@@ -77,6 +87,10 @@ static bool describe_entry(DIR* directory, const char* name, WIN32_FIND_DATAA* f
   found->nFileSizeHigh = (DWORD)((unsigned long long)status.st_size >> 32);
   found->nFileSizeLow = (DWORD)status.st_size;
   std::strcpy(found->cFileName, name);
+  // A directory mounted here from the same file system has a mount of its own.
+  found->on_other_file_system =
+      status.st_dev != search->device ||
+      (reparse == 0 && S_ISDIR(status.st_mode) && search->mount != 0 && mount_of(at, name, 0) != search->mount);
   return true;
 }
 
@@ -91,7 +105,7 @@ static bool next_match(SearchObject* search, WIN32_FIND_DATAA* found) {
     }
     if (std::strlen(entry->d_name) >= MAX_PATH) continue;
     if (!matches(search->pattern, entry->d_name)) continue;
-    if (describe_entry(search->directory, entry->d_name, found)) return true;
+    if (describe_entry(search, entry->d_name, found)) return true;
   }
 }
 
@@ -138,6 +152,9 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* found) {
   }
   ++open_searches;
   search->directory = listing;
+  struct stat listed;
+  search->device = fstat(fd, &listed) == 0 ? listed.st_dev : 0;
+  search->mount = mount_of(fd, "", AT_EMPTY_PATH);
   std::memcpy(search->pattern, last, last_length + 1);
   if (!next_match(search, found)) {
     closedir(listing);

@@ -143,5 +143,7 @@ int reopen_descriptor(int path_fd, int flags) {
   int fd;
   do fd = open(name.text, flags | O_CLOEXEC | O_NOCTTY);
   while (fd < 0 && errno == EINTR);
+  // Only the file's owner may keep its access time; others read as usual.
+  if (fd < 0 && errno == EPERM && (flags & O_NOATIME) != 0) fd = reopen_descriptor(path_fd, flags & ~O_NOATIME);
   return fd;
 }

@@ -101,8 +101,8 @@ int main(int argc, char** argv) {
   fault_arm_from_environment();
 #endif
   Options options;
-  OptionsOutcome outcome = parse_options(argc, argv, &options);
-  if (outcome != OPTIONS_RUN) return answer_options(outcome);
+  OptionsOutcome outcome = parse_options(argc, argv, &options, names_something);
+  if (outcome != OPTIONS_RUN) return answer_options(outcome, &options);
   if (!form_command_line(argc > 0 ? argv[0] : nullptr, options.target < argc ? argv[options.target] : nullptr)) {
     write_console(
         "Target cannot be passed on exactly: it holds a line break or a quote before a blank, or is too long" LINE_END);

@@ -84,3 +84,28 @@ static void write_to(int fd, const char* text) {
 void write_console(const char* text) { write_to(STDOUT_FILENO, text); }
 
 void write_error(const char* text) { write_to(STDERR_FILENO, text); }
+
+// A name may hold any byte but '/' and NUL. The backslash starts every
+// escape, so it is escaped itself; every other byte from 0x20 up, 0x7F
+// aside, stands for itself, so most names read as they are.
+unsigned report_name(const char* name, char* out) {
+  static const char hex[] = "0123456789abcdef";
+  unsigned length = 0;
+  for (const unsigned char* at = reinterpret_cast<const unsigned char*>(name); *at != 0; ++at) {
+    unsigned char byte = *at;
+    char named = byte == '\\' ? '\\' : byte == '\n' ? 'n' : byte == '\t' ? 't' : byte == '\r' ? 'r' : '\0';
+    if (named != '\0') {
+      out[length++] = '\\';
+      out[length++] = named;
+    } else if (byte < 0x20 || byte == 0x7F) {
+      out[length++] = '\\';
+      out[length++] = 'x';
+      out[length++] = hex[byte >> 4];
+      out[length++] = hex[byte & 15];
+    } else {
+      out[length++] = (char)byte;
+    }
+  }
+  out[length] = '\0';
+  return length;
+}

@@ -32,6 +32,8 @@ typedef const char* LPCSTR;
 #define PATH_SEPARATOR '/'
 // Console lines end the way the platform's tools expect.
 #define LINE_END "\n"
+// A name's byte takes up to four in a report: "\x1b" for ESC.
+#define REPORT_EXPANSION 4
 
 inline int is_path_separator(char c) { return c == '/'; }
 // POSIX paths have no drive prefix.
@@ -100,7 +102,12 @@ typedef struct _WIN32_FIND_DATAA {
   DWORD dwReserved1;
   char cFileName[MAX_PATH];
   char cAlternateFileName[14];
+  int on_other_file_system;  // mounted from elsewhere than the directory searched
 } WIN32_FIND_DATAA;
+
+// Whether an entry a search found is on another file system, or another
+// mount, than the directory searched: a mount point, or a file in one.
+inline int found_on_other_file_system(const WIN32_FIND_DATAA* found) { return found->on_other_file_system; }
 
 // What GetFileInformationByHandle tells of an open file: the volume serial
 // number and file index are the device and inode numbers.

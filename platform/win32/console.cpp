@@ -17,3 +17,10 @@ static void write_to(DWORD which, const char* text) {
 void write_console(const char* text) { write_to(STD_OUTPUT_HANDLE, text); }
 
 void write_error(const char* text) { write_to(STD_ERROR_HANDLE, text); }
+
+unsigned report_name(const char* name, char* out) {
+  unsigned length = 0;
+  for (; name[length] != '\0'; ++length) out[length] = name[length];
+  out[length] = '\0';
+  return length;
+}

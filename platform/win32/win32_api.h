@@ -11,6 +11,12 @@
 #define PATH_CAPACITY MAX_PATH
 #define PATH_SEPARATOR '\\'
 #define LINE_END "\r\n"
+// Names hold no control bytes: the report gives them unchanged.
+#define REPORT_EXPANSION 1
+
+// A folder a volume is mounted on is a reparse point, which the walk never
+// enters; the Windows build has no option to ask for this anyway.
+inline int found_on_other_file_system(const WIN32_FIND_DATAA*) { return 0; }
 
 // The system takes a forward slash for a backslash, so a path typed with
 // one must split where the system splits it.

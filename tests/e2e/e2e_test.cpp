@@ -45,6 +45,9 @@ struct Case {
   // CR LF CR LF: interim blocks went with the header.
   std::map<std::string, std::string> bodies = {};
   RunOptions options = {};
+  // POSIX build: a dry run (-n) first must write this very report and
+  // leave every file's bytes, times and mode as they were.
+  bool dry_run_first = false;
 };
 
 // Cases about what only a POSIX system has (FIFOs, devices, links to files,
@@ -62,7 +65,11 @@ const std::set<std::string> posix_only = {
     "SecondArgumentIsRefused", "OptionAfterTargetIsASecondArgument", "HelpOption", "VersionOption",
     "OptionsWithoutTarget", "DoubleDashEndsOptions", "FileNamedLikeAnOptionReachedByPath", "HttpOption",
     "WorkersOption", "WorkersOptionJoined", "WorkersOptionNotANumber", "WorkersOptionWithoutNumber",
-    "WorkersOptionTooMany", "FileOverSizeLimit", "FileOverSizeLimitInTree"};
+    "WorkersOptionTooMany", "FileOverSizeLimit", "FileOverSizeLimitInTree", "DryRunHttpTree", "DryRunWithWorkers",
+    "DryRunHardLinksCountOnce", "UnknownOptionRefused", "UnknownLongOptionRefused", "MistypedOptionBeforeTarget",
+    "OneFileSystemOptionBeforeTarget", "DashedPatternThatMatchesIsATarget",
+    // Names that hold control bytes or a backslash, which Windows names do not.
+    "ControlBytesInNamesAreEscaped", "BackslashInNameIsEscaped"};
 
 // Path forms only Windows has: a forward slash or a drive prefix ending
 // the directory part of a pattern, a forward slash ending a directory
@@ -80,6 +87,7 @@ std::string usage_line_1() {
 const char* const SECOND_ARGUMENT =
     "One target only: quote a wildcard, as in bodycut '*.htm', so that the shell does not expand it";
 const char* const BAD_WORKERS = "-j takes a number of workers from 0 to 16";
+const char* const UNKNOWN_HINT = "Options are listed by bodycut --help; put -- before a target that begins with a dash";
 
 RunOptions file_size_limit(long long bytes) {
   RunOptions options;
@@ -114,6 +122,8 @@ const std::vector<Case>& cases() {
        {usage_line_1(), "usage: BODYCUT target",
         "options, before the target:", "  --http     strip only files that begin with an HTTP status line",
         "  -j N       strip N files at once in a tree or pattern run, 0 to 16; 0: one per core",
+        "  -n         report what a run would do, and change nothing (--dry-run)",
+        "  -x         skip directories on other file systems than the target's (--one-file-system)",
         "  --help     print this text", "  --version  print the name and the version",
         "  --         end the options: what follows is the target", "see the manual page bodycut(1)"}},
       {"VersionOption", {}, {}, {"--version"}, 0, {"BODYCUT " BODYCUT_VERSION}},
@@ -154,6 +164,100 @@ const std::vector<Case>& cases() {
        false,
        {},
        file_size_limit(1 << 20)},
+      {"DryRunTree",
+       {{"t/a.htm", page("A")}, {"t/sub/b.gif", page("\x89PNG")}, {"t/sub/plain", "no header"}, {"t/.dot", page("d")}},
+       {"t/a.htm", "t/sub/b.gif", "t/.dot"},
+       {"t"},
+       1,
+       {"t/a.htm : ok", "t/sub/b.gif : ok", "t/sub/plain : error", "t/.dot : ok"},
+       [](const Scratch& s) { chmod(s.path("work/t/sub/b.gif").c_str(), 0444); },
+       {},
+       false,
+       {},
+       {},
+       true},
+      {"DryRunWithWorkers",
+       {{"t/a", page("A")}, {"t/b", "none"}, {"t/c/d", page("D")}},
+       {"t/a", "t/c/d"},
+       {"-j", "3", "t"},
+       1,
+       {"t/a : ok", "t/b : error", "t/c/d : ok"},
+       nullptr,
+       {},
+       false,
+       {},
+       {},
+       true},
+      {"DryRunSingleFile", {{"p.htm", page("P")}}, {"p.htm"}, {"p.htm"}, 0, {}, nullptr, {}, false, {}, {}, true},
+      {"DryRunSingleFileWithoutHeaderEnd", {{"p", "none"}}, {}, {"p"}, 1, {"error"}, nullptr, {}, false, {}, {}, true},
+      {"DryRunPattern",
+       {{"a.htm", page("A")}, {"b.htm", "B"}},
+       {"a.htm"},
+       {"*.htm"},
+       1,
+       {"a.htm : ok", "b.htm : error"},
+       nullptr,
+       {},
+       false,
+       {},
+       {},
+       true},
+      {"DryRunHttpTree",
+       {{"t/a", page("A")}, {"t/b", "<html>"}, {"t/c", CONTINUE + page("C")}, {"t/d", CONTINUE + "D\r\n\r\n"}},
+       {"t/a", "t/c"},
+       {"--http", "t"},
+       1,
+       {"t/a : ok", "t/b : skipped", "t/c : ok", "t/d : error"},
+       nullptr,
+       {},
+       false,
+       {{"t/c", "C"}},
+       {},
+       true},
+      // Once a name of a file is counted as stripped, its others are not
+      // read again: a dry run keeps the same table.
+      {"DryRunHardLinksCountOnce",
+       {{"t/a", page("A\r\n\r\nB")}},
+       {"t/a"},
+       {"-j", "2", "t"},
+       1,
+       {"t/a : ok", "t/b : ok", "t/c : ok"},
+       [](const Scratch& s) {
+         link(s.path("work/t/a").c_str(), s.path("work/t/b").c_str());
+         link(s.path("work/t/a").c_str(), s.path("work/t/c").c_str());
+       },
+       {},
+       false,
+       {},
+       {},
+       true},
+      {"UnknownOptionRefused",
+       {{"a.htm", page("A")}},
+       {},
+       {"--bogus"},
+       1,
+       {"bodycut: unknown option '--bogus'", UNKNOWN_HINT}},
+      {"UnknownLongOptionRefused",
+       {{"b.htm", page("B")}},
+       {},
+       {"--HTTP", "b.htm"},
+       1,
+       {"bodycut: unknown option '--HTTP'", UNKNOWN_HINT}},
+      {"MistypedOptionBeforeTarget",
+       {{"a.htm", page("A")}},
+       {},
+       {"--http", "-q", "a.htm"},
+       1,
+       {"bodycut: unknown option '-q'", UNKNOWN_HINT}},
+      {"OneFileSystemOptionBeforeTarget", {{"a.htm", page("A")}}, {"a.htm"}, {"-x", "a.htm"}, 0, {}},
+      {"DashedPatternThatMatchesIsATarget", {{"-a.htm", page("A")}}, {"-a.htm"}, {"-x", "-*.htm"}, 1, {"-a.htm : ok"}},
+      {"ControlBytesInNamesAreEscaped",
+       {{"t/x : ok\nt/forged", page("A")}, {"t/\x1b[2J\t\r", "none"}},
+       {"t/x : ok\nt/forged"},
+       {"t"},
+       1,
+       {"t/x : ok\\nt/forged : ok", "t/\\x1b[2J\\t\\r : error"}},
+      {"BackslashInNameIsEscaped", {{"t/a\\nb", page("A")}}, {"t/a\\nb"}, {"t"}, 1, {"t/a\\\\nb : ok"}},
       {"Tree",
        {{"cache/a.htm", page("A")},
         {"cache/sub/b.gif", page("\x89PNG")},
@@ -391,6 +495,44 @@ void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 class EndToEnd : public ::testing::TestWithParam<Case> {};
 
+std::vector<std::string> sorted_lines(const std::string& output) {
+  bool well_ended = false;
+  std::vector<std::string> lines = report_lines(output, &well_ended);
+  EXPECT_TRUE(well_ended) << "a line does not end as the platform ends lines: " << output;
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+void expect_dry_run_unchanged(const Case& c, const Scratch& scratch, const std::vector<std::string>& environment) {
+  SCOPED_TRACE("dry run");
+  std::map<std::string, struct stat> before;
+  for (const auto& [name, bytes] : c.files) before[name] = status_of(scratch.path("work/" + name));
+  std::vector<std::string> arguments = {"-n"};
+  arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+  ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), arguments, environment, c.options);
+  EXPECT_EQ(run.status, c.status);
+  EXPECT_EQ(run.errors, "");
+  std::vector<std::string> expected = c.lines;
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(sorted_lines(run.output), expected) << run.output;
+  for (const auto& [name, bytes] : c.files) {
+    SCOPED_TRACE(name);
+    struct stat status = status_of(scratch.path("work/" + name));
+    EXPECT_EQ(status.st_mtim.tv_sec, WRITE_SECONDS);
+    EXPECT_EQ(status.st_mtim.tv_nsec, WRITE_NANOSECONDS);
+    EXPECT_EQ(status.st_atim.tv_sec, ACCESS_SECONDS);
+    EXPECT_EQ(status.st_atim.tv_nsec, ACCESS_NANOSECONDS);
+    EXPECT_EQ(status.st_ctim.tv_sec, before[name].st_ctim.tv_sec);
+    EXPECT_EQ(status.st_ctim.tv_nsec, before[name].st_ctim.tv_nsec);
+    EXPECT_EQ(status.st_mode, before[name].st_mode);
+    EXPECT_EQ(status.st_ino, before[name].st_ino);
+    EXPECT_EQ(scratch.read("work/" + name), bytes);
+    // Reading it here moved its access time: the real run must find it as it was.
+    set_times(scratch.path("work/" + name), ACCESS_SECONDS, ACCESS_NANOSECONDS, WRITE_SECONDS, WRITE_NANOSECONDS);
+  }
+  EXPECT_EQ(scratch.list("tmp"), std::vector<std::string>{}) << "a dry run made a temporary file";
+}
+
 TEST_P(EndToEnd, Case) {
   const Case& c = GetParam();
   if (windows_target() ? posix_only.count(c.name) != 0 : windows_only.count(c.name) != 0)
@@ -415,6 +557,7 @@ TEST_P(EndToEnd, Case) {
   std::vector<std::string> arguments = c.arguments;
   if (!c.literal_arguments)
     for (std::string& argument : arguments) argument = native(argument);
+  if (c.dry_run_first && !windows_target()) expect_dry_run_unchanged(c, scratch, environment);
   ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), arguments, environment, c.options);
 
   EXPECT_EQ(run.status, c.status);

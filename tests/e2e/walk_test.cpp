@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <sstream>
@@ -202,6 +203,37 @@ TEST(Walk, SameReportAtAnyWorkerCount) {
   EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 310);
 }
 
+// A file system mounted inside the tree, and a directory of the same one
+// bound there, in a mount namespace of the run's own that goes away with
+// it: with -x each mount point gets its line and nothing below is touched.
+TEST(Walk, OneFileSystemSkipsMountPoints) {
+  SKIP_ON_WINDOWS();
+  if (std::system("unshare -rm true >/dev/null 2>&1") != 0) GTEST_SKIP() << "no mount namespace can be made here";
+  const std::string script =
+      "mount --bind \"$PWD/elsewhere\" t/bound && mount -t tmpfs none t/tmpfs && "
+      "printf 'H\\r\\n\\r\\nD' > t/tmpfs/d && exec \"$0\" \"$@\"";
+  for (const char* option : {"-x", "--one-file-system"}) {
+    SCOPED_TRACE(option);
+    Scratch scratch;
+    scratch.make_directory("tmp");
+    scratch.write("work/t/a", HEADER + "A");
+    scratch.write("work/t/sub/b", HEADER + "B");
+    scratch.write("work/elsewhere/c", HEADER + "C");
+    scratch.make_directory("work/t/bound");
+    scratch.make_directory("work/t/tmpfs");
+    ToolRun run =
+        run_tool("unshare", scratch.path("work"), {"-rm", "sh", "-c", script, tool_path(BODYCUT_EXE), option, "t"},
+                 temp_environment(scratch.path("tmp")));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.errors, "");
+    std::vector<std::string> lines = lines_of(run.output);
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<std::string>{"t/a : ok", "t/bound : skipped", "t/sub/b : ok", "t/tmpfs : skipped"}));
+    EXPECT_EQ(scratch.read("work/elsewhere/c"), HEADER + "C");
+    EXPECT_EQ(scratch.read("work/t/sub/b"), "B");
+  }
+}
+
 struct TreeFile {
   std::string name;
   std::string before;
@@ -287,22 +319,31 @@ TEST(WalkFaults, SingleFileCopyBackFailures) {
     const char* fault;
     int status;
     bool body_left;
-  } cases[] = {{"CreateFileA:3", 1, false}, {"copy_rest_of_file_short:2", 1, true}, {"DeleteFileA:1", 0, true}};
+    std::string name = "p";
+    std::string shown = "p";  // as the line that tells where the body is gives it
+  } cases[] = {{"CreateFileA:3", 1, false},
+               {"copy_rest_of_file_short:2", 1, true},
+               {"DeleteFileA:1", 0, true},
+               {"copy_rest_of_file_short:2", 1, true, "p\tx\x1b : ok", "p\\tx\\x1b : ok"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
     Scratch scratch;
     scratch.make_directory("tmp");
     std::string body(100000, 'b');
-    scratch.write("work/p", HEADER + body);
-    ToolRun run = run_in(scratch, {"p"}, BODYCUT_FAULTS_EXE, c.fault);
+    scratch.write("work/" + c.name, HEADER + body);
+    ToolRun run = run_in(scratch, {c.name}, BODYCUT_FAULTS_EXE, c.fault);
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.output, c.status == 0 ? "" : "error\n");
     std::vector<std::string> left = scratch.list("tmp");
     ASSERT_EQ(left.size(), c.body_left ? 1u : 0u);
     if (c.body_left) EXPECT_TRUE(scratch.read("tmp/" + left[0]) == body);
     // Where a failed run keeps the only whole body, it says where.
-    if (c.body_left && c.status != 0) EXPECT_NE(run.errors.find(left[0]), std::string::npos) << run.errors;
-    if (!c.body_left) EXPECT_EQ(scratch.read("work/p"), HEADER + body);
+    if (c.body_left && c.status != 0)
+      EXPECT_NE(run.errors.find("\n" + c.shown + " : not stripped whole; its whole body is kept in " +
+                                scratch.path("tmp/" + left[0]) + "\n"),
+                std::string::npos)
+          << run.errors;
+    if (!c.body_left) EXPECT_EQ(scratch.read("work/" + c.name), HEADER + body);
   }
 }
 

@@ -166,4 +166,28 @@ TEST(PosixPlatform, WildcardSearch) {
   EXPECT_EQ(search(scratch.path("missing-dir/*")), Names{});
 }
 
+// Names reach the report escaped where they hold a control byte or a
+// backslash, and in no other way: no two names read the same.
+TEST(PosixPlatform, ReportNames) {
+  const struct {
+    std::string name;
+    std::string shown;
+  } cases[] = {{"plain/page.htm", "plain/page.htm"},
+               {"my page \xe3\x81\x82 : ok", "my page \xe3\x81\x82 : ok"},
+               {"a\nb : ok", "a\\nb : ok"},
+               {"a\\nb : ok", "a\\\\nb : ok"},
+               {"\t\r\x01\x1b\x1f\x7f", "\\t\\r\\x01\\x1b\\x1f\\x7f"},
+               {"\\x01", "\\\\x01"},
+               {"\xff\x80", "\xff\x80"},
+               {"", ""}};
+  std::set<std::string> shown;
+  for (const auto& c : cases) {
+    char out[64 * REPORT_EXPANSION];
+    EXPECT_EQ(report_name(c.name.c_str(), out), c.shown.size()) << c.name;
+    EXPECT_EQ(out, c.shown);
+    shown.insert(out);
+  }
+  EXPECT_EQ(shown.size(), sizeof cases / sizeof cases[0]);
+}
+
 }  // namespace

@@ -29,9 +29,10 @@ struct Outcome {
   std::string output;
 };
 
-Outcome strip(const std::string& path) {
+Outcome strip(const std::string& path, int dry_run = 0) {
   CaptureStdout();
   RunSettings settings = default_run_settings();
+  settings.dry_run = dry_run;
   int status = strip_file(path.c_str(), &settings);
   return {status, GetCapturedStdout()};
 }
@@ -85,6 +86,13 @@ TEST_F(StripTest, ScanTable) {
   for (const ScanCase& c : scan_cases) {
     SCOPED_TRACE(testing::PrintToString(c.before));
     std::string path = make("file", c.before);
+    // A dry run answers as the real run that follows, and changes nothing.
+    Outcome dry = strip(path, 1);
+    EXPECT_EQ(dry.status, c.stripped ? 0 : 1);
+    EXPECT_EQ(dry.output, c.stripped ? "" : "error" LINE_END);
+    expect_times_kept(path, false);
+    EXPECT_EQ(scratch.read("file"), c.before);
+    path = make("file", c.before);  // reading it moved its access time
     Outcome outcome = strip(path);
     EXPECT_EQ(outcome.status, c.stripped ? 0 : 1);
     EXPECT_EQ(outcome.output, c.stripped ? "" : "error" LINE_END);
@@ -441,6 +449,25 @@ TEST_F(StripTest, FullTableLeavesFilesWithSecondNames) {
   EXPECT_EQ(scratch.read("first"), "1");
   EXPECT_EQ(scratch.read("linked"), "H\r\n\r\n2");
   EXPECT_EQ(scratch.read("plain"), "3");
+}
+
+// A dry run counts a file as stripped: its other names are not read again.
+TEST_F(StripTest, DryRunCountsAFileAsStripped) {
+  static StrippedFiles seen;
+  stripped_files_clear(&seen);
+  RunSettings settings = default_run_settings();
+  settings.dry_run = 1;
+  std::string first = make("first", "H\r\n\r\n1");
+  ASSERT_EQ(link(first.c_str(), scratch.path("first-again").c_str()), 0);
+  EXPECT_EQ(strip_found_file(first.c_str(), &settings, &seen, 0), 0);
+  HANDLE file = CreateFileA(first.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  BY_HANDLE_FILE_INFORMATION information;
+  ASSERT_TRUE(GetFileInformationByHandle(file, &information));
+  CloseHandle(file);
+  FileIdentity identity = identity_of(&information);
+  EXPECT_EQ(stripped_files_state(&seen, &identity), FILE_STRIPPED);
+  EXPECT_EQ(strip_found_file(scratch.path("first-again").c_str(), &settings, &seen, 0), 0);
+  EXPECT_EQ(scratch.read("first"), "H\r\n\r\n1");
 }
 
 }  // namespace
