@@ -32,6 +32,8 @@ typedef const char* LPCSTR;
 #define PATH_SEPARATOR '/'
 // Console lines end the way the platform's tools expect.
 #define LINE_END "\n"
+// A temporary name is only chosen: the file is the run's once named.
+#define TEMPORARY_NAME_MAKES_FILE 0
 
 inline int is_path_separator(char c) { return c == '/'; }
 // POSIX paths have no drive prefix.
@@ -121,7 +123,6 @@ LPSTR GetCommandLineA(void);
 DWORD GetLastError(void);
 
 DWORD GetFileAttributesA(LPCSTR path);
-BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 
 DWORD GetTempPathA(DWORD capacity, LPSTR buffer);
 UINT GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT unique, LPSTR name);

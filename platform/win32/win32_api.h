@@ -11,6 +11,8 @@
 #define PATH_CAPACITY MAX_PATH
 #define PATH_SEPARATOR '\\'
 #define LINE_END "\r\n"
+// GetTempFileNameA makes the file: it is the run's from then on.
+#define TEMPORARY_NAME_MAKES_FILE 1
 
 // The system takes a forward slash for a backslash, so a path typed with
 // one must split where the system splits it.

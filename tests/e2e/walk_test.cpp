@@ -300,8 +300,8 @@ TEST(WalkFaults, SingleFileCopyBackFailures) {
     std::vector<std::string> left = scratch.list("tmp");
     ASSERT_EQ(left.size(), c.body_left ? 1u : 0u);
     if (c.body_left) EXPECT_TRUE(scratch.read("tmp/" + left[0]) == body);
-    // Where a failed run keeps the only whole body, it says where.
-    if (c.body_left && c.status != 0) EXPECT_NE(run.errors.find(left[0]), std::string::npos) << run.errors;
+    // Where a run leaves a whole body behind, kept or not deleted, it says where.
+    if (c.body_left) EXPECT_NE(run.errors.find(left[0]), std::string::npos) << run.errors;
     if (!c.body_left) EXPECT_EQ(scratch.read("work/p"), HEADER + body);
   }
 }
