@@ -33,7 +33,8 @@ static void report_kept_body(const char* path, const char* temporary_name) {
   write_error_line(path, " : not stripped whole; its whole body is kept in ", temporary_name, LINE_END);
 }
 
-// Tells what a strip left behind undone besides its result: what.
+// Tells, as "bodycut: PATH: REASON", what a strip could not tidy up and
+// its result does not show.
 static void report_left_undone(const char* path, const char* what) {
   write_error_line("bodycut: ", path, what, LINE_END);
 }

@@ -138,10 +138,6 @@ SelfPath self_path(int fd) {
   return path;
 }
 
-// Through /proc the very file the descriptor holds is opened, so nothing
-// can be swapped in between; it fails where /proc is not mounted. Reading
-// alone leaves the file's access time as it was where the system allows
-// it: for the file's owner, or with CAP_FOWNER.
 static int open_uninterrupted(const char* path, int flags) {
   int fd;
   do fd = open(path, flags);
@@ -149,6 +145,10 @@ static int open_uninterrupted(const char* path, int flags) {
   return fd;
 }
 
+// Through /proc the very file the descriptor holds is opened, so nothing
+// can be swapped in between; it fails where /proc is not mounted. Reading
+// alone leaves the file's access time as it was where the system allows
+// it: for the file's owner, or with CAP_FOWNER.
 int reopen_descriptor(int path_fd, int flags) {
   SelfPath name = self_path(path_fd);
   bool reading_only = (flags & O_ACCMODE) == O_RDONLY;
