@@ -172,6 +172,7 @@ struct FaultCase {
   bool body_left;            // a temporary file holding the whole body remains
   const char* says = "";     // on standard error, or nothing
   unsigned others_left = 0;  // files in the temporary directory that the run did not make
+  unsigned mode = 0644;      // before; a stripped file ends writable for its owner, others as they were
 };
 
 const char* const BODY_KEPT = "not stripped whole; its whole body is kept in ";
@@ -205,6 +206,9 @@ const FaultCase fault_cases[] = {
     {FAULT_CloseHandle, 2, false, true, BODY_KEPT},
     {FAULT_CloseHandle, 3, true, false},
     {FAULT_DeleteFileA, 1, true, true, ".tmp: could not delete this temporary file" LINE_END},
+    // The modes that change go through a hold on the file that was read.
+    {FAULT_hold_file, 1, false, false, "", 0, 0444},
+    {FAULT_SetFileAttributesA, 1, true, false, "/f: could not put back its mode" LINE_END, 0, 04755},
 };
 
 TEST_F(StripTest, EachFailingOperation) {
@@ -213,10 +217,12 @@ TEST_F(StripTest, EachFailingOperation) {
   for (const FaultCase& c : fault_cases) {
     SCOPED_TRACE(std::string(fault_operation_name(c.operation)) + ":" + std::to_string(c.nth));
     std::string path = make("f", before);
+    chmod(path.c_str(), c.mode);
     fault_arm(c.operation, c.nth);
     Outcome outcome = strip(path);
     EXPECT_TRUE(fault_injected());
     fault_disarm();
+    EXPECT_EQ(status_of(path).st_mode & 07777, c.stripped ? c.mode | 0200 : c.mode);
     if (c.stripped) {
       EXPECT_EQ(outcome.status, 0);
       EXPECT_EQ(outcome.output, "");
