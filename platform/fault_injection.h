@@ -23,6 +23,8 @@ enum FaultOperation {
   FAULT_DeleteFileA,
   FAULT_FindFirstFileA,
   FAULT_FindNextFileA,
+  FAULT_temporary_name_taken,  // another file takes the name just before the temporary file gets it
+  FAULT_hold_file,
   FAULT_OPERATION_COUNT
 };
 

@@ -41,7 +41,26 @@ BOOL read_through_byte(HANDLE file, unsigned char wanted);
 // Gives a temporary file made with CREATE_ALWAYS the name GetTempFileNameA
 // chose, once it holds a whole body. Where the system can keep a file
 // without a name, it has none until then, so a run killed midway leaves no
-// partial file behind; elsewhere it has had the name all along.
-BOOL name_temporary_file(HANDLE temporary);
+// partial file behind, and a name that another file took meanwhile is
+// drawn anew, a few times over, and written back to name; elsewhere the
+// file has had its name all along (TEMPORARY_NAME_MAKES_FILE). TRUE: the
+// file at name is this run's own.
+BOOL name_temporary_file(HANDLE temporary, LPSTR name);
+
+// A hold on the very file that file has open, through which its
+// attributes are changed, also once file is closed; it keeps no one from
+// opening the file. Where the system changes attributes by path alone,
+// *held is INVALID_HANDLE_VALUE and the path is used. Ended by
+// release_file_hold, whatever it holds.
+BOOL hold_file(HANDLE file, HANDLE* held);
+void release_file_hold(HANDLE held);
+// Sets the attributes of the held file: FILE_ATTRIBUTE_NORMAL makes it
+// writable; the attribute word read from the file puts its mode back as
+// it was held.
+BOOL set_file_attributes(HANDLE held, LPCSTR path, DWORD attributes);
+// Where the system drops bits of a file's mode when the file is written
+// (set-user-ID, set-group-ID), puts back the mode that the held file was
+// last given: called after the last write.
+BOOL put_back_mode(HANDLE held);
 
 #endif

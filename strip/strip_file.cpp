@@ -15,17 +15,30 @@ static int same_file_unchanged(const BY_HANDLE_FILE_INFORMATION* read, const BY_
          now->nFileSizeLow == read->nFileSizeLow && CompareFileTime(&now->ftLastWriteTime, &read->ftLastWriteTime) == 0;
 }
 
-// Tells the user where the only whole copy of a file's body is, in one
-// write, so that lines from several workers do not mix.
-static void report_kept_body(const char* path, const char* temporary_name) {
-  static const char middle[] = " : not stripped whole; its whole body is kept in ";
-  char line[2 * PATH_CAPACITY * REPORT_EXPANSION + sizeof middle + sizeof LINE_END];
-  unsigned length = report_name(path, line);
-  for (const char* part = middle; *part != '\0'; ++part) line[length++] = *part;
-  length += report_name(temporary_name, line + length);
-  for (const char* part = LINE_END; *part != '\0'; ++part) line[length++] = *part;
+// One line on standard error, in one write, so that lines from several
+// workers do not mix: before, a name, after, and a second name if any.
+// Names go in as the report shows them.
+static void write_error_line(const char* before, const char* name, const char* after, const char* second_name) {
+  char line[2 * PATH_CAPACITY * REPORT_EXPANSION + 96];
+  unsigned length = 0;
+  for (; before[length] != '\0'; ++length) line[length] = before[length];
+  length += report_name(name, line + length);
+  for (; *after != '\0'; ++after) line[length++] = *after;
+  if (second_name != nullptr) length += report_name(second_name, line + length);
+  for (const char* end = LINE_END; *end != '\0'; ++end) line[length++] = *end;
   line[length] = '\0';
   write_error(line);
+}
+
+// Tells the user where the only whole copy of a file's body is.
+static void report_kept_body(const char* path, const char* temporary_name) {
+  write_error_line("", path, " : not stripped whole; its whole body is kept in ", temporary_name);
+}
+
+// Tells, as "bodycut: PATH: REASON", what a strip could not tidy up and
+// its result does not show.
+static void report_left_undone(const char* path, const char* what) {
+  write_error_line("bodycut: ", path, what, nullptr);
 }
 
 // Takes the file for this strip. FILE_STRIPPED: another name of it was
@@ -67,6 +80,7 @@ int strip_found_file(const char* path, const RunSettings* settings, StrippedFile
   HANDLE temporary = INVALID_HANDLE_VALUE;
   HANDLE target = INVALID_HANDLE_VALUE;
   HANDLE query = INVALID_HANDLE_VALUE;
+  HANDLE held = INVALID_HANDLE_VALUE;
   BY_HANDLE_FILE_INFORMATION read = {};
   BY_HANDLE_FILE_INFORMATION now = {};
   FileIdentity identity = {};
@@ -121,25 +135,29 @@ int strip_found_file(const char* path, const RunSettings* settings, StrippedFile
   directory_length = GetTempPathA(PATH_CAPACITY, directory);
   if (directory_length == 0 || directory_length >= PATH_CAPACITY) goto done;
   if (GetTempFileNameA(directory, "BCT", 0, temporary_name) == 0) goto done;
+  // A file at the name is deleted only once it is this run's own.
+  have_temporary = TEMPORARY_NAME_MAKES_FILE;
   // A dry run ends before the first write, as if the rest had gone well;
   // the file counts as stripped, so its other names are not read again.
   if (settings->dry_run) {
     ok = TRUE;
     goto done;
   }
-  have_temporary = 1;
   temporary = CreateFileA(temporary_name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (temporary == INVALID_HANDLE_VALUE) goto done;
   if (!copy_rest_of_file(source, temporary)) goto done;
   if (!SetFileTime(temporary, &read.ftCreationTime, &read.ftLastAccessTime, &read.ftLastWriteTime)) goto done;
+  // The attributes are changed through what was read, not what the path names by then.
+  if (!hold_file(source, &held)) goto done;
   CloseHandle(source);
   source = INVALID_HANDLE_VALUE;
-  if (!name_temporary_file(temporary)) goto done;
+  if (!name_temporary_file(temporary, temporary_name)) goto done;
+  have_temporary = 1;
 
   // Cleared only where it must be, and put back if the strip fails.
   if ((read.dwFileAttributes & PROTECTING_ATTRIBUTES) != 0) {
-    if (!SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL)) goto done;
+    if (!set_file_attributes(held, path, FILE_ATTRIBUTE_NORMAL)) goto done;
     attributes_cleared = 1;
   }
   // No sharing: refused while anyone else has the file open, and nobody
@@ -154,6 +172,7 @@ int strip_found_file(const char* path, const RunSettings* settings, StrippedFile
 
   writing_began = 1;
   if (!copy_rest_of_file(temporary, target) || !SetEndOfFile(target)) goto done;
+  if (!put_back_mode(held)) report_left_undone(path, ": could not put back its mode");
   if (!SetFileTime(target, &read.ftCreationTime, &read.ftLastAccessTime, &read.ftLastWriteTime)) goto done;
   // A failed close may mean the bytes did not all reach the file.
   closed = CloseHandle(target);
@@ -165,10 +184,13 @@ done:
   if (source != INVALID_HANDLE_VALUE) CloseHandle(source);
   if (target != INVALID_HANDLE_VALUE) CloseHandle(target);
   if (temporary != INVALID_HANDLE_VALUE) CloseHandle(temporary);
-  if (!ok && attributes_cleared) SetFileAttributesA(path, read.dwFileAttributes);
+  if (!ok && attributes_cleared && !set_file_attributes(held, path, read.dwFileAttributes))
+    report_left_undone(path, ": could not put back its mode");
+  release_file_hold(held);
   if (recorded) settle_file(seen, &identity, ok);
   if (!ok && writing_began) report_kept_body(path, temporary_name);
-  if (have_temporary && !(!ok && writing_began)) DeleteFileA(temporary_name);
+  if (have_temporary && !(!ok && writing_began) && !DeleteFileA(temporary_name))
+    report_left_undone(temporary_name, ": could not delete this temporary file");
   return ok ? STRIP_OK : skipped ? STRIP_SKIPPED : STRIP_FAILED;
 }
 

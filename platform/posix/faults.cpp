@@ -24,7 +24,9 @@ static const char* const operation_names[FAULT_OPERATION_COUNT] = {"Any",
                                                                    "name_temporary_file",
                                                                    "DeleteFileA",
                                                                    "FindFirstFileA",
-                                                                   "FindNextFileA"};
+                                                                   "FindNextFileA",
+                                                                   "temporary_name_taken",
+                                                                   "hold_file"};
 
 static unsigned calls[FAULT_OPERATION_COUNT];
 static int armed_operation = -1;

@@ -186,7 +186,7 @@ static int open_existing(LPCSTR path, DWORD access, bool exclusive, FileObject* 
     if ((access & GENERIC_WRITE) != 0)
       flags |= (access & GENERIC_READ) != 0 ? O_RDWR : O_WRONLY;
     else
-      flags |= O_RDONLY | O_NOATIME;  // a read that strips nothing leaves the access time
+      flags |= O_RDONLY;
     for (int attempt = 1; attempt <= LEASE_ATTEMPTS; ++attempt) {
       fd = reopen_descriptor(path_fd, flags);
       if (fd < 0) {
@@ -434,7 +434,7 @@ BOOL copy_rest_of_file(HANDLE from_handle, HANDLE to_handle) {
   return TRUE;
 }
 
-BOOL name_temporary_file(HANDLE handle) {
+BOOL name_temporary_file(HANDLE handle, LPSTR name) {
   FileObject* file = file_object(handle);
   if (file == nullptr) return fail_invalid_handle();
   if (fault_fires(FAULT_name_temporary_file)) {
@@ -452,7 +452,8 @@ BOOL name_temporary_file(HANDLE handle) {
     std::snprintf(partial, sizeof partial, "%s.part", file->name);
     result = renameat2(AT_FDCWD, partial, AT_FDCWD, file->name, RENAME_NOREPLACE);
   } else {
-    result = linkat(AT_FDCWD, self_path(file->fd).text, AT_FDCWD, file->name, AT_SYMLINK_FOLLOW);
+    result = link_temporary_file(file->fd, file->name);
+    std::strcpy(name, file->name);
   }
   if (result != 0) {
     set_last_error_from_errno(errno);
@@ -461,6 +462,15 @@ BOOL name_temporary_file(HANDLE handle) {
   file->unnamed = 0;
   file->partial = 0;
   return TRUE;
+}
+
+bool descriptor_and_mode(HANDLE handle, int* fd, unsigned* mode) {
+  FileObject* file = file_object(handle);
+  if (file == nullptr) return fail_invalid_handle();
+  if (!current_status(file)) return false;
+  *fd = file->fd;
+  *mode = file->status.stx_mode;
+  return true;
 }
 
 static FILETIME filetime_from_statx(const struct statx_timestamp& time) {

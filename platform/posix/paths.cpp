@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <pthread.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
@@ -29,30 +28,6 @@ DWORD GetFileAttributesA(LPCSTR path) {
   DWORD attributes = attributes_from_stat(&target);
   if (S_ISDIR(target.st_mode)) attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
   return attributes;
-}
-
-// Read-only is the owner-write bit missing; setting or clearing it touches
-// that bit alone, so clearing and setting again gives back the mode. The
-// file is reached as CreateFileA reaches it, and only a regular file.
-BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
-  if (fault_fires(FAULT_SetFileAttributesA)) {
-    set_last_error(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  struct statx status;
-  int fd = resolve_path(path, &status);
-  if (fd < 0) return FALSE;
-  BOOL ok = FALSE;
-  mode_t mode = status.stx_mode & 07777;
-  mode_t wanted = (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? (mode_t)(mode & ~S_IWUSR) : (mode_t)(mode | S_IWUSR);
-  if (!S_ISREG(status.stx_mode))
-    set_last_error(ERROR_ACCESS_DENIED);
-  else if (wanted != mode && chmod(self_path(fd).text, wanted) != 0)
-    set_last_error_from_errno(errno);
-  else
-    ok = TRUE;
-  close(fd);
-  return ok;
 }
 
 static char temporary_directory[PATH_CAPACITY + 1];
@@ -91,9 +66,8 @@ DWORD GetTempPathA(DWORD capacity, LPSTR buffer) {
 
 // Chooses "<directory>/<prefix>XXXXXX.tmp" with six random letters and
 // digits. Nothing is made yet: the file gets this name only when it holds a
-// whole body (name_temporary_file), which fails if the name was taken.
+// whole body (name_temporary_file), and only while no other file has it.
 UINT GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT, LPSTR name) {
-  static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   if (fault_fires(FAULT_GetTempFileNameA)) {
     set_last_error(ERROR_ACCESS_DENIED);
     return 0;
@@ -101,31 +75,21 @@ UINT GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT, LPSTR name) {
   size_t dir_length = std::strlen(directory);
   size_t prefix_length = std::strlen(prefix);
   bool add_separator = dir_length > 0 && directory[dir_length - 1] != '/';
-  // Seeded once a thread from the system; each name then costs no call.
-  static thread_local std::uint64_t state = 0;
   // The longest name a temporary file takes on the way is this one + ".part".
   if (dir_length + add_separator + prefix_length + sizeof "XXXXXX.tmp.part" > PATH_CAPACITY) {
     set_last_error(ERROR_FILENAME_EXCED_RANGE);
     return 0;
-  }
-  while (state == 0) {
-    if (getrandom(&state, sizeof state, 0) != (ssize_t)sizeof state) {
-      set_last_error_from_errno(errno);
-      return 0;
-    }
   }
   char* out = name;
   std::memcpy(out, directory, dir_length);
   out += dir_length;
   if (add_separator) *out++ = '/';
   std::memcpy(out, prefix, prefix_length);
-  out += prefix_length;
-  state ^= state << 13;  // xorshift: a new, well spread number each call
-  state ^= state >> 7;
-  state ^= state << 17;
-  std::uint64_t bits = state;
-  for (int i = 0; i < 6; ++i, bits /= sizeof letters - 1) *out++ = letters[bits % (sizeof letters - 1)];
-  std::memcpy(out, ".tmp", sizeof ".tmp");
+  std::memcpy(out + prefix_length, "XXXXXX.tmp", sizeof "XXXXXX.tmp");
+  if (!redraw_temporary_name(name)) {
+    set_last_error_from_errno(errno);
+    return 0;
+  }
   return 1;
 }
 

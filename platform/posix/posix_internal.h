@@ -37,6 +37,19 @@ int open_directory(LPCSTR path);
 // when stoppable and a stop was requested).
 off_t copy_descriptor_bytes(int in, int out, off_t count, bool stoppable);
 
+// The descriptor that a file handle holds, and its file's mode and type;
+// false, with the error recorded, for any other handle.
+bool descriptor_and_mode(HANDLE handle, int* fd, unsigned* mode);
+
+// A temporary name ends in this many random letters and digits, then ".tmp".
+enum { TEMPORARY_NAME_RANDOM = 6, TEMPORARY_NAME_TAIL = TEMPORARY_NAME_RANDOM + 4 };
+// Draws the random letters of a temporary name anew, in place, from the
+// system's random source; false with errno when it gives nothing.
+bool redraw_temporary_name(char* name);
+// Links the unnamed file fd holds at name; a name another file has is
+// drawn anew, in name, a few times over. 0, or -1 with errno.
+int link_temporary_file(int fd, char* name);
+
 // Closes handle when it is a thread, an event or a semaphore; false when it
 // is none of those.
 bool close_sync_object(HANDLE handle);
@@ -66,8 +79,12 @@ struct timespec timespec_from_filetime(const FILETIME* time);
 #if BODYCUT_FAULT_INJECTION
 // True when this call of the operation is the one armed to fail.
 bool fault_fires(int operation);
+// Puts a file that is not the run's at name, as another process might
+// just before the run claims that name.
+void take_name_first(const char* name);
 #else
 inline bool fault_fires(int) { return false; }
+inline void take_name_first(const char*) {}
 #endif
 
 #endif

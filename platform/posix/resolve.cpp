@@ -68,17 +68,23 @@ static bool status_of_descriptor(int fd, struct statx* status) {
 }
 
 // Follows the link that link_fd holds (found at relative below the root)
-// to what it names, when that has the link's owner; -1 with errno else.
-// The link's own text is read, so no swap of the link can redirect it.
-static int follow_owned_link(int link_fd, const char* relative, struct statx* status) {
-  unsigned owner = status->stx_uid;
+// to what it names, when the link is the running user's own, whoever owns
+// that; -1 with errno else, and nothing opened. Another user's link could
+// lead the run to files that user may not reach. The link's own text is
+// read, so no swap of the link can redirect it.
+static int follow_own_link(int link_fd, const char* relative, struct statx* status) {
   char target[PATH_CAPACITY];
   char directory[PATH_CAPACITY];
   int directory_fd = walk_root.fd;
   int fd = -1;
   int error = 0;
-  ssize_t length = readlinkat(link_fd, "", target, sizeof target - 1);
+  ssize_t length = -1;
   const char* slash = std::strrchr(relative, '/');
+  if (status->stx_uid != geteuid()) {
+    error = EACCES;
+    goto done;
+  }
+  length = readlinkat(link_fd, "", target, sizeof target - 1);
   if (length < 0) {
     error = errno;
     goto done;
@@ -94,11 +100,7 @@ static int follow_owned_link(int link_fd, const char* relative, struct statx* st
     }
   }
   fd = openat(directory_fd, target, O_PATH | O_CLOEXEC);
-  if (fd < 0 || !status_of_descriptor(fd, status)) {
-    error = errno;
-  } else if (status->stx_uid != owner) {
-    error = EACCES;
-  }
+  if (fd < 0 || !status_of_descriptor(fd, status)) error = errno;
 done:
   if (error != 0 && fd >= 0) close(fd);
   if (directory_fd != walk_root.fd && directory_fd >= 0) close(directory_fd);
@@ -117,7 +119,7 @@ int resolve_path(LPCSTR path, struct statx* status) {
     errno = error;
     fd = -1;
   }
-  if (fd >= 0 && relative != nullptr && S_ISLNK(status->stx_mode)) fd = follow_owned_link(fd, relative, status);
+  if (fd >= 0 && relative != nullptr && S_ISLNK(status->stx_mode)) fd = follow_own_link(fd, relative, status);
   if (fd < 0) set_last_error_from_errno(errno);
   return fd;
 }
@@ -136,14 +138,23 @@ SelfPath self_path(int fd) {
   return path;
 }
 
+static int open_uninterrupted(const char* path, int flags) {
+  int fd;
+  do fd = open(path, flags);
+  while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
 // Through /proc the very file the descriptor holds is opened, so nothing
-// can be swapped in between; it fails where /proc is not mounted.
+// can be swapped in between; it fails where /proc is not mounted. Reading
+// alone leaves the file's access time as it was where the system allows
+// it: for the file's owner, or with CAP_FOWNER.
 int reopen_descriptor(int path_fd, int flags) {
   SelfPath name = self_path(path_fd);
-  int fd;
-  do fd = open(name.text, flags | O_CLOEXEC | O_NOCTTY);
-  while (fd < 0 && errno == EINTR);
+  bool reading_only = (flags & O_ACCMODE) == O_RDONLY;
+  flags |= O_CLOEXEC | O_NOCTTY;
+  int fd = reading_only ? open_uninterrupted(name.text, flags | O_NOATIME) : -1;
   // Only the file's owner may keep its access time; others read as usual.
-  if (fd < 0 && errno == EPERM && (flags & O_NOATIME) != 0) fd = reopen_descriptor(path_fd, flags & ~O_NOATIME);
+  if (!reading_only || (fd < 0 && errno == EPERM)) fd = open_uninterrupted(name.text, flags & ~O_NOATIME);
   return fd;
 }

@@ -34,6 +34,8 @@ typedef const char* LPCSTR;
 #define LINE_END "\n"
 // A name's byte takes up to four in a report: "\x1b" for ESC.
 #define REPORT_EXPANSION 4
+// A temporary name is only chosen: the file is the run's once named.
+#define TEMPORARY_NAME_MAKES_FILE 0
 
 inline int is_path_separator(char c) { return c == '/'; }
 // POSIX paths have no drive prefix.
@@ -128,7 +130,6 @@ LPSTR GetCommandLineA(void);
 DWORD GetLastError(void);
 
 DWORD GetFileAttributesA(LPCSTR path);
-BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 
 DWORD GetTempPathA(DWORD capacity, LPSTR buffer);
 UINT GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT unique, LPSTR name);

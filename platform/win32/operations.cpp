@@ -24,4 +24,16 @@ BOOL read_through_byte(HANDLE file, unsigned char wanted) {
 }
 
 // The file has had its name since GetTempFileNameA made it.
-BOOL name_temporary_file(HANDLE) { return TRUE; }
+BOOL name_temporary_file(HANDLE, LPSTR) { return TRUE; }
+
+// Attributes are set by path, and a write changes none of them.
+BOOL hold_file(HANDLE, HANDLE* held) {
+  *held = INVALID_HANDLE_VALUE;
+  return TRUE;
+}
+
+void release_file_hold(HANDLE) {}
+
+BOOL set_file_attributes(HANDLE, LPCSTR path, DWORD attributes) { return SetFileAttributesA(path, attributes); }
+
+BOOL put_back_mode(HANDLE) { return TRUE; }

@@ -18,6 +18,9 @@
 // enters; the Windows build has no option to ask for this anyway.
 inline int found_on_other_file_system(const WIN32_FIND_DATAA*) { return 0; }
 
+// GetTempFileNameA makes the file: it is the run's from then on.
+#define TEMPORARY_NAME_MAKES_FILE 1
+
 // The system takes a forward slash for a backslash, so a path typed with
 // one must split where the system splits it.
 inline int is_path_separator(char c) { return c == '\\' || c == '/'; }

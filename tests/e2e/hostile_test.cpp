@@ -195,11 +195,18 @@ TEST(Hostile, UnprivilegedUser) {
   scratch.write("work/t/locked/x.htm", HEADER + "x");
   scratch.write("work/t/readonly-dir/f.htm", HEADER + "f");
   scratch.write("work/t/group.htm", HEADER + "group");
+  // Set-user-ID and set-group-ID bits, which the system drops when a user
+  // writes the file, are put back.
+  scratch.write("work/t/setuid.htm", HEADER + "u");
+  scratch.write("work/t/setgid.htm", HEADER + "g");
   ASSERT_EQ(chown(scratch.path("work/t/group.htm").c_str(), 0, nobody), 0);
   chmod(scratch.path("work/t/group.htm").c_str(), 0664);
   scratch.make_directory("tmp");
-  for (const char* path : {"work", "work/t", "work/t/ok.htm", "work/t/readonly-dir/f.htm", "tmp"})
+  for (const char* path : {"work", "work/t", "work/t/ok.htm", "work/t/readonly-dir/f.htm", "work/t/setuid.htm",
+                           "work/t/setgid.htm", "tmp"})
     ASSERT_EQ(chown(scratch.path(path).c_str(), nobody, nobody), 0);
+  chmod(scratch.path("work/t/setuid.htm").c_str(), 04755);
+  chmod(scratch.path("work/t/setgid.htm").c_str(), 02775);
   chmod(scratch.path("work/t/secret.htm").c_str(), 0);
   chmod(scratch.path("work/t/locked").c_str(), 0);
   chmod(scratch.path("work/t/readonly-dir").c_str(), 0555);
@@ -212,7 +219,12 @@ TEST(Hostile, UnprivilegedUser) {
   std::vector<std::string> lines = report_lines(run.output, &well_ended);
   std::set<std::string> got(lines.begin(), lines.end());
   EXPECT_EQ(got, (std::set<std::string>{"t/ok.htm : ok", "t/secret.htm : error", "t/readonly-dir/f.htm : ok",
-                                        "t/locked : error", "t/group.htm : error"}));
+                                        "t/locked : error", "t/group.htm : error", "t/setuid.htm : ok",
+                                        "t/setgid.htm : ok"}));
+  EXPECT_EQ(scratch.read("work/t/setuid.htm"), "u");
+  EXPECT_EQ(status_of(scratch.path("work/t/setuid.htm")).st_mode & 07777, 04755u);
+  EXPECT_EQ(scratch.read("work/t/setgid.htm"), "g");
+  EXPECT_EQ(status_of(scratch.path("work/t/setgid.htm")).st_mode & 07777, 02775u);
   EXPECT_EQ(scratch.read("work/t/group.htm"), HEADER + "group");
   EXPECT_EQ(scratch.read("work/t/ok.htm"), "ok");
   EXPECT_EQ(scratch.read("work/t/readonly-dir/f.htm"), "f");

@@ -343,6 +343,8 @@ TEST(WalkFaults, SingleFileCopyBackFailures) {
                                 scratch.path("tmp/" + left[0]) + "\n"),
                 std::string::npos)
           << run.errors;
+    // Where a run leaves a whole body behind, kept or not deleted, it says where.
+    if (c.body_left) EXPECT_NE(run.errors.find(left[0]), std::string::npos) << run.errors;
     if (!c.body_left) EXPECT_EQ(scratch.read("work/" + c.name), HEADER + body);
   }
 }

@@ -98,7 +98,7 @@ TEST(PosixPlatform, TemporaryFileNamedOnlyWhenWhole) {
     DWORD written = 0;
     ASSERT_TRUE(WriteFile(file, "body", 4, &written, nullptr));
     EXPECT_TRUE(scratch.list("").empty());
-    if (named) EXPECT_TRUE(name_temporary_file(file));
+    if (named) EXPECT_TRUE(name_temporary_file(file, name));
     CloseHandle(file);
     EXPECT_EQ(scratch.list("").size(), named ? 1u : 0u);
   }
@@ -123,13 +123,24 @@ TEST(PosixPlatform, AttributeWords) {
       {"link-to-file", FILE_ATTRIBUTE_NORMAL}, {"dangling", FILE_ATTRIBUTE_NORMAL},
       {"missing", INVALID_FILE_ATTRIBUTES},    {"*.htm", INVALID_FILE_ATTRIBUTES}};
   for (const auto& c : cases) EXPECT_EQ(GetFileAttributesA(scratch.path(c.name).c_str()), c.attributes) << c.name;
-  ASSERT_TRUE(SetFileAttributesA(scratch.path("read-only").c_str(), FILE_ATTRIBUTE_NORMAL));
-  EXPECT_EQ(status_of(scratch.path("read-only")).st_mode & 07777, 0644u);
-  // Read-only is the owner-write bit alone: setting it again gives the mode back.
-  chmod(scratch.path("read-only").c_str(), 0464);
-  ASSERT_TRUE(SetFileAttributesA(scratch.path("read-only").c_str(), FILE_ATTRIBUTE_NORMAL));
-  ASSERT_TRUE(SetFileAttributesA(scratch.path("read-only").c_str(), FILE_ATTRIBUTE_READONLY));
-  EXPECT_EQ(status_of(scratch.path("read-only")).st_mode & 07777, 0464u);
+  // Read-only is the owner-write bit alone, changed through a hold on the
+  // file that was opened, not its path: setting it again gives the mode back.
+  for (unsigned mode : {0444u, 0464u, 04555u}) {
+    chmod(scratch.path("read-only").c_str(), mode);
+    HANDLE file = CreateFileA(scratch.path("read-only").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE held = INVALID_HANDLE_VALUE;
+    ASSERT_TRUE(hold_file(file, &held));
+    CloseHandle(file);
+    ASSERT_TRUE(rename(scratch.path("read-only").c_str(), scratch.path("moved").c_str()) == 0);
+    ASSERT_TRUE(set_file_attributes(held, scratch.path("file").c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(status_of(scratch.path("moved")).st_mode & 07777, mode | 0200u);
+    ASSERT_TRUE(set_file_attributes(held, scratch.path("file").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(status_of(scratch.path("moved")).st_mode & 07777, mode);
+    EXPECT_EQ(status_of(scratch.path("file")).st_mode & 07777, 0644u) << "changed by path";
+    release_file_hold(held);
+    ASSERT_TRUE(rename(scratch.path("moved").c_str(), scratch.path("read-only").c_str()) == 0);
+  }
 }
 
 std::set<std::string> search(const std::string& pattern) {

@@ -16,7 +16,9 @@
 
 namespace {
 
+using testing::internal::CaptureStderr;
 using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
 using testing::internal::GetCapturedStdout;
 
 const long long WRITE_SECONDS = 1234567890;
@@ -27,14 +29,17 @@ const long ACCESS_NANOSECONDS = 987654321;
 struct Outcome {
   int status;
   std::string output;
+  std::string errors;
 };
 
 Outcome strip(const std::string& path, int dry_run = 0) {
   CaptureStdout();
+  CaptureStderr();
   RunSettings settings = default_run_settings();
   settings.dry_run = dry_run;
   int status = strip_file(path.c_str(), &settings);
-  return {status, GetCapturedStdout()};
+  std::string errors = GetCapturedStderr();
+  return {status, GetCapturedStdout(), errors};
 }
 
 class StripTest : public ::testing::Test {
@@ -171,9 +176,14 @@ TEST_F(StripTest, RefusesWhatIsNotARegularFile) {
 struct FaultCase {
   int operation;
   unsigned nth;
-  bool stripped;   // the file ends stripped (else unchanged)
-  bool body_left;  // a temporary file holding the whole body remains
+  bool stripped;             // the file ends stripped (else unchanged)
+  bool body_left;            // a temporary file holding the whole body remains
+  const char* says = "";     // on standard error, or nothing
+  unsigned others_left = 0;  // files in the temporary directory that the run did not make
+  unsigned mode = 0644;      // before; a stripped file ends writable for its owner, others as they were
 };
+
+const char* const BODY_KEPT = "not stripped whole; its whole body is kept in ";
 
 // Header "H\r\n\r\n" takes five one-byte reads. The first copy of the
 // rest fills the temporary file, the second goes back over the file; the
@@ -191,17 +201,22 @@ const FaultCase fault_cases[] = {
     {FAULT_SetFileTime, 1, false, false},
     {FAULT_CloseHandle, 1, true, false},
     {FAULT_name_temporary_file, 1, false, false},
+    // Another file takes the name first: the run draws another, and leaves that file alone.
+    {FAULT_temporary_name_taken, 1, true, false, "", 1},
     {FAULT_CreateFileA, 3, false, false},
     {FAULT_GetFileInformationByHandle, 2, false, false},
     {FAULT_SetFileTime, 2, false, false},
     {FAULT_SetFilePointer, 1, false, false},
-    {FAULT_copy_rest_of_file, 2, false, true},
-    {FAULT_copy_rest_of_file_short, 2, false, true},  // a file system that stops short
-    {FAULT_SetEndOfFile, 1, false, true},
-    {FAULT_SetFileTime, 3, false, true},
-    {FAULT_CloseHandle, 2, false, true},
+    {FAULT_copy_rest_of_file, 2, false, true, BODY_KEPT},
+    {FAULT_copy_rest_of_file_short, 2, false, true, BODY_KEPT},  // a file system that stops short
+    {FAULT_SetEndOfFile, 1, false, true, BODY_KEPT},
+    {FAULT_SetFileTime, 3, false, true, BODY_KEPT},
+    {FAULT_CloseHandle, 2, false, true, BODY_KEPT},
     {FAULT_CloseHandle, 3, true, false},
-    {FAULT_DeleteFileA, 1, true, true},
+    {FAULT_DeleteFileA, 1, true, true, ".tmp: could not delete this temporary file" LINE_END},
+    // The modes that change go through a hold on the file that was read.
+    {FAULT_hold_file, 1, false, false, "", 0, 0444},
+    {FAULT_SetFileAttributesA, 1, true, false, "/f: could not put back its mode" LINE_END, 0, 04755},
 };
 
 TEST_F(StripTest, EachFailingOperation) {
@@ -210,10 +225,12 @@ TEST_F(StripTest, EachFailingOperation) {
   for (const FaultCase& c : fault_cases) {
     SCOPED_TRACE(std::string(fault_operation_name(c.operation)) + ":" + std::to_string(c.nth));
     std::string path = make("f", before);
+    chmod(path.c_str(), c.mode);
     fault_arm(c.operation, c.nth);
     Outcome outcome = strip(path);
     EXPECT_TRUE(fault_injected());
     fault_disarm();
+    EXPECT_EQ(status_of(path).st_mode & 07777, c.stripped ? c.mode | 0200 : c.mode);
     if (c.stripped) {
       EXPECT_EQ(outcome.status, 0);
       EXPECT_EQ(outcome.output, "");
@@ -227,15 +244,19 @@ TEST_F(StripTest, EachFailingOperation) {
         EXPECT_TRUE(scratch.read("f") == before);
       }
     }
+    if (*c.says == '\0')
+      EXPECT_EQ(outcome.errors, "");
+    else
+      EXPECT_NE(outcome.errors.find(c.says), std::string::npos) << outcome.errors;
     std::vector<std::string> left = temp_directory_entries();
-    if (c.body_left) {
-      ASSERT_EQ(left.size(), 1u);
-      EXPECT_EQ(left[0].compare(0, 3, "BCT"), 0);
-      EXPECT_TRUE(read_file(test_temp_directory() + "/" + left[0]) == body);
-      empty_temp_directory();
-    } else {
-      EXPECT_TRUE(left.empty());
+    EXPECT_EQ(left.size(), (c.body_left ? 1u : 0u) + c.others_left);
+    unsigned bodies = 0;
+    for (const std::string& name : left) {
+      EXPECT_EQ(name.compare(0, 3, "BCT"), 0);
+      bodies += read_file(test_temp_directory() + "/" + name) == body;
     }
+    EXPECT_EQ(bodies, c.body_left ? 1u : 0u);
+    empty_temp_directory();
   }
 }
 
@@ -352,6 +373,8 @@ void swap_meanwhile(void* context) {
 // Whatever is put at the path between the read and the copy back, the copy
 // back writes the very file that was read, or nothing: it creates no file
 // and writes no other one, even one of the same size and last-write time.
+// The read-only file's mode is changed and put back through what was read,
+// never by path, so no other file's mode changes either.
 TEST_F(StripTest, FileSwappedBeforeTheCopyBackIsNeverWritten) {
   const std::string before = "H\r\n\r\nsecret!";
   for (int operation : {FAULT_SetFileAttributesA, FAULT_CreateFileA}) {
@@ -359,8 +382,11 @@ TEST_F(StripTest, FileSwappedBeforeTheCopyBackIsNeverWritten) {
       SCOPED_TRACE(std::string(fault_operation_name(operation)) + " kind " + std::to_string(kind));
       std::string path = make("page", before);
       std::string victim = make("victim", "H\r\n\r\nvictim!");  // same size, same times
-      if (operation == FAULT_SetFileAttributesA) chmod(path.c_str(), 0444);
+      chmod(path.c_str(), 0444);
+      chmod(victim.c_str(), 0644);
       Swap swap{path, victim, kind};
+      // A mode that cannot be put back is said, with the path.
+      if (kind == 2) fault_arm(FAULT_SetFileAttributesA, 2);
       // The third open is the copy back's; the attributes are cleared just before it.
       fault_hook(operation, operation == FAULT_CreateFileA ? 3 : 1, swap_meanwhile, &swap);
       Outcome outcome = strip(path);
@@ -370,6 +396,8 @@ TEST_F(StripTest, FileSwappedBeforeTheCopyBackIsNeverWritten) {
       if (kind == 0) EXPECT_NE(access(path.c_str(), F_OK), 0) << "a file was created";
       if (kind != 2) expect_times_kept(victim, false);
       EXPECT_EQ(read_file(kind == 2 ? path : victim), "H\r\n\r\nvictim!");
+      EXPECT_EQ(status_of(kind == 2 ? path : victim).st_mode & 07777, 0644u) << "another file's mode changed";
+      EXPECT_EQ(outcome.errors, kind == 2 ? "bodycut: " + path + ": could not put back its mode" LINE_END : "");
       unlink(path.c_str());
       unlink(victim.c_str());
     }
