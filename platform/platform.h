@@ -36,4 +36,23 @@ BOOL read_through_byte(HANDLE file, unsigned char wanted);
 // partial file behind; elsewhere it has had the name all along.
 BOOL name_temporary_file(HANDLE temporary);
 
+// The walk's directory search: FindFirstFileA and FindNextFileA, except
+// that where the system lists names in wide characters, a name the ANSI
+// code page does not hold exactly comes with '?' in place of each
+// character it would bend, rather than bent into another file's name or a
+// separator. Both fail with ERROR_OPERATION_ABORTED once a stop was asked
+// for. The handle is closed with FindClose.
+HANDLE find_first_entry(LPCSTR pattern, WIN32_FIND_DATAA* found);
+BOOL find_next_entry(HANDLE search, WIN32_FIND_DATAA* found);
+
+// Whether an entry the search found may be opened under its name: FALSE
+// when the name cannot be what the disk holds, when the system would open
+// another file under it, or when the entry leads elsewhere and the
+// platform does not follow it.
+BOOL found_entry_is_plain(const WIN32_FIND_DATAA* found);
+
+// Whether the bytes from first up to last, inside the text GetCommandLineA
+// gives, are what was typed, and not characters the code page bent.
+BOOL command_line_holds_exactly(LPCSTR first, LPCSTR last);
+
 #endif
