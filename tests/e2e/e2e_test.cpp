@@ -62,14 +62,22 @@ const std::set<std::string> posix_only = {
     "SecondArgumentIsRefused", "OptionAfterTargetIsASecondArgument", "HelpOption", "VersionOption",
     "OptionsWithoutTarget", "DoubleDashEndsOptions", "FileNamedLikeAnOptionReachedByPath", "HttpOption",
     "WorkersOption", "WorkersOptionJoined", "WorkersOptionNotANumber", "WorkersOptionWithoutNumber",
-    "WorkersOptionTooMany", "FileOverSizeLimit", "FileOverSizeLimitInTree"};
+    "WorkersOptionTooMany", "FileOverSizeLimit", "FileOverSizeLimitInTree",
+    // A link to a directory is passed over silently; Windows gives it a line.
+    "LinksToDirectoriesAreNotEntered"};
 
 // Path forms only Windows has: a forward slash or a drive prefix ending
 // the directory part of a pattern, and double-byte characters of code page
 // 932 whose second byte is a backslash. Its command line comes as one text
 // that no shell expanded, so words after the target are ignored.
 const std::set<std::string> windows_only = {"PatternWithForwardSlash", "PatternWithDrivePrefix",
-                                            "DoubleByteNamesEndingInBackslashByte", "OnlyFirstArgumentIsRead"};
+                                            "DoubleByteNamesEndingInBackslashByte", "OnlyFirstArgumentIsRead",
+                                            // Names the code page bends, and names Win32 would open as
+                                            // another: POSIX takes every name as its bytes.
+                                            "YenSignNamesStayInTheTree", "CodePageBentNameBesideItsTwin",
+                                            "TargetTypedWithYenSign", "TrailingDotAndBlankNamesAreNotOpened",
+                                            // Ctrl-C reaches a POSIX run as SIGINT, which ends it by that signal.
+                                            "CtrlCDuringCopyBackFinishesTheFile", "LinksToDirectoriesGetALine"};
 
 std::string usage_line_1() {
   return "BODYCUT : removes the HTTP header block from saved files; written by the BODYCUT developers";
@@ -82,6 +90,21 @@ const char* const BAD_WORKERS = "-j takes a number of workers from 0 to 16";
 RunOptions file_size_limit(long long bytes) {
   RunOptions options;
   options.file_size_limit = bytes;
+  return options;
+}
+
+void plant_directory_links(const Scratch& s) {
+  symlink(".", s.path("work/t/loop").c_str());
+  symlink("..", s.path("work/t/sub/up").c_str());
+  symlink("/", s.path("work/t/root").c_str());
+}
+
+// Ctrl-C once the copy back over the file has begun. Wine turns SIGINT
+// into the console's Ctrl-C event, as a console would the keys.
+RunOptions ctrl_c_once_rewritten(const std::string& path) {
+  RunOptions options;
+  options.kill_once_rewritten = path;
+  options.kill_signal = SIGINT;
   return options;
 }
 
@@ -207,11 +230,15 @@ const std::vector<Case>& cases() {
        {"t"},
        1,
        {"t/a : ok", "t/sub/b : ok"},
-       [](const Scratch& s) {
-         symlink(".", s.path("work/t/loop").c_str());
-         symlink("..", s.path("work/t/sub/up").c_str());
-         symlink("/", s.path("work/t/root").c_str());
-       }},
+       plant_directory_links},
+      // Windows reports a link or junction it does not follow.
+      {"LinksToDirectoriesGetALine",
+       {{"t/a", page("A")}, {"t/sub/b", page("B")}},
+       {"t/a", "t/sub/b"},
+       {"t"},
+       1,
+       {"t/a : ok", "t/sub/b : ok", "t/loop : error", "t/sub/up : error", "t/root : error"},
+       plant_directory_links},
       {"LinkToFileIsStrippedThroughTheLink",
        {{"t/a", page("A")}, {"outside.htm", page("O")}},
        {"t/a", "outside.htm"},
@@ -303,6 +330,58 @@ const std::vector<Case>& cases() {
        nullptr,
        {},
        true},
+      // U+00A5 is 5C in code page 932, a backslash to the ANSI calls: a
+      // file and a directory whose names climb out of the tree that way
+      // are reported, and nothing outside the tree changes.
+      {"YenSignNamesStayInTheTree",
+       {{"t/a.htm", page("A")},
+        {"t/..\xc2\xa5victim.htm", page("in")},
+        {"victim.htm", page("V")},
+        {"t/x\xc2\xa5..\xc2\xa5..\xc2\xa5"
+         "elsewhere/e.htm",
+         page("in")},
+        {"elsewhere/e.htm", page("E")}},
+       {"t/a.htm"},
+       {"t"},
+       1,
+       {"t/a.htm : ok", "t/..?victim.htm : error", "t/x?..?..?elsewhere : error"}},
+      {"TargetTypedWithYenSign",
+       {{"t/..\xc2\xa5victim.htm", page("in")}, {"victim.htm", page("V")}},
+       {},
+       {"t/..\xc2\xa5victim.htm"},
+       1,
+       {"Target holds a character the code page does not: it could name another file"}},
+      // In code page 932 the e with an accent is listed as a plain e.
+      {"CodePageBentNameBesideItsTwin",
+       {{"t/caf\xc3\xa9.htm", page("1")}, {"t/cafe.htm", page("2")}},
+       {"t/cafe.htm"},
+       {"t"},
+       1,
+       {"t/caf?.htm : error", "t/cafe.htm : ok"}},
+      // Win32 drops a trailing dot or blank: these names would open their twins.
+      {"TrailingDotAndBlankNamesAreNotOpened",
+       {{"t/a.htm.", page("1")},
+        {"t/a.htm", page("2")},
+        {"t/b ", page("3")},
+        {"t/b", page("4")},
+        {"t/sub./c", page("5")},
+        {"t/sub/c", page("6")}},
+       {"t/a.htm", "t/b", "t/sub/c"},
+       {"t"},
+       1,
+       {"t/a.htm. : error", "t/a.htm : ok", "t/b  : error", "t/b : ok", "t/sub. : error", "t/sub/c : ok"}},
+      // The copy back is finished, never cut; the run then ends with 1.
+      {"CtrlCDuringCopyBackFinishesTheFile",
+       {{"big", page(std::string(64 << 20, 'b'))}},
+       {"big"},
+       {"big"},
+       1,
+       {},
+       nullptr,
+       {},
+       false,
+       {},
+       ctrl_c_once_rewritten("big")},
       {"TemporaryDirectoryMissing",
        {{"p.htm", page("P")}},
        {},
