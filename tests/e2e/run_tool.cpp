@@ -1,10 +1,12 @@
 #include "run_tool.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cerrno>
@@ -61,9 +63,19 @@ static bool limit_child(int resource, long long bytes) {
   return setrlimit(resource, &limit) == 0;
 }
 
-// The first byte of a file, -1 when it has none or cannot be read. The
-// read leaves the file's access time alone: the test checks it.
+// The first byte of a file, or of the first file in a directory that has
+// one, -1 when there is none or it cannot be read. The read leaves the
+// file's access time alone: the test checks it.
 static int first_byte(const std::string& path) {
+  struct stat status;
+  if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+    int byte = -1;
+    DIR* directory = opendir(path.c_str());
+    for (struct dirent* entry; byte < 0 && directory != nullptr && (entry = readdir(directory)) != nullptr;)
+      if (entry->d_name[0] != '.') byte = first_byte(path + "/" + entry->d_name);
+    if (directory != nullptr) closedir(directory);
+    return byte;
+  }
   unsigned char byte = 0;
   int fd = open(path.c_str(), O_RDONLY | O_NOATIME);
   if (fd < 0 && errno == EPERM) fd = open(path.c_str(), O_RDONLY);

@@ -24,6 +24,7 @@ struct RunOptions {
   bool terminal_output = false;       // standard output on a raw pseudo-terminal, not a pipe
   // Send kill_signal once the first byte of this file (a path from the
   // run's directory) is no longer what it was: its rewriting has begun.
+  // For a directory: the first byte of the first file in it that has one.
   std::string kill_once_rewritten = "";
 };
 
