@@ -35,10 +35,25 @@ static int units_at(const WCHAR* wide) {
   return wide[0] >= 0xD800 && wide[0] < 0xDC00 && wide[1] >= 0xDC00 && wide[1] < 0xE000 ? 2 : 1;
 }
 
+// Most names hold exactly: one conversion each way tells. The code page
+// converts character by character, so the whole name comes back exactly
+// only when each of its characters does.
+static BOOL narrow_whole_name(const WCHAR* wide, char* out, unsigned capacity) {
+  WCHAR back[MAX_PATH];
+  if (WideCharToMultiByte(CP_ACP, 0, wide, -1, out, (int)capacity, nullptr, nullptr) <= 0 ||
+      MultiByteToWideChar(CP_ACP, 0, out, -1, back, MAX_PATH) <= 0)
+    return FALSE;
+  int i = 0;
+  for (; wide[i] != 0 && back[i] == wide[i]; ++i) {
+  }
+  return back[i] == wide[i];
+}
+
 // The name in the code page, a '?' for each character that would bend. A
 // name that does not fit is cut after a whole character and ends in '?'.
 static void narrow_name(const WCHAR* wide, char* out, unsigned capacity) {
   unsigned used = 0;
+  if (narrow_whole_name(wide, out, capacity)) return;
   while (*wide != 0) {
     char bytes[8];
     int units = units_at(wide);
