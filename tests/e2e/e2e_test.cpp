@@ -45,6 +45,9 @@ struct Case {
   // CR LF CR LF: interim blocks went with the header.
   std::map<std::string, std::string> bodies = {};
   RunOptions options = {};
+  // Pages whose body is this many bytes, made when the case runs rather
+  // than held in the table that every test process builds.
+  std::map<std::string, size_t> large = {};
 };
 
 // Cases about what only a POSIX system has (FIFOs, devices, links to files,
@@ -376,7 +379,7 @@ const std::vector<Case>& cases() {
        {"t/a.htm. : error", "t/a.htm : ok", "t/b  : error", "t/b : ok", "t/sub. : error", "t/sub/c : ok"}},
       // The copy back is finished, never cut; the run then ends with 1.
       {"CtrlCDuringCopyBackFinishesTheFile",
-       {{"big", page(std::string(64 << 20, 'b'))}},
+       {},
        {"big"},
        {"big"},
        1,
@@ -385,10 +388,11 @@ const std::vector<Case>& cases() {
        {},
        false,
        {},
-       ctrl_c_once_rewritten("big")},
+       ctrl_c_once_rewritten("big"),
+       {{"big", 64 << 20}}},
       // Stopped before the copy back, the strip is given up whole.
       {"CtrlCWhileFillingTheTemporaryFile",
-       {{"big", page(std::string(64 << 20, 'b'))}},
+       {},
        {},
        {"big"},
        1,
@@ -397,7 +401,8 @@ const std::vector<Case>& cases() {
        {},
        false,
        {},
-       ctrl_c_once_rewritten("../tmp")},
+       ctrl_c_once_rewritten("../tmp"),
+       {{"big", 64 << 20}}},
       {"TemporaryDirectoryMissing",
        {{"p.htm", page("P")}},
        {},
@@ -481,8 +486,10 @@ TEST_P(EndToEnd, Case) {
   Scratch scratch;
   scratch.make_directory("work");
   scratch.make_directory("tmp");
+  std::map<std::string, std::string> files = c.files;
+  for (const auto& [name, size] : c.large) files[name] = page(std::string(size, 'b'));
   std::map<std::string, ino_t> inodes;
-  for (const auto& [name, bytes] : c.files) {
+  for (const auto& [name, bytes] : files) {
     scratch.write("work/" + name, bytes);
     set_times(scratch.path("work/" + name), ACCESS_SECONDS, ACCESS_NANOSECONDS, WRITE_SECONDS, WRITE_NANOSECONDS);
     inodes[name] = status_of(scratch.path("work/" + name)).st_ino;
@@ -512,7 +519,7 @@ TEST_P(EndToEnd, Case) {
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(lines, expected) << run.output;
 
-  for (const auto& [name, bytes] : c.files) {
+  for (const auto& [name, bytes] : files) {
     SCOPED_TRACE(name);
     std::string path = scratch.path("work/" + name);
     bool stripped = std::find(c.stripped.begin(), c.stripped.end(), name) != c.stripped.end();
@@ -527,7 +534,12 @@ TEST_P(EndToEnd, Case) {
     EXPECT_EQ(status.st_ino, inodes[name]);
     std::string after = bytes;
     if (stripped) after = c.bodies.count(name) != 0 ? c.bodies.at(name) : bytes.substr(bytes.find("\r\n\r\n") + 4);
-    EXPECT_EQ(scratch.read("work/" + name), after);
+    std::string now = scratch.read("work/" + name);
+    // A large file's bytes would flood the log: its size and start tell.
+    if (c.large.count(name) != 0)
+      EXPECT_TRUE(now == after) << now.size() << " bytes, beginning " << now.substr(0, 40);
+    else
+      EXPECT_EQ(now, after);
     if (stripped) EXPECT_NE(status.st_mode & S_IWUSR, 0u);
   }
   EXPECT_EQ(scratch.list("tmp"), std::vector<std::string>{}) << "a temporary file was left behind";
