@@ -21,7 +21,9 @@ void write_error(const char* text);
 // Copies everything from from's current position to its end (its size when
 // the copy begins) to to's current position, by the fastest means the
 // system has. FALSE when it fails or copies fewer bytes: the target may then
-// hold any part of them.
+// hold any part of them. A copy into a temporary file that has no name yet,
+// or held nothing, is given up once a stop is asked for
+// (ERROR_OPERATION_ABORTED); a copy over a file's own bytes is finished.
 BOOL copy_rest_of_file(HANDLE from, HANDLE to);
 
 // Reads file up to and including the next byte of that value, as one-byte
@@ -33,7 +35,9 @@ BOOL read_through_byte(HANDLE file, unsigned char wanted);
 // Gives a temporary file made with CREATE_ALWAYS the name GetTempFileNameA
 // chose, once it holds a whole body. Where the system can keep a file
 // without a name, it has none until then, so a run killed midway leaves no
-// partial file behind; elsewhere it has had the name all along.
+// partial file behind; elsewhere it has had the name all along. FALSE
+// (ERROR_OPERATION_ABORTED) once a stop is asked for: the strip is given
+// up before the copy back.
 BOOL name_temporary_file(HANDLE temporary);
 
 // The walk's directory search: FindFirstFileA and FindNextFileA, except
