@@ -15,6 +15,7 @@ int bodycut_main(const RunSettings* settings) {
   const char* cursor = GetCommandLineA();
   // The first token is the program's own name, never used.
   next_token(&cursor, buffer, sizeof buffer, &length);
+  const char* target_start = cursor;
   if (next_token(&cursor, buffer, sizeof buffer, &length) == 0) buffer[0] = '\0';
   if (buffer[0] == '\0') {
     write_console(usage_text);
@@ -23,6 +24,12 @@ int bodycut_main(const RunSettings* settings) {
   // A cut target could name another file: it is never used.
   if (length >= sizeof buffer) {
     write_console("Target too long" LINE_END);
+    return 1;
+  }
+  // A character the code page bent may name another file, or climb out of
+  // the tree as a separator: the target is not used.
+  if (!command_line_holds_exactly(target_start, cursor)) {
+    write_console("Target holds a character the code page does not: it could name another file" LINE_END);
     return 1;
   }
   DWORD attributes = GetFileAttributesA(buffer);

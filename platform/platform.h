@@ -29,7 +29,9 @@ unsigned report_name(const char* name, char* out);
 // Copies everything from from's current position to its end (its size when
 // the copy begins) to to's current position, by the fastest means the
 // system has. FALSE when it fails or copies fewer bytes: the target may then
-// hold any part of them.
+// hold any part of them. A copy into a temporary file that has no name yet,
+// or held nothing, is given up once a stop is asked for
+// (ERROR_OPERATION_ABORTED); a copy over a file's own bytes is finished.
 BOOL copy_rest_of_file(HANDLE from, HANDLE to);
 
 // Reads file up to and including the next byte of that value, as one-byte
@@ -44,7 +46,8 @@ BOOL read_through_byte(HANDLE file, unsigned char wanted);
 // partial file behind, and a name that another file took meanwhile is
 // drawn anew, a few times over, and written back to name; elsewhere the
 // file has had its name all along (TEMPORARY_NAME_MAKES_FILE). TRUE: the
-// file at name is this run's own.
+// file at name is this run's own. FALSE (ERROR_OPERATION_ABORTED) once a
+// stop is asked for: the strip is given up before the copy back.
 BOOL name_temporary_file(HANDLE temporary, LPSTR name);
 
 // A hold on the very file that file has open, through which its
@@ -62,5 +65,24 @@ BOOL set_file_attributes(HANDLE held, LPCSTR path, DWORD attributes);
 // (set-user-ID, set-group-ID), puts back the mode that the held file was
 // last given: called after the last write.
 BOOL put_back_mode(HANDLE held);
+
+// The walk's directory search: FindFirstFileA and FindNextFileA, except
+// that where the system lists names in wide characters, a name the ANSI
+// code page does not hold exactly comes with '?' in place of each
+// character it would bend, rather than bent into another file's name or a
+// separator. Both fail with ERROR_OPERATION_ABORTED once a stop was asked
+// for. The handle is closed with FindClose.
+HANDLE find_first_entry(LPCSTR pattern, WIN32_FIND_DATAA* found);
+BOOL find_next_entry(HANDLE search, WIN32_FIND_DATAA* found);
+
+// Whether an entry the search found may be opened under its name: FALSE
+// when the name cannot be what the disk holds, when the system would open
+// another file under it, or when the entry leads elsewhere and the
+// platform does not follow it.
+BOOL found_entry_is_plain(const WIN32_FIND_DATAA* found);
+
+// Whether the bytes from first up to last, inside the text GetCommandLineA
+// gives, are what was typed, and not characters the code page bent.
+BOOL command_line_holds_exactly(LPCSTR first, LPCSTR last);
 
 #endif

@@ -75,25 +75,36 @@ static int walk_level(char* path, unsigned length, DWORD attributes, const RunSe
   unsigned pattern_length = length;
   if (attributes != INVALID_FILE_ATTRIBUTES && !append_path(path, PATH_CAPACITY, &pattern_length, "*.*"))
     return WALK_TOO_LONG;
-  HANDLE search = FindFirstFileA(path, &found);
+  HANDLE search = find_first_entry(path, &found);
   if (search == INVALID_HANDLE_VALUE) {
     path[length] = '\0';
     // A run asked to stop lists nothing more; that is no failure to report.
     return GetLastError() == ERROR_OPERATION_ABORTED ? WALK_LISTED : WALK_NOT_LISTED;
   }
-  // Found names hold no separator, so the final component stays put.
+  // Each name goes after the final component found here, whatever the name
+  // holds: one that the platform does not take as plain is only reported.
   char* name_at = final_component(path);
   DWORD ended;
   do {
     DWORD entry = found.dwFileAttributes;
     int is_link = (entry & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    int is_directory = (entry & FILE_ATTRIBUTE_DIRECTORY) != 0;
     // Another file system is left alone, but its mount point still gets a
     // line: no directory goes unprocessed without one.
     int elsewhere = settings->one_file_system && found_on_other_file_system(&found);
-    if ((entry & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      // Dot directories are never entered, and neither are links to
-      // directories, so no cycle of links can form.
-      if (found.cFileName[0] == '.' || is_link) continue;
+    // Dot directories are never entered, the directory itself and its
+    // parent among them.
+    if (is_directory && found.cFileName[0] == '.') continue;
+    if (!found_entry_is_plain(&found)) {
+      // Opening it would reach another file, or where it leads: its line
+      // says so, and nothing is opened.
+      if (place_name(path, PATH_CAPACITY, name_at, found.cFileName))
+        report_error(path);
+      else
+        report_unfit(path, name_at, found.cFileName);
+    } else if (is_directory) {
+      // Links to directories are not entered, so no cycle of links can form.
+      if (is_link) continue;
       if (!place_name(path, PATH_CAPACITY, name_at, found.cFileName)) {
         report_unfit(path, name_at, found.cFileName);
         continue;
@@ -113,7 +124,7 @@ static int walk_level(char* path, unsigned length, DWORD attributes, const RunSe
     } else {
       report_file(path, settings, is_link);
     }
-  } while (FindNextFileA(search, &found) == TRUE);
+  } while (find_next_entry(search, &found) == TRUE);
   ended = GetLastError();
   // Paths below the walk's first search resolve from it: its files must all
   // be done before it closes.

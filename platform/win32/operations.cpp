@@ -1,13 +1,22 @@
 // The few operations the logic needs that the system has no one call for.
-#include "../platform.h"
+#include "win32_internal.h"
 
 enum { COPY_CHUNK = 32768 };
 
+// A copy into a file that held nothing may be given up when a stop is
+// asked for: nothing is lost. A copy over a file's own bytes is finished,
+// or the file would be neither what it was nor its body.
 BOOL copy_rest_of_file(HANDLE from, HANDLE to) {
   char buffer[COPY_CHUNK];
   DWORD count = 0;
   DWORD written = 0;
+  DWORD high = 0;
+  BOOL stoppable = GetFileSize(to, &high) == 0 && high == 0;
   for (;;) {
+    if (stoppable && stop_requested()) {
+      SetLastError(ERROR_OPERATION_ABORTED);
+      return FALSE;
+    }
     if (!ReadFile(from, buffer, sizeof buffer, &count, nullptr)) return FALSE;
     if (count == 0) return TRUE;
     if (!WriteFile(to, buffer, count, &written, nullptr) || written != count) return FALSE;
@@ -17,14 +26,23 @@ BOOL copy_rest_of_file(HANDLE from, HANDLE to) {
 BOOL read_through_byte(HANDLE file, unsigned char wanted) {
   unsigned char byte = 0;
   DWORD read = 0;
-  do
+  do {
+    if (stop_requested()) {
+      SetLastError(ERROR_OPERATION_ABORTED);
+      return FALSE;
+    }
     if (!ReadFile(file, &byte, 1, &read, nullptr) || read != 1) return FALSE;
-  while (byte != wanted);
+  } while (byte != wanted);
   return TRUE;
 }
 
-// The file has had its name since GetTempFileNameA made it.
-BOOL name_temporary_file(HANDLE, LPSTR) { return TRUE; }
+// The file has had its name since GetTempFileNameA made it. A stop asked
+// for before the copy back gives the strip up: the file stays as it was.
+BOOL name_temporary_file(HANDLE, LPSTR) {
+  if (!stop_requested()) return TRUE;
+  SetLastError(ERROR_OPERATION_ABORTED);
+  return FALSE;
+}
 
 // Attributes are set by path, and a write changes none of them.
 BOOL hold_file(HANDLE, HANDLE* held) {

@@ -22,6 +22,10 @@ struct RunOptions {
   long long file_size_limit = -1;     // RLIMIT_FSIZE of the run in bytes, when >= 0
   long long stack_limit = -1;         // RLIMIT_STACK, soft and hard, in bytes, when >= 0
   bool terminal_output = false;       // standard output on a raw pseudo-terminal, not a pipe
+  // Send kill_signal once the first byte of this file (a path from the
+  // run's directory) is no longer what it was: its rewriting has begun.
+  // For a directory: the first byte of the first file in it that has one.
+  std::string kill_once_rewritten = "";
 };
 
 // environment: NAME=VALUE settings added to (or replacing in) the test's own.

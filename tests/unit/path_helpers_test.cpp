@@ -102,4 +102,40 @@ TEST(PathHelpers, DoubleByteCharacterEndingInSeparatorByte) {
   EXPECT_EQ(find_separator(whole.c_str()), nullptr);
 }
 
+// Windows opens no found name that is not what the disk holds, or that it
+// would take for another; POSIX takes every name as its bytes.
+TEST(FoundEntry, PlainNames) {
+  const bool windows = PATH_SEPARATOR == '\\';
+  struct {
+    const char* name;
+    DWORD attributes;
+    bool plain_on_windows;
+  } cases[] = {{"a.htm", FILE_ATTRIBUTE_NORMAL, true},        {".dotfile", FILE_ATTRIBUTE_NORMAL, true},
+               {"a.htm.", FILE_ATTRIBUTE_NORMAL, false},      {"b ", FILE_ATTRIBUTE_NORMAL, false},
+               {"sub.", FILE_ATTRIBUTE_DIRECTORY, false},     {".", FILE_ATTRIBUTE_NORMAL, false},
+               {"..", FILE_ATTRIBUTE_NORMAL, false},          {"..\\victim.htm", FILE_ATTRIBUTE_NORMAL, false},
+               {"caf?.htm", FILE_ATTRIBUTE_NORMAL, false},    {"a:b", FILE_ATTRIBUTE_NORMAL, false},
+               {"x/y", FILE_ATTRIBUTE_NORMAL, false},         {"a|b", FILE_ATTRIBUTE_NORMAL, false},
+               {"link", FILE_ATTRIBUTE_REPARSE_POINT, false}, {"", FILE_ATTRIBUTE_NORMAL, false}};
+  for (const auto& c : cases) {
+    WIN32_FIND_DATAA found = {};
+    found.dwFileAttributes = c.attributes;
+    std::strcpy(found.cFileName, c.name);
+    EXPECT_EQ(found_entry_is_plain(&found) != FALSE, windows ? c.plain_on_windows : true) << c.name;
+  }
+}
+
+// In code page 932, 83 5C and 83 7C are whole characters, not a backslash
+// or a bar after a lead byte.
+TEST(FoundEntry, DoubleByteCharacterEndingInReservedByte) {
+  const char so[] = "\x83\x5c";
+  if (CharNextA(so) != so + 2) GTEST_SKIP() << "the code page has no such double-byte character";
+  for (const char* name : {"\x83\x5c", "x\x83\x7c", "\x83\x5c.htm"}) {
+    WIN32_FIND_DATAA found = {};
+    found.dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+    std::strcpy(found.cFileName, name);
+    EXPECT_TRUE(found_entry_is_plain(&found)) << name;
+  }
+}
+
 }  // namespace
