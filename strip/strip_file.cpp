@@ -16,12 +16,14 @@ static int same_file_unchanged(const BY_HANDLE_FILE_INFORMATION* read, const BY_
 }
 
 // Tells the user where the only whole copy of a file's body is, in one
-// write, so that lines from several workers do not mix.
-static void report_kept_body(const char* path, const char* temporary_name) {
+// write, so that lines from several workers do not mix; and, when the file
+// was let go while it was written, that another writer may have written.
+static void report_kept_body(const char* path, const char* temporary_name, int let_go) {
   static const char middle[] = " : not stripped whole; its whole body is kept in ";
-  char line[2 * PATH_CAPACITY + sizeof middle + sizeof LINE_END];
+  static const char others[] = "; the file may hold bytes from another writer";
+  char line[2 * PATH_CAPACITY + sizeof middle + sizeof others + sizeof LINE_END];
   unsigned length = 0;
-  const char* parts[] = {path, middle, temporary_name, LINE_END};
+  const char* parts[] = {path, middle, temporary_name, let_go ? others : "", LINE_END};
   for (const char* part : parts)
     for (; *part != '\0'; ++part) line[length++] = *part;
   line[length] = '\0';
@@ -155,13 +157,15 @@ int strip_found_file(const char* path, const RunSettings* settings, StrippedFile
   ok = closed;
 
 done:
+  // The copy back's own failure, before the cleanup below sets another.
+  DWORD failure = ok ? NO_ERROR : GetLastError();
   if (query != INVALID_HANDLE_VALUE) CloseHandle(query);
   if (source != INVALID_HANDLE_VALUE) CloseHandle(source);
   if (target != INVALID_HANDLE_VALUE) CloseHandle(target);
   if (temporary != INVALID_HANDLE_VALUE) CloseHandle(temporary);
   if (!ok && attributes_cleared) SetFileAttributesA(path, read.dwFileAttributes);
   if (recorded) settle_file(seen, &identity, ok);
-  if (!ok && writing_began) report_kept_body(path, temporary_name);
+  if (!ok && writing_began) report_kept_body(path, temporary_name, failure == ERROR_LOCK_VIOLATION);
   if (have_temporary && !(!ok && writing_began)) DeleteFileA(temporary_name);
   return ok ? STRIP_OK : skipped ? STRIP_SKIPPED : STRIP_FAILED;
 }

@@ -82,6 +82,8 @@ unsigned fault_calls(int operation) {
 
 int fault_injected(void) { return injected; }
 
+void fault_new_run(void) { forget_lease_break_time(); }
+
 bool fault_fires(int operation) {
   unsigned nth = ++calls[operation];
   unsigned any = ++calls[FAULT_ANY];
