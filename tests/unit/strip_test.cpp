@@ -123,6 +123,56 @@ TEST_F(StripTest, BodiesAndHeaderEndsAcrossBufferBoundaries) {
   }
 }
 
+// A sparse file stays sparse, both in the temporary file and once copied
+// back, and reads exactly as before less its header: where data moved down
+// and a hole follows, its old last bytes read as zeros, and a hole at the
+// end keeps the file's length.
+TEST_F(StripTest, SparseFileStaysSparse) {
+  const off_t GIB = (off_t)1 << 30;
+  const std::string tail = "tail" + pattern_bytes(5000, 9);
+  const std::string middle = "middle" + pattern_bytes(5000, 11);
+  // Longer than the scan reads ahead: the old header's last blocks lie
+  // where the stripped file has a hole.
+  const std::string header = std::string(70000, 'h') + "\r\n\r\n";
+  const off_t cut = (off_t)header.size();
+  for (bool ends_in_hole : {false, true}) {
+    SCOPED_TRACE(ends_in_hole ? "ends in a hole" : "ends in data");
+    std::string path = make("sparse", header + "start");
+    int fd = open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    if (ends_in_hole) ASSERT_EQ(ftruncate(fd, GIB), 0);
+    if (!ends_in_hole) ASSERT_EQ(pwrite(fd, tail.data(), tail.size(), GIB), (ssize_t)tail.size());
+    ASSERT_EQ(pwrite(fd, middle.data(), middle.size(), GIB / 2), (ssize_t)middle.size());
+    close(fd);
+    set_times(path, ACCESS_SECONDS, ACCESS_NANOSECONDS, WRITE_SECONDS, WRITE_NANOSECONDS);
+    EXPECT_EQ(strip(path).status, 0);
+    expect_times_kept(path);
+    struct stat status = status_of(path);
+    const off_t tail_at = GIB - cut;
+    const off_t middle_at = GIB / 2 - cut;
+    EXPECT_EQ(status.st_size, ends_in_hole ? tail_at : tail_at + (off_t)tail.size());
+    EXPECT_LT(status.st_blocks, 1024) << "holes were written as zeros";
+    // Holes read as zeros; every byte of data is read and checked.
+    std::string expected_tail = ends_in_hole ? "" : tail;
+    fd = open(path.c_str(), O_RDONLY);
+    off_t checked = 0;
+    for (off_t data; (data = lseek(fd, checked, SEEK_DATA)) >= 0; checked = lseek(fd, data, SEEK_HOLE)) {
+      off_t end = lseek(fd, data, SEEK_HOLE);
+      ASSERT_LE(end - data, 1 << 20) << "a long run of zeros was written at " << data;
+      std::string bytes((size_t)(end - data), 'x');
+      ASSERT_EQ(pread(fd, &bytes[0], bytes.size(), data), (ssize_t)bytes.size());
+      for (off_t at = data; at < end; ++at) {
+        char wanted = at < 5                                                     ? "start"[at]
+                      : at >= tail_at                                            ? expected_tail[(size_t)(at - tail_at)]
+                      : at >= middle_at && at < middle_at + (off_t)middle.size() ? middle[(size_t)(at - middle_at)]
+                                                                                 : '\0';
+        ASSERT_EQ(bytes[(size_t)(at - data)], wanted) << "at " << at;
+      }
+    }
+    close(fd);
+  }
+}
+
 TEST_F(StripTest, KeepsInodeLinksAndModeAndClearsReadOnly) {
   std::string path = make("page", "H\r\n\r\nbody");
   ASSERT_EQ(link(path.c_str(), scratch.path("hard").c_str()), 0);
