@@ -18,6 +18,10 @@ void write_console(const char* text);
 // reader must not see, such as a body kept in a temporary file.
 void write_error(const char* text);
 
+// Whether the run was asked to stop: no new file is begun, and work that
+// can be thrown away is. Never on Windows, where a stop ends the process.
+bool stop_requested(void);
+
 // Copies everything from from's current position to its end (its size when
 // the copy begins) to to's current position, by the fastest means the
 // system has. FALSE when it fails or copies fewer bytes: the target may then

@@ -84,9 +84,6 @@ int reopen_descriptor(int path_fd, int flags);
 // The handler of the signals that ask a run to stop: it only records the
 // signal, and the walk ends before its next entry.
 void record_stop_signal(int signal_number);
-// Whether a signal asked the run to stop: work that can be thrown away is,
-// and no new file is begun.
-bool stop_requested(void);
 // The signal recorded, 0 when none was.
 int requested_stop_signal(void);
 

@@ -25,3 +25,5 @@ BOOL read_through_byte(HANDLE file, unsigned char wanted) {
 
 // The file has had its name since GetTempFileNameA made it.
 BOOL name_temporary_file(HANDLE) { return TRUE; }
+
+bool stop_requested(void) { return false; }

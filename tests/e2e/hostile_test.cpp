@@ -139,21 +139,27 @@ TEST(Hostile, KilledRunsLoseNothing) {
   EXPECT_GT(interrupted, 0) << "no run was killed before it finished";
 }
 
-// A signal that asks a run to stop lets the file in hand finish, then ends
-// the walk; the run ends by that signal, as an uncaught one would end it.
+// A signal that asks a run to stop lets the files in hand finish, then
+// ends the walk; the run ends by that signal, as an uncaught one would end
+// it. Only files that were begun get a line, with any number of workers.
 TEST(Hostile, StopSignalsEndTheWalkBetweenFiles) {
   POSIX_BUILD_ONLY();
   const int files = 3000;
-  for (int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
-    SCOPED_TRACE(signal_number);
+  const struct {
+    int signal_number;
+    int workers;
+  } cases[] = {{SIGTERM, 1}, {SIGINT, 1}, {SIGHUP, 1}, {SIGTERM, 4}};
+  for (const auto& c : cases) {
+    const int signal_number = c.signal_number;
+    SCOPED_TRACE(std::to_string(signal_number) + " with -j " + std::to_string(c.workers));
     Scratch scratch;
     scratch.make_directory("tmp");
     std::vector<std::string> names = make_tree(scratch, files, 4096);
     RunOptions options;
     options.kill_after_microseconds = 20000;
     options.kill_signal = signal_number;
-    ToolRun run =
-        run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), {"t"}, temp_environment(scratch.path("tmp")), options);
+    ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), {"-j", std::to_string(c.workers), "t"},
+                           temp_environment(scratch.path("tmp")), options);
     EXPECT_EQ(run.signal, signal_number);
     EXPECT_EQ(run.errors, "");
     EXPECT_EQ(scratch.list("tmp"), std::vector<std::string>{}) << "a temporary file was left behind";
@@ -167,6 +173,9 @@ TEST(Hostile, StopSignalsEndTheWalkBetweenFiles) {
       outcome[line.substr(0, colon)] = line.substr(colon + 3);
     }
     EXPECT_LT(lines, files) << "the walk went on";
+    int errors = 0;
+    for (const auto& line : outcome) errors += line.second == "error";
+    EXPECT_LE(errors, c.workers) << "files that were never begun got a line";
     for (size_t i = 0; i < names.size(); ++i) {
       std::string body = body_of((int)i, 4096);
       std::string after = scratch.read("work/" + names[i]);
