@@ -47,7 +47,8 @@ static FileObject* file_object(HANDLE handle) {
   std::uintptr_t offset = (std::uintptr_t)handle - (std::uintptr_t)file_pool;
   if (offset >= sizeof file_pool || offset % sizeof(FileObject) != 0) return nullptr;
   FileObject* file = &file_pool[offset / sizeof(FileObject)];
-  return file->in_use ? file : nullptr;
+  // Another thread may be taking or releasing a neighbour meanwhile.
+  return __atomic_load_n(&file->in_use, __ATOMIC_ACQUIRE) ? file : nullptr;
 }
 
 static void set_filled(FileObject* file, DWORD filled) {
