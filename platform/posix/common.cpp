@@ -14,7 +14,17 @@ static_assert(ATOMIC_INT_LOCK_FREE == 2, "the stop flag takes no lock");
 
 void record_stop_signal(int signal_number) { stop_signal.store(signal_number, std::memory_order_relaxed); }
 
-bool stop_requested(void) { return stop_signal.load(std::memory_order_relaxed) != 0; }
+// Whether a part of the report could not be written: the run stops as
+// for a signal, and ends with status 1.
+static std::atomic<int> report_failed(0);
+
+bool first_report_failure(void) { return report_failed.exchange(1) == 0; }
+
+bool report_write_failed(void) { return report_failed.load(std::memory_order_relaxed) != 0; }
+
+bool stop_requested(void) {
+  return stop_signal.load(std::memory_order_relaxed) != 0 || report_failed.load(std::memory_order_relaxed) != 0;
+}
 
 int requested_stop_signal(void) { return stop_signal.load(std::memory_order_relaxed); }
 

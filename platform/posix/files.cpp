@@ -481,10 +481,13 @@ DWORD SetFilePointer(HANDLE handle, LONG distance, LONG* distance_high, DWORD me
     set_last_error(ERROR_ACCESS_DENIED);
     return INVALID_SET_FILE_POINTER;
   }
-  long long offset = (long long)(std::uint32_t)distance;
-  if (distance_high != nullptr) offset |= (long long)*distance_high << 32;
-  if (method != FILE_BEGIN || lseek(file->fd, (off_t)offset, SEEK_SET) < 0) {
-    set_last_error(method != FILE_BEGIN ? ERROR_INVALID_PARAMETER : ERROR_GEN_FAILURE);
+  // The two halves as bits: a negative high half gives a negative offset,
+  // which no file has.
+  std::uint64_t bits = (std::uint32_t)distance;
+  if (distance_high != nullptr) bits |= (std::uint64_t)(std::uint32_t)*distance_high << 32;
+  long long offset = (long long)bits;
+  if (method != FILE_BEGIN || offset < 0 || lseek(file->fd, (off_t)offset, SEEK_SET) < 0) {
+    set_last_error(method != FILE_BEGIN || offset < 0 ? ERROR_INVALID_PARAMETER : ERROR_GEN_FAILURE);
     return INVALID_SET_FILE_POINTER;
   }
   set_filled(file, 0);

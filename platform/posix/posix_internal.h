@@ -84,6 +84,10 @@ int reopen_descriptor(int path_fd, int flags);
 // The handler of the signals that ask a run to stop: it only records the
 // signal, and the walk ends before its next entry.
 void record_stop_signal(int signal_number);
+// Records that the report could not be written, which stops the run:
+// true the first time only.
+bool first_report_failure(void);
+bool report_write_failed(void);
 // The signal recorded, 0 when none was.
 int requested_stop_signal(void);
 

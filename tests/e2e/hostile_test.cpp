@@ -189,6 +189,35 @@ TEST(Hostile, StopSignalsEndTheWalkBetweenFiles) {
   }
 }
 
+// A report that cannot be written (standard output on a full device)
+// stops the run, which says so on standard error and exits with status 1:
+// the files met after the failed line are left alone.
+TEST(Hostile, ReportThatCannotBeWrittenStopsTheRun) {
+  POSIX_BUILD_ONLY("the console writer of the Windows build is its own");
+  const int files = 200;
+  const struct {
+    std::vector<std::string> arguments;
+    int most_stripped;  // the files in hand when the first line failed, and those done before it
+  } cases[] = {{{"t"}, 0}, {{"-j", "4", "t"}, 4 + 64}, {{"--version"}, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments[0]);
+    Scratch scratch;
+    scratch.make_directory("tmp");
+    std::vector<std::string> names = make_tree(scratch, files, 4096);
+    RunOptions options;
+    options.output_file = "/dev/full";
+    ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), c.arguments,
+                           temp_environment(scratch.path("tmp")), options);
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.errors, "bodycut: standard output: No space left on device\n");
+    int stripped = 0;
+    for (size_t i = 0; i < names.size(); ++i) stripped += scratch.read("work/" + names[i]) == body_of((int)i, 4096);
+    EXPECT_LE(stripped, c.most_stripped);
+    EXPECT_TRUE(scratch.list("tmp").empty());
+  }
+}
+
 // As a user who may not read everything: an unreadable file is an error,
 // so is a directory that cannot be listed, and a file the user may write
 // but whose times only its owner may set; a file in a directory the user

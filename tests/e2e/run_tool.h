@@ -22,6 +22,7 @@ struct RunOptions {
   long long file_size_limit = -1;     // RLIMIT_FSIZE of the run in bytes, when >= 0
   long long stack_limit = -1;         // RLIMIT_STACK, soft and hard, in bytes, when >= 0
   bool terminal_output = false;       // standard output on a raw pseudo-terminal, not a pipe
+  std::string output_file;            // standard output written to this file (/dev/full), not a pipe
 };
 
 // environment: NAME=VALUE settings added to (or replacing in) the test's own.
