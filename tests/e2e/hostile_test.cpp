@@ -144,17 +144,21 @@ TEST(Hostile, KilledRunsLoseNothing) {
 // it. Only files that were begun get a line, with any number of workers.
 TEST(Hostile, StopSignalsEndTheWalkBetweenFiles) {
   POSIX_BUILD_ONLY();
-  const int files = 3000;
+  // Larger files with workers, so that the walk is ahead of them and files
+  // wait in the queue when the signal comes.
   const struct {
     int signal_number;
     int workers;
-  } cases[] = {{SIGTERM, 1}, {SIGINT, 1}, {SIGHUP, 1}, {SIGTERM, 4}};
+    int files;
+    size_t size;
+  } cases[] = {{SIGTERM, 1, 3000, 4096}, {SIGINT, 1, 3000, 4096}, {SIGHUP, 1, 3000, 4096}, {SIGTERM, 4, 400, 262144}};
   for (const auto& c : cases) {
     const int signal_number = c.signal_number;
+    const int files = c.files;
     SCOPED_TRACE(std::to_string(signal_number) + " with -j " + std::to_string(c.workers));
     Scratch scratch;
     scratch.make_directory("tmp");
-    std::vector<std::string> names = make_tree(scratch, files, 4096);
+    std::vector<std::string> names = make_tree(scratch, files, c.size);
     RunOptions options;
     options.kill_after_microseconds = 20000;
     options.kill_signal = signal_number;
@@ -177,7 +181,7 @@ TEST(Hostile, StopSignalsEndTheWalkBetweenFiles) {
     for (const auto& line : outcome) errors += line.second == "error";
     EXPECT_LE(errors, c.workers) << "files that were never begun got a line";
     for (size_t i = 0; i < names.size(); ++i) {
-      std::string body = body_of((int)i, 4096);
+      std::string body = body_of((int)i, c.size);
       std::string after = scratch.read("work/" + names[i]);
       if (after == body) {
         EXPECT_EQ(outcome[names[i]], "ok") << names[i];
