@@ -4,23 +4,36 @@
 
 #include <pthread.h>
 #include <sys/file.h>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
 
-// A lease holder is told by SIGIO when someone wants the file; the copy
-// back only needs the others to wait, and the signal must not kill the run.
-static void ignore_sigio(void) {
-  struct sigaction action;
-  if (sigaction(SIGIO, nullptr, &action) == 0 && action.sa_handler == SIG_DFL) std::signal(SIGIO, SIG_IGN);
+// The system tells a lease holder by SIGIO that someone waits for one of
+// its files. The handler counts these breaks for the whole process: while
+// the count stands still, no lease has begun to break and looking costs no
+// call. Where the handler cannot be set, every look asks the system.
+static std::atomic<unsigned> breaks_begun(0);
+static_assert(ATOMIC_INT_LOCK_FREE == 2, "the count takes no lock");
+static bool breaks_counted = false;
+
+static void count_break(int) { breaks_begun.fetch_add(1, std::memory_order_relaxed); }
+
+static void catch_lease_breaks(void) {
+  struct sigaction action = {};
+  action.sa_handler = count_break;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  breaks_counted = sigaction(SIGIO, &action, nullptr) == 0;
 }
 
 bool take_write_lease(int fd, LeaseWatch* lease) {
   static pthread_once_t once = PTHREAD_ONCE_INIT;
-  pthread_once(&once, ignore_sigio);
+  pthread_once(&once, catch_lease_breaks);
   lease->leased = 0;
   lease->lost = 0;
+  lease->breaks = breaks_begun.load(std::memory_order_acquire);
   if (fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
     lease->leased = 1;
     clock_gettime(CLOCK_MONOTONIC, &lease->held_at);
@@ -69,20 +82,23 @@ static long lease_break_milliseconds(void) {
 
 void forget_lease_break_time(void) { __atomic_store_n(&break_milliseconds, 0, __ATOMIC_RELEASE); }
 
+// While no break has begun since the lease was last seen whole, it holds.
 // F_GETLEASE tells a pending break's target, not whether the lease is gone:
 // while someone waits it reads the same before and after the system broke
 // the lease. What decides is how long a break may have run: it began after
-// the lease was last seen whole, and the system ends the lease only when
+// the lease was last seen whole, and the system ends the lease only once
 // the break time has run out since. A margin covers the step that follows
-// the check.
+// the check, and a signal still on its way.
 bool lease_still_held(int fd, LeaseWatch* lease) {
   enum { MARGIN_MILLISECONDS = 100 };
   if (!lease->leased) return true;
   if (lease->lost) return false;
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
-  if (fcntl(fd, F_GETLEASE) == F_WRLCK) {
+  unsigned breaks = breaks_begun.load(std::memory_order_acquire);
+  if ((breaks_counted && breaks == lease->breaks) || fcntl(fd, F_GETLEASE) == F_WRLCK) {
     lease->held_at = now;
+    lease->breaks = breaks;
     return true;
   }
   long long waited =

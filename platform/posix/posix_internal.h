@@ -58,6 +58,7 @@ struct LeaseWatch {
   int leased;  // a lease is held (else a lock, where leases are not kept)
   int lost;
   struct timespec held_at;
+  unsigned breaks;  // breaks begun in the process when it was last seen whole
 };
 // Takes the write lease on fd, or where the file system keeps none an
 // exclusive lock: false with the error recorded (a sharing violation while
