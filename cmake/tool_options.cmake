@@ -23,6 +23,14 @@ if(BODYCUT_SANITIZE)
   set(CMAKE_INTERPROCEDURAL_OPTIMIZATION_RELEASE OFF)
 endif()
 
+# A build with ThreadSanitizer, for the runs with several workers.
+option(BODYCUT_TSAN "Build with ThreadSanitizer" OFF)
+if(BODYCUT_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+  set(CMAKE_INTERPROCEDURAL_OPTIMIZATION_RELEASE OFF)
+endif()
+
 # Fuzz targets for libFuzzer (clang): everything they reach is instrumented.
 option(BODYCUT_FUZZ "Build the fuzz targets as libFuzzer executables (clang)" OFF)
 if(BODYCUT_FUZZ)

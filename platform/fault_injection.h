@@ -40,6 +40,9 @@ unsigned fault_calls(int operation);
 int fault_injected(void);
 // Reads BODYCUT_FAULT ("N" or "Operation:N", e.g. "copy_rest_of_file_short:2").
 void fault_arm_from_environment(void);
+// Forgets what the platform reads once per run (the lease break time), so
+// that the next strip reads it again, as a new run would.
+void fault_new_run(void);
 // Name of an operation, as BODYCUT_FAULT spells it.
 const char* fault_operation_name(int operation);
 

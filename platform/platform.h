@@ -26,6 +26,10 @@ void write_error(const char* text);
 // names apart; elsewhere the name is copied unchanged.
 unsigned report_name(const char* name, char* out);
 
+// Whether the run was asked to stop (a stop signal, Ctrl-C): no new file is
+// begun, and work that can be thrown away is.
+bool stop_requested(void);
+
 // Copies everything from from's current position to its end (its size when
 // the copy begins) to to's current position, by the fastest means the
 // system has. FALSE when it fails or copies fewer bytes: the target may then

@@ -16,29 +16,34 @@ static int same_file_unchanged(const BY_HANDLE_FILE_INFORMATION* read, const BY_
 }
 
 // One line on standard error, in one write, so that lines from several
-// workers do not mix: before, a name, after, and a second name if any.
-// Names go in as the report shows them.
-static void write_error_line(const char* before, const char* name, const char* after, const char* second_name) {
-  char line[2 * PATH_CAPACITY * REPORT_EXPANSION + 96];
+// workers do not mix: before, a name, after, a second name if any, and a
+// tail. Names go in as the report shows them.
+static void write_error_line(const char* before, const char* name, const char* after, const char* second_name,
+                             const char* tail) {
+  char line[2 * PATH_CAPACITY * REPORT_EXPANSION + 160];
   unsigned length = 0;
   for (; before[length] != '\0'; ++length) line[length] = before[length];
   length += report_name(name, line + length);
   for (; *after != '\0'; ++after) line[length++] = *after;
   if (second_name != nullptr) length += report_name(second_name, line + length);
+  for (; *tail != '\0'; ++tail) line[length++] = *tail;
   for (const char* end = LINE_END; *end != '\0'; ++end) line[length++] = *end;
   line[length] = '\0';
   write_error(line);
 }
 
-// Tells the user where the only whole copy of a file's body is.
-static void report_kept_body(const char* path, const char* temporary_name) {
-  write_error_line("", path, " : not stripped whole; its whole body is kept in ", temporary_name);
+// Tells the user where the only whole copy of a file's body is; and, when
+// the file was let go while it was written, that another writer may have
+// written.
+static void report_kept_body(const char* path, const char* temporary_name, int let_go) {
+  write_error_line("", path, " : not stripped whole; its whole body is kept in ", temporary_name,
+                   let_go ? "; the file may hold bytes from another writer" : "");
 }
 
 // Tells, as "bodycut: PATH: REASON", what a strip could not tidy up and
 // its result does not show.
 static void report_left_undone(const char* path, const char* what) {
-  write_error_line("bodycut: ", path, what, nullptr);
+  write_error_line("bodycut: ", path, what, nullptr, "");
 }
 
 // Takes the file for this strip. FILE_STRIPPED: another name of it was
@@ -180,6 +185,8 @@ int strip_found_file(const char* path, const RunSettings* settings, StrippedFile
   ok = closed;
 
 done:
+  // The copy back's own failure, before the cleanup below sets another.
+  DWORD failure = ok ? NO_ERROR : GetLastError();
   if (query != INVALID_HANDLE_VALUE) CloseHandle(query);
   if (source != INVALID_HANDLE_VALUE) CloseHandle(source);
   if (target != INVALID_HANDLE_VALUE) CloseHandle(target);
@@ -188,7 +195,7 @@ done:
     report_left_undone(path, ": could not put back its mode");
   release_file_hold(held);
   if (recorded) settle_file(seen, &identity, ok);
-  if (!ok && writing_began) report_kept_body(path, temporary_name);
+  if (!ok && writing_began) report_kept_body(path, temporary_name, failure == ERROR_LOCK_VIOLATION);
   if (have_temporary && !(!ok && writing_began) && !DeleteFileA(temporary_name))
     report_left_undone(temporary_name, ": could not delete this temporary file");
   return ok ? STRIP_OK : skipped ? STRIP_SKIPPED : STRIP_FAILED;

@@ -33,6 +33,8 @@ static void report_file(const char* path, const RunSettings* settings, int reach
     hand_to_workers(path, reached_through_link);
     return;
   }
+  // A file met after a stop is not begun, and gets no line.
+  if (stop_requested()) return;
   write_line_start(path);
   int result = strip_found_file(path, settings, &stripped, reached_through_link);
   write_console(strip_result_text(result));

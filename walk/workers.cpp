@@ -4,6 +4,7 @@
 
 enum { WINDOW = 64 };
 enum { SLOT_WAITING, SLOT_DONE };
+enum { NOT_BEGUN = -1 };  // a slot's result when its file was never begun
 
 struct Slot {
   char path[PATH_CAPACITY];
@@ -34,7 +35,10 @@ static DWORD WINAPI work(void*) {
     Slot* slot = workers.taken != workers.tail ? &workers.slots[workers.taken++ % WINDOW] : nullptr;
     LeaveCriticalSection(&workers.lock);
     if (slot == nullptr) return 0;
-    int result = strip_found_file(slot->path, workers.settings, workers.seen, slot->reached_through_link);
+    // After a stop, files still queued are not begun, and get no line.
+    int result = stop_requested()
+                     ? NOT_BEGUN
+                     : strip_found_file(slot->path, workers.settings, workers.seen, slot->reached_through_link);
     EnterCriticalSection(&workers.lock);
     slot->result = result;
     slot->state = SLOT_DONE;
@@ -92,13 +96,15 @@ static void write_done_lines(void) {
                      : nullptr;
     LeaveCriticalSection(&workers.lock);
     if (slot == nullptr) return;
-    char line[PATH_CAPACITY * REPORT_EXPANSION + sizeof separator + sizeof "skipped" LINE_END];
-    unsigned length = report_name(slot->path, line);
-    const char* parts[] = {separator, strip_result_text(slot->result)};
-    for (const char* part : parts)
-      for (; *part != '\0'; ++part) line[length++] = *part;
-    line[length] = '\0';
-    write_console(line);
+    if (slot->result != NOT_BEGUN) {
+      char line[PATH_CAPACITY * REPORT_EXPANSION + sizeof separator + sizeof "skipped" LINE_END];
+      unsigned length = report_name(slot->path, line);
+      const char* parts[] = {separator, strip_result_text(slot->result)};
+      for (const char* part : parts)
+        for (; *part != '\0'; ++part) line[length++] = *part;
+      line[length] = '\0';
+      write_console(line);
+    }
     EnterCriticalSection(&workers.lock);
     ++workers.head;
     LeaveCriticalSection(&workers.lock);

@@ -1,19 +1,32 @@
 // Error codes, attribute words and time stamps: translated once, here.
 #include "posix_internal.h"
 
+#include <atomic>
 #include <cerrno>
-#include <csignal>
 
 // Each thread has its own, as on Windows.
 static thread_local DWORD last_error = 0;
-// The signal that asked the run to stop, 0 while none has.
-static volatile std::sig_atomic_t stop_signal = 0;
+// The signal that asked the run to stop, 0 while none has. Every thread
+// reads it, and the handler may run on any of them: an atomic that takes
+// no lock is safe in a handler too.
+static std::atomic<int> stop_signal(0);
+static_assert(ATOMIC_INT_LOCK_FREE == 2, "the stop flag takes no lock");
 
-void record_stop_signal(int signal_number) { stop_signal = signal_number; }
+void record_stop_signal(int signal_number) { stop_signal.store(signal_number, std::memory_order_relaxed); }
 
-bool stop_requested(void) { return stop_signal != 0; }
+// Whether a part of the report could not be written: the run stops as
+// for a signal, and ends with status 1.
+static std::atomic<int> report_failed(0);
 
-int requested_stop_signal(void) { return stop_signal; }
+bool first_report_failure(void) { return report_failed.exchange(1) == 0; }
+
+bool report_write_failed(void) { return report_failed.load(std::memory_order_relaxed) != 0; }
+
+bool stop_requested(void) {
+  return stop_signal.load(std::memory_order_relaxed) != 0 || report_failed.load(std::memory_order_relaxed) != 0;
+}
+
+int requested_stop_signal(void) { return stop_signal.load(std::memory_order_relaxed); }
 
 DWORD GetLastError(void) { return last_error; }
 

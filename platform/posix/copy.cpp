@@ -1,5 +1,6 @@
 // Moving bytes between two descriptors inside the kernel where the two
-// file systems allow it, by read and write where they do not.
+// file systems allow it, by read and write where they do not; only the
+// data of a file with holes, so that a sparse file stays sparse.
 #include "posix_internal.h"
 
 #include <sys/sendfile.h>
@@ -7,11 +8,27 @@
 #include <cerrno>
 
 enum { FALLBACK_CHUNK = 65536 };
-// A stop is looked at between chunks: this bounds how long it waits.
-static const off_t CHUNK = (off_t)1 << 28;
+// A stop and the lease are looked at between chunks: this bounds how long
+// either waits.
+static const off_t CHUNK = (off_t)1 << 25;
 
 static bool method_unsupported(int error) {
   return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EBADF;
+}
+
+static bool write_all_at(int out, const char* bytes, size_t count, off_t at) {
+  while (count > 0) {
+    ssize_t n = pwrite(out, bytes, count, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
+    bytes += n;
+    count -= (size_t)n;
+    at += n;
+  }
+  return true;
 }
 
 static ssize_t copy_by_read_write(int in, int out, size_t wanted) {
@@ -33,22 +50,70 @@ static ssize_t copy_by_read_write(int in, int out, size_t wanted) {
   return got;
 }
 
-off_t copy_descriptor_bytes(int in, int out, off_t count, bool stoppable) {
+// Bytes of out that held something now read as zeros: punched where the
+// file system can, written as zeros where it cannot.
+static bool zero_range(int out, off_t at, off_t length) {
+  if (length <= 0 || fallocate(out, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, at, length) == 0) return true;
+  if (errno != EOPNOTSUPP && errno != ENOSYS) return false;
+  static const char zeros[FALLBACK_CHUNK] = {};
+  for (off_t done = 0; done < length; done += FALLBACK_CHUNK) {
+    off_t part = length - done < (off_t)FALLBACK_CHUNK ? length - done : (off_t)FALLBACK_CHUNK;
+    if (!write_all_at(out, zeros, (size_t)part, at + done)) return false;
+  }
+  return true;
+}
+
+// Where in's next data begins from at, and how much of it there is, at
+// most left bytes: a hole of the rest gives at + left and 0.
+static off_t next_data(int in, off_t at, off_t left, off_t* data_length) {
+  *data_length = left;
+  off_t data = lseek(in, at, SEEK_DATA);
+  if (data < 0) return errno == ENXIO ? (*data_length = 0, at + left) : at;
+  if (data >= at + left) {
+    *data_length = 0;
+    return at + left;
+  }
+  off_t hole = lseek(in, data, SEEK_HOLE);
+  if (hole > data && hole - data < at + left - data)
+    *data_length = hole - data;
+  else
+    *data_length = at + left - data;
+  return data;
+}
+
+off_t copy_descriptor_bytes(const CopyJob* job) {
   enum { RANGE, SENDFILE, READ_WRITE } method = RANGE;
   off_t done = 0;
-  while (done < count) {
-    if (stoppable && stop_requested()) {
+  off_t out_end = job->out_size;  // out holds bytes up to here
+  off_t data_left = job->holes ? 0 : job->count;
+  while (done < job->count) {
+    if (job->stoppable && stop_requested()) {
       errno = EINTR;
       return -1;
     }
-    size_t wanted = (size_t)(count - done < CHUNK ? count - done : CHUNK);
+    if (job->lease != nullptr && !lease_still_held(job->out, job->lease)) {
+      errno = ENOLCK;
+      return -1;
+    }
+    if (data_left == 0) {
+      // A hole is not copied; where out held bytes it gets one too.
+      off_t at = job->in_at + done;
+      off_t data = next_data(job->in, at, job->count - done, &data_left);
+      off_t hole_end = job->out_at + done + (data - at);
+      off_t zero_end = hole_end < out_end ? hole_end : out_end;
+      if (!zero_range(job->out, job->out_at + done, zero_end - (job->out_at + done))) return -1;
+      done += data - at;
+      if (data_left == 0) continue;
+      if (lseek(job->in, data, SEEK_SET) < 0 || lseek(job->out, job->out_at + done, SEEK_SET) < 0) return -1;
+    }
+    size_t wanted = (size_t)(data_left < CHUNK ? data_left : CHUNK);
     ssize_t n;
     if (method == RANGE)
-      n = copy_file_range(in, nullptr, out, nullptr, wanted, 0);
+      n = copy_file_range(job->in, nullptr, job->out, nullptr, wanted, 0);
     else if (method == SENDFILE)
-      n = sendfile(out, in, nullptr, wanted);
+      n = sendfile(job->out, job->in, nullptr, wanted);
     else
-      n = copy_by_read_write(in, out, wanted);
+      n = copy_by_read_write(job->in, job->out, wanted);
     if (n < 0 && errno == EINTR) continue;
     // Some file systems refuse a method, or report the end too early
     // through it: the next method then goes on from the same place.
@@ -59,6 +124,14 @@ off_t copy_descriptor_bytes(int in, int out, off_t count, bool stoppable) {
     if (n < 0) return -1;
     if (n == 0) break;
     done += n;
+    data_left -= n;
+    if (job->out_at + done > out_end) out_end = job->out_at + done;
+  }
+  // A hole at the end: out is made as long as the bytes it stands for.
+  if (job->holes) {
+    off_t end = job->out_at + done;
+    if (end > out_end && ftruncate(job->out, end) != 0) return -1;
+    if (lseek(job->in, job->in_at + done, SEEK_SET) < 0 || lseek(job->out, end, SEEK_SET) < 0) return -1;
   }
   return done;
 }

@@ -79,21 +79,25 @@ void fault_arm(int operation, unsigned nth) {
 }
 
 unsigned fault_calls(int operation) {
-  return operation >= 0 && operation < FAULT_OPERATION_COUNT ? calls[operation] : 0;
+  return operation >= 0 && operation < FAULT_OPERATION_COUNT ? __atomic_load_n(&calls[operation], __ATOMIC_RELAXED) : 0;
 }
 
-int fault_injected(void) { return injected; }
+int fault_injected(void) { return __atomic_load_n(&injected, __ATOMIC_ACQUIRE); }
 
+void fault_new_run(void) { forget_lease_break_time(); }
+
+// Workers count their calls in one sequence: each number goes to one call,
+// and one fault is injected however the threads meet. What is armed is
+// set before any worker starts.
 bool fault_fires(int operation) {
-  unsigned nth = ++calls[operation];
-  unsigned any = ++calls[FAULT_ANY];
+  unsigned nth = __atomic_add_fetch(&calls[operation], 1, __ATOMIC_RELAXED);
+  unsigned any = __atomic_add_fetch(&calls[FAULT_ANY], 1, __ATOMIC_RELAXED);
   if (hook_action != nullptr && operation == hooked_operation && nth == hooked_call) hook_action(hook_context);
-  if (armed_operation < 0 || injected) return false;
+  if (armed_operation < 0) return false;
   bool hit = armed_operation == FAULT_ANY ? any == armed_call : armed_operation == operation && nth == armed_call;
-  if (hit) {
-    injected = 1;
-    if (announce) announce_fault(operation, nth);
-  }
+  int none = 0;
+  hit = hit && __atomic_compare_exchange_n(&injected, &none, 1, false, __ATOMIC_ACQ_REL, __ATOMIC_RELAXED);
+  if (hit && announce) announce_fault(operation, nth);
   return hit;
 }
 

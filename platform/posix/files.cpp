@@ -3,12 +3,9 @@
 #include "posix_internal.h"
 
 #include <fcntl.h>
-#include <pthread.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -27,8 +24,8 @@ struct FileObject {
   // kept here so that no call is spent asking for them.
   off_t offset;
   off_t size;
-  int leased;  // holds a write lease, taken at this time
-  struct timespec leased_at;
+  LeaseWatch lease;
+  int holes;    // may have holes: only its data is copied
   int unnamed;  // a temporary file still without its name...
   int partial;  // ...or, where files cannot be unnamed, under name + ".part"
   char name[PATH_CAPACITY];
@@ -50,7 +47,8 @@ static FileObject* file_object(HANDLE handle) {
   std::uintptr_t offset = (std::uintptr_t)handle - (std::uintptr_t)file_pool;
   if (offset >= sizeof file_pool || offset % sizeof(FileObject) != 0) return nullptr;
   FileObject* file = &file_pool[offset / sizeof(FileObject)];
-  return file->in_use ? file : nullptr;
+  // Another thread may be taking or releasing a neighbour meanwhile.
+  return __atomic_load_n(&file->in_use, __ATOMIC_ACQUIRE) ? file : nullptr;
 }
 
 static void set_filled(FileObject* file, DWORD filled) {
@@ -68,7 +66,8 @@ static FileObject* take_file_object(int fd) {
     file->fd = fd;
     file->offset = 0;
     file->size = 0;
-    file->leased = 0;
+    file->lease.leased = 0;
+    file->holes = 0;
     file->unnamed = 0;
     file->partial = 0;
     file->name[0] = '\0';
@@ -97,72 +96,11 @@ static bool current_status(FileObject* file) {
   return true;
 }
 
-// A lease holder is told by SIGIO when someone wants the file; the copy
-// back only needs the others to wait, and the signal must not kill the run.
-static void ignore_sigio(void) {
-  struct sigaction action;
-  if (sigaction(SIGIO, nullptr, &action) == 0 && action.sa_handler == SIG_DFL) std::signal(SIGIO, SIG_IGN);
-}
-
-static void ignore_lease_breaks(void) {
-  static pthread_once_t once = PTHREAD_ONCE_INIT;
-  pthread_once(&once, ignore_sigio);
-}
-
-// The lease is granted only while no other descriptor of the file is open
-// anywhere; while it is held, others' opens wait. Where the file system
-// keeps no leases, an exclusive lock keeps other runs out and the caller's
-// re-check of size and time catches the rest.
-static bool take_write_lease(FileObject* file) {
-  ignore_lease_breaks();
-  if (fcntl(file->fd, F_SETLEASE, F_WRLCK) == 0) {
-    file->leased = 1;
-    clock_gettime(CLOCK_MONOTONIC, &file->leased_at);
-    file->status_current = false;  // the re-check must see the file as the lease found it
-    return true;
-  }
-  int error = errno;
-  if (error == EAGAIN) {
-    set_last_error(ERROR_SHARING_VIOLATION);
-    return false;
-  }
-  if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP) {
-    set_last_error_from_errno(error);
-    return false;
-  }
-  if (flock(file->fd, LOCK_EX | LOCK_NB) != 0) {
-    set_last_error(errno == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : ERROR_ACCESS_DENIED);
-    return false;
-  }
-  file->status_current = false;
-  return true;
-}
-
-// Seconds after which the system breaks a lease that someone waits for.
-static long break_seconds = 45;
-
-static void read_lease_break_seconds(void) {
-  std::FILE* in = std::fopen("/proc/sys/fs/lease-break-time", "re");
-  if (in == nullptr) return;
-  long value = 0;
-  if (std::fscanf(in, "%ld", &value) == 1 && value > 0) break_seconds = value;
-  std::fclose(in);
-}
-
-static long lease_break_seconds(void) {
-  static pthread_once_t once = PTHREAD_ONCE_INIT;
-  pthread_once(&once, read_lease_break_seconds);
-  return break_seconds;
-}
-
-// Whether the lease held all along. A waiting opener gets in only when the
-// holder lets go, or once the break time ran out: only then can it be lost.
-static bool lease_held_throughout(FileObject* file) {
-  if (!file->leased) return true;
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  if (now.tv_sec - file->leased_at.tv_sec + 1 < lease_break_seconds()) return true;
-  return fcntl(file->fd, F_GETLEASE) == F_WRLCK;
+// Nothing is written to a file whose lease may have run out.
+static bool may_write(FileObject* file) {
+  if (lease_still_held(file->fd, &file->lease)) return true;
+  set_last_error(ERROR_LOCK_VIOLATION);
+  return false;
 }
 
 // Only a regular file is ever opened, and the very one the path resolved
@@ -194,7 +132,7 @@ static int open_existing(LPCSTR path, DWORD access, bool exclusive, FileObject* 
         break;
       }
       file->fd = fd;
-      if (!exclusive || take_write_lease(file)) break;
+      if (!exclusive || take_write_lease(fd, &file->lease)) break;
       close(fd);
       fd = -1;
       if (GetLastError() != ERROR_SHARING_VIOLATION || attempt == LEASE_ATTEMPTS) break;
@@ -265,6 +203,8 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD sharing, void*, DWORD dispos
     file->fd = open_existing(path, access, exclusive, file);
     file->status_current = !exclusive;
     file->size = (off_t)file->status.stx_size;
+    // Fewer blocks than bytes: a sparse file (or a compressed one).
+    file->holes = (file->status.stx_mask & STATX_BLOCKS) != 0 && file->status.stx_blocks * 512 < file->status.stx_size;
   }
   if (file->fd < 0) {
     release_file_object(file);
@@ -380,6 +320,7 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written, v
     set_last_error(ERROR_WRITE_FAULT);
     return FALSE;
   }
+  if (!may_write(file)) return FALSE;
   file->status_current = false;
   if (!write_all(file->fd, static_cast<const unsigned char*>(buffer), count)) {
     set_last_error_from_errno(errno);
@@ -401,6 +342,7 @@ BOOL copy_rest_of_file(HANDLE from_handle, HANDLE to_handle) {
     set_last_error(ERROR_WRITE_FAULT);
     return FALSE;
   }
+  if (!may_write(to)) return FALSE;
   to->status_current = false;
   // Bytes the header scan read ahead go first, then the rest in the kernel.
   off_t buffered = from->filled - from->view.position;
@@ -413,10 +355,15 @@ BOOL copy_rest_of_file(HANDLE from_handle, HANDLE to_handle) {
   }
   set_filled(from, 0);
   to->offset += first;
+  if (to->offset > to->size) to->size = to->offset;
   // Work a stop can throw away is thrown away: a file still without a name.
-  off_t copied = copy_descriptor_bytes(from->fd, to->fd, limit - first, to->unnamed != 0);
+  CopyJob job = {from->fd, to->fd,           from->offset,     to->offset, limit - first,
+                 to->size, from->holes != 0, to->unnamed != 0, &to->lease};
+  to->holes |= from->holes;
+  off_t copied = copy_descriptor_bytes(&job);
   if (copied < 0) {
     set_last_error(errno == EINTR                                         ? ERROR_OPERATION_ABORTED
+                   : errno == ENOLCK                                      ? ERROR_LOCK_VIOLATION
                    : errno == ENOSPC || errno == EDQUOT || errno == EFBIG ? ERROR_DISK_FULL
                                                                           : ERROR_WRITE_FAULT);
     // Where the descriptors stand is no longer known; they are not used again.
@@ -524,6 +471,7 @@ BOOL SetFileTime(HANDLE handle, const FILETIME*, const FILETIME* last_access, co
   times[1] = times[0];
   if (last_access != nullptr) times[0] = timespec_from_filetime(last_access);
   if (last_write != nullptr) times[1] = timespec_from_filetime(last_write);
+  if (!may_write(file)) return FALSE;
   file->status_current = false;
   if (futimens(file->fd, times) != 0) {
     set_last_error_from_errno(errno);
@@ -543,10 +491,13 @@ DWORD SetFilePointer(HANDLE handle, LONG distance, LONG* distance_high, DWORD me
     set_last_error(ERROR_ACCESS_DENIED);
     return INVALID_SET_FILE_POINTER;
   }
-  long long offset = (long long)(std::uint32_t)distance;
-  if (distance_high != nullptr) offset |= (long long)*distance_high << 32;
-  if (method != FILE_BEGIN || lseek(file->fd, (off_t)offset, SEEK_SET) < 0) {
-    set_last_error(method != FILE_BEGIN ? ERROR_INVALID_PARAMETER : ERROR_GEN_FAILURE);
+  // The two halves as bits: a negative high half gives a negative offset,
+  // which no file has.
+  std::uint64_t bits = (std::uint32_t)distance;
+  if (distance_high != nullptr) bits |= (std::uint64_t)(std::uint32_t)*distance_high << 32;
+  long long offset = (long long)bits;
+  if (method != FILE_BEGIN || offset < 0 || lseek(file->fd, (off_t)offset, SEEK_SET) < 0) {
+    set_last_error(method != FILE_BEGIN || offset < 0 ? ERROR_INVALID_PARAMETER : ERROR_GEN_FAILURE);
     return INVALID_SET_FILE_POINTER;
   }
   set_filled(file, 0);
@@ -562,6 +513,7 @@ BOOL SetEndOfFile(HANDLE handle) {
     set_last_error(ERROR_WRITE_FAULT);
     return FALSE;
   }
+  if (!may_write(file)) return FALSE;
   file->status_current = false;
   if (ftruncate(file->fd, file->offset) != 0) {
     set_last_error_from_errno(errno);
@@ -578,7 +530,9 @@ BOOL CloseHandle(HANDLE handle) {
   // reported, as the system does. A temporary file that never got its name
   // goes with it.
   bool injected = fault_fires(FAULT_CloseHandle);
-  bool lease_held = lease_held_throughout(file);
+  // The copy back ends here: a break that has not run out by now did not
+  // let anyone in.
+  bool lease_held = lease_still_held(file->fd, &file->lease);
   if (file->unnamed && file->partial) {
     char partial[PATH_CAPACITY];
     std::snprintf(partial, sizeof partial, "%s.part", file->name);

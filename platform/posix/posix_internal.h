@@ -15,7 +15,7 @@ void set_last_error_from_errno(int error);
 
 // What statx is asked for about every file opened.
 const unsigned STATUS_FIELDS = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID | STATX_INO | STATX_SIZE |
-                               STATX_ATIME | STATX_MTIME | STATX_BTIME;
+                               STATX_ATIME | STATX_MTIME | STATX_BTIME | STATX_BLOCKS;
 
 // Paths below the directory that a run's first search lists are resolved
 // from that directory as it was opened, and never through a symbolic link
@@ -32,10 +32,43 @@ void walk_root_end(void);
 int resolve_path(LPCSTR path, struct statx* status);
 // A descriptor of the directory path names, for listing; -1 and the error.
 int open_directory(LPCSTR path);
-// Copies count bytes from in's offset to out's, both moving on; gives the
-// bytes copied (fewer only where in ends first), or -1 with errno (EINTR
-// when stoppable and a stop was requested).
-off_t copy_descriptor_bytes(int in, int out, off_t count, bool stoppable);
+struct LeaseWatch;
+// A copy of count bytes from in's offset (in_at) to out's (out_at), both
+// moving on.
+struct CopyJob {
+  int in;
+  int out;
+  off_t in_at;
+  off_t out_at;
+  off_t count;
+  off_t out_size;  // bytes out holds already
+  // in may have holes: only its data is copied, and out gets holes there
+  // too (punched where it held bytes, and made as long as the copy).
+  bool holes;
+  bool stoppable;     // a requested stop ends the copy
+  LeaseWatch* lease;  // out's, looked at before each step; nullptr: none
+};
+// Gives the bytes copied (fewer only where in ends first), or -1 with
+// errno: EINTR for a stop, ENOLCK when out's lease may have run out.
+off_t copy_descriptor_bytes(const CopyJob* job);
+
+// The write lease a copy back holds: when it was last seen whole, and
+// whether it may since have run out, after which the file is not written.
+struct LeaseWatch {
+  int leased;  // a lease is held (else a lock, where leases are not kept)
+  int lost;
+  struct timespec held_at;
+  unsigned breaks;  // breaks begun in the process when it was last seen whole
+};
+// Takes the write lease on fd, or where the file system keeps none an
+// exclusive lock: false with the error recorded (a sharing violation while
+// another process has the file open).
+bool take_write_lease(int fd, LeaseWatch* lease);
+// Whether the file may still be written: true without a lease, and while
+// a break that someone waits for has not run out.
+bool lease_still_held(int fd, LeaseWatch* lease);
+// The break time is read again, as by a new run.
+void forget_lease_break_time(void);
 
 // The descriptor that a file handle holds, and its file's mode and type;
 // false, with the error recorded, for any other handle.
@@ -65,9 +98,10 @@ int reopen_descriptor(int path_fd, int flags);
 // The handler of the signals that ask a run to stop: it only records the
 // signal, and the walk ends before its next entry.
 void record_stop_signal(int signal_number);
-// Whether a signal asked the run to stop: work that can be thrown away is,
-// and no new file is begun.
-bool stop_requested(void);
+// Records that the report could not be written, which stops the run:
+// true the first time only.
+bool first_report_failure(void);
+bool report_write_failed(void);
 // The signal recorded, 0 when none was.
 int requested_stop_signal(void);
 

@@ -102,7 +102,10 @@ int main(int argc, char** argv) {
 #endif
   Options options;
   OptionsOutcome outcome = parse_options(argc, argv, &options, names_something);
-  if (outcome != OPTIONS_RUN) return answer_options(outcome, &options);
+  if (outcome != OPTIONS_RUN) {
+    int answered = answer_options(outcome, &options);
+    return report_write_failed() ? 1 : answered;
+  }
   if (!form_command_line(argc > 0 ? argv[0] : nullptr, options.target < argc ? argv[options.target] : nullptr)) {
     write_console(
         "Target cannot be passed on exactly: it holds a line break or a quote before a blank, or is too long" LINE_END);
@@ -111,5 +114,5 @@ int main(int argc, char** argv) {
   catch_stop_signals();
   DriverRun run = {options.settings, 1};
   run_on_own_stack(&run);
-  return end_by_stop_signal(run.status);
+  return end_by_stop_signal(report_write_failed() ? 1 : run.status);
 }

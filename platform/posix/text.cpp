@@ -2,6 +2,7 @@
 #include "command_line.h"
 #include "posix_internal.h"
 
+#include <poll.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstdlib>
@@ -70,18 +71,41 @@ LPSTR CharNextA(LPCSTR position) {
   return const_cast<LPSTR>(position + length);
 }
 
-static void write_to(int fd, const char* text) {
+// All of text, or false with errno. Standard output left non-blocking by
+// whoever started the run is waited for, not given up on.
+static bool write_to(int fd, const char* text) {
   std::size_t length = std::strlen(text);
   while (length > 0) {
     ssize_t put = write(fd, text, length);
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return;
+    if (put < 0 && errno == EAGAIN) {
+      struct pollfd writable = {fd, POLLOUT, 0};
+      poll(&writable, 1, -1);
+      continue;
+    }
+    if (put <= 0) {
+      if (put == 0) errno = ENOSPC;
+      return false;
+    }
     text += put;
     length -= (std::size_t)put;
   }
+  return true;
 }
 
-void write_console(const char* text) { write_to(STDOUT_FILENO, text); }
+// A report that cannot be written stops the run: nothing more is done
+// that it could not tell of. Standard error says why, once; the rest of
+// the report is not written, so no line goes out in part.
+void write_console(const char* text) {
+  if (report_write_failed() || write_to(STDOUT_FILENO, text)) return;
+  char reason[128];
+  const char* message = strerror_r(errno, reason, sizeof reason);
+  if (!first_report_failure()) return;
+  char line[192] = "bodycut: standard output: ";
+  std::strncat(line, message, sizeof line - std::strlen(line) - 2);
+  std::strcat(line, "\n");
+  write_to(STDERR_FILENO, line);
+}
 
 void write_error(const char* text) { write_to(STDERR_FILENO, text); }
 

@@ -34,11 +34,11 @@ static SyncObject* take_sync_object(int kind) {
   pthread_mutex_lock(&sync_pool_lock);
   for (SyncObject& object : sync_pool) {
     if (object.kind != SYNC_FREE) continue;
-    object.kind = kind;
     object.count = 0;
     object.manual_reset = false;
     pthread_mutex_init(&object.mutex, nullptr);
     pthread_cond_init(&object.changed, nullptr);
+    __atomic_store_n(&object.kind, kind, __ATOMIC_RELEASE);
     taken = &object;
     break;
   }
@@ -51,7 +51,7 @@ static SyncObject* sync_object(HANDLE handle) {
   std::uintptr_t offset = (std::uintptr_t)handle - (std::uintptr_t)sync_pool;
   if (offset >= sizeof sync_pool || offset % sizeof(SyncObject) != 0) return nullptr;
   SyncObject* object = &sync_pool[offset / sizeof(SyncObject)];
-  return object->kind != SYNC_FREE ? object : nullptr;
+  return __atomic_load_n(&object->kind, __ATOMIC_ACQUIRE) != SYNC_FREE ? object : nullptr;
 }
 
 bool close_sync_object(HANDLE handle) {
@@ -60,7 +60,7 @@ bool close_sync_object(HANDLE handle) {
   pthread_cond_destroy(&object->changed);
   pthread_mutex_destroy(&object->mutex);
   pthread_mutex_lock(&sync_pool_lock);
-  object->kind = SYNC_FREE;
+  __atomic_store_n(&object->kind, (int)SYNC_FREE, __ATOMIC_RELEASE);
   pthread_mutex_unlock(&sync_pool_lock);
   return true;
 }

@@ -160,9 +160,10 @@ struct FileReadView {
   DWORD fast_limit;
 };
 
+// A handle that cannot be a file's is not looked into here.
 inline BOOL ReadFile(HANDLE file, void* buffer, DWORD wanted, DWORD* read, void*) {
   FileReadView* view = static_cast<FileReadView*>(file);
-  if (wanted == 1 && view->position < view->fast_limit) {
+  if (wanted == 1 && file != INVALID_HANDLE_VALUE && file != nullptr && view->position < view->fast_limit) {
     *static_cast<unsigned char*>(buffer) = view->buffer[view->position++];
     *read = 1;
     return TRUE;

@@ -13,4 +13,4 @@ static BOOL WINAPI record_stop(DWORD event) {
 
 void catch_console_stop(void) { SetConsoleCtrlHandler(record_stop, TRUE); }
 
-BOOL stop_requested(void) { return stop != 0; }
+bool stop_requested(void) { return stop != 0; }

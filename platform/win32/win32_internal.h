@@ -8,7 +8,5 @@
 // halfway through a file: the file in hand is finished or given up whole,
 // and the walk ends before its next entry.
 void catch_console_stop(void);
-// Whether Ctrl-C or Ctrl-Break asked the run to stop.
-BOOL stop_requested(void);
 
 #endif

@@ -139,21 +139,31 @@ TEST(Hostile, KilledRunsLoseNothing) {
   EXPECT_GT(interrupted, 0) << "no run was killed before it finished";
 }
 
-// A signal that asks a run to stop lets the file in hand finish, then ends
-// the walk; the run ends by that signal, as an uncaught one would end it.
+// A signal that asks a run to stop lets the files in hand finish, then
+// ends the walk; the run ends by that signal, as an uncaught one would end
+// it. Only files that were begun get a line, with any number of workers.
 TEST(Hostile, StopSignalsEndTheWalkBetweenFiles) {
   POSIX_BUILD_ONLY();
-  const int files = 3000;
-  for (int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
-    SCOPED_TRACE(signal_number);
+  // Larger files with workers, so that the walk is ahead of them and files
+  // wait in the queue when the signal comes.
+  const struct {
+    int signal_number;
+    int workers;
+    int files;
+    size_t size;
+  } cases[] = {{SIGTERM, 1, 3000, 4096}, {SIGINT, 1, 3000, 4096}, {SIGHUP, 1, 3000, 4096}, {SIGTERM, 4, 400, 262144}};
+  for (const auto& c : cases) {
+    const int signal_number = c.signal_number;
+    const int files = c.files;
+    SCOPED_TRACE(std::to_string(signal_number) + " with -j " + std::to_string(c.workers));
     Scratch scratch;
     scratch.make_directory("tmp");
-    std::vector<std::string> names = make_tree(scratch, files, 4096);
+    std::vector<std::string> names = make_tree(scratch, files, c.size);
     RunOptions options;
     options.kill_after_microseconds = 20000;
     options.kill_signal = signal_number;
-    ToolRun run =
-        run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), {"t"}, temp_environment(scratch.path("tmp")), options);
+    ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), {"-j", std::to_string(c.workers), "t"},
+                           temp_environment(scratch.path("tmp")), options);
     EXPECT_EQ(run.signal, signal_number);
     EXPECT_EQ(run.errors, "");
     EXPECT_EQ(scratch.list("tmp"), std::vector<std::string>{}) << "a temporary file was left behind";
@@ -167,8 +177,11 @@ TEST(Hostile, StopSignalsEndTheWalkBetweenFiles) {
       outcome[line.substr(0, colon)] = line.substr(colon + 3);
     }
     EXPECT_LT(lines, files) << "the walk went on";
+    int errors = 0;
+    for (const auto& line : outcome) errors += line.second == "error";
+    EXPECT_LE(errors, c.workers) << "files that were never begun got a line";
     for (size_t i = 0; i < names.size(); ++i) {
-      std::string body = body_of((int)i, 4096);
+      std::string body = body_of((int)i, c.size);
       std::string after = scratch.read("work/" + names[i]);
       if (after == body) {
         EXPECT_EQ(outcome[names[i]], "ok") << names[i];
@@ -177,6 +190,35 @@ TEST(Hostile, StopSignalsEndTheWalkBetweenFiles) {
         EXPECT_NE(outcome[names[i]], "ok") << names[i];
       }
     }
+  }
+}
+
+// A report that cannot be written (standard output on a full device)
+// stops the run, which says so on standard error and exits with status 1:
+// the files met after the failed line are left alone.
+TEST(Hostile, ReportThatCannotBeWrittenStopsTheRun) {
+  POSIX_BUILD_ONLY("the console writer of the Windows build is its own");
+  const int files = 200;
+  const struct {
+    std::vector<std::string> arguments;
+    int most_stripped;  // the files in hand when the first line failed, and those done before it
+  } cases[] = {{{"t"}, 0}, {{"-j", "4", "t"}, 4 + 64}, {{"--version"}, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments[0]);
+    Scratch scratch;
+    scratch.make_directory("tmp");
+    std::vector<std::string> names = make_tree(scratch, files, 4096);
+    RunOptions options;
+    options.output_file = "/dev/full";
+    ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), c.arguments,
+                           temp_environment(scratch.path("tmp")), options);
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.errors, "bodycut: standard output: No space left on device\n");
+    int stripped = 0;
+    for (size_t i = 0; i < names.size(); ++i) stripped += scratch.read("work/" + names[i]) == body_of((int)i, 4096);
+    EXPECT_LE(stripped, c.most_stripped);
+    EXPECT_TRUE(scratch.list("tmp").empty());
   }
 }
 

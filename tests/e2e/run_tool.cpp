@@ -111,7 +111,9 @@ ToolRun run_tool(const std::string& executable, const std::string& directory, co
   pid_t child = fork();
   if (child < 0) throw std::runtime_error("fork failed");
   if (child == 0) {
-    dup2(out_pipe[1], STDOUT_FILENO);
+    int out = options.output_file.empty() ? out_pipe[1] : open(options.output_file.c_str(), O_WRONLY);
+    if (out < 0) _exit(123);
+    dup2(out, STDOUT_FILENO);
     dup2(err_pipe[1], STDERR_FILENO);
     close(out_pipe[0]);
     close(err_pipe[0]);

@@ -26,6 +26,7 @@ struct RunOptions {
   // run's directory) is no longer what it was: its rewriting has begun.
   // For a directory: the first byte of the first file in it that has one.
   std::string kill_once_rewritten = "";
+  std::string output_file;  // standard output written to this file (/dev/full), not a pipe
 };
 
 // environment: NAME=VALUE settings added to (or replacing in) the test's own.

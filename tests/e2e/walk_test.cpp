@@ -295,22 +295,27 @@ TEST(WalkFaults, CopyBackFailingMidwayKeepsThatBodyAndGoesOn) {
   check_tree_invariant(scratch, files, run);
 }
 
+// With one worker and with two, whose calls count in one sequence.
 TEST(WalkFaults, EveryCallOfATreeRunFailingInTurn) {
   SKIP_ON_WINDOWS();
-  unsigned runs = 0;
-  for (unsigned nth = 1; nth < 1000; ++nth) {
-    Scratch scratch;
-    scratch.make_directory("tmp");
-    std::vector<TreeFile> files = small_tree();
-    for (const TreeFile& file : files) scratch.write("work/" + file.name, file.before);
-    ToolRun run = run_in(scratch, {"t"}, BODYCUT_FAULTS_EXE, std::to_string(nth));
-    if (run.errors.find("fault injected") == std::string::npos) break;
-    SCOPED_TRACE(run.errors);
-    ++runs;
-    EXPECT_EQ(run.status, 1);
-    check_tree_invariant(scratch, files, run);
+  for (const char* workers : {"1", "2"}) {
+    SCOPED_TRACE(workers);
+    unsigned runs = 0;
+    for (unsigned nth = 1; nth < 1000; ++nth) {
+      Scratch scratch;
+      scratch.make_directory("tmp");
+      std::vector<TreeFile> files = small_tree();
+      for (const TreeFile& file : files) scratch.write("work/" + file.name, file.before);
+      ToolRun run = run_in(scratch, {"-j", workers, "t"}, BODYCUT_FAULTS_EXE, std::to_string(nth));
+      if (run.errors.find("fault injected") == std::string::npos) break;
+      SCOPED_TRACE(run.errors);
+      ++runs;
+      EXPECT_EQ(run.status, 1);
+      EXPECT_EQ(run.errors.find("fault injected"), run.errors.rfind("fault injected")) << "more than one fault";
+      check_tree_invariant(scratch, files, run);
+    }
+    EXPECT_GT(runs, 40u);
   }
-  EXPECT_GT(runs, 40u);
 }
 
 TEST(WalkFaults, SingleFileCopyBackFailures) {

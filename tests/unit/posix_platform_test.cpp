@@ -83,6 +83,41 @@ TEST(PosixPlatform, CopyRestOfFileAcrossFileSystems) {
   }
 }
 
+// Values that cannot be right are refused, not used: a handle that is no
+// file's, a negative offset.
+TEST(PosixPlatform, ImpossibleValuesRefused) {
+  Scratch scratch;
+  scratch.write("file", "0123456789");
+  unsigned char byte = 0;
+  for (HANDLE bad : {INVALID_HANDLE_VALUE, (HANDLE) nullptr}) {
+    DWORD read = 7;
+    EXPECT_FALSE(ReadFile(bad, &byte, 1, &read, nullptr));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_EQ(read, 0u);
+  }
+  HANDLE file = open_for_reading(scratch.path("file"));
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  const struct {
+    LONG low;
+    LONG high;
+    DWORD result;
+    DWORD error;
+    unsigned char next;
+  } cases[] = {{3, 0, 3, NO_ERROR, '3'},
+               {0, -1, INVALID_SET_FILE_POINTER, ERROR_INVALID_PARAMETER, '4'},
+               {-2, -1, INVALID_SET_FILE_POINTER, ERROR_INVALID_PARAMETER, '5'},
+               {1, 0, 1, NO_ERROR, '1'}};
+  for (const auto& c : cases) {
+    LONG high = c.high;
+    EXPECT_EQ(SetFilePointer(file, c.low, &high, FILE_BEGIN), c.result) << c.high;
+    EXPECT_EQ(GetLastError(), c.error) << c.high;
+    DWORD read = 0;
+    ASSERT_TRUE(ReadFile(file, &byte, 1, &read, nullptr));
+    EXPECT_EQ(byte, c.next) << "read on from where it stood";
+  }
+  CloseHandle(file);
+}
+
 // A temporary file has no name until it holds its whole body; closed
 // before that, it leaves nothing behind.
 TEST(PosixPlatform, TemporaryFileNamedOnlyWhenWhole) {

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -132,6 +133,56 @@ TEST_F(StripTest, BodiesAndHeaderEndsAcrossBufferBoundaries) {
     EXPECT_EQ(outcome.status, 0);
     expect_times_kept(path);
     EXPECT_TRUE(scratch.read("big") == body);
+  }
+}
+
+// A sparse file stays sparse, both in the temporary file and once copied
+// back, and reads exactly as before less its header: where data moved down
+// and a hole follows, its old last bytes read as zeros, and a hole at the
+// end keeps the file's length.
+TEST_F(StripTest, SparseFileStaysSparse) {
+  const off_t GIB = (off_t)1 << 30;
+  const std::string tail = "tail" + pattern_bytes(5000, 9);
+  const std::string middle = "middle" + pattern_bytes(5000, 11);
+  // Longer than the scan reads ahead: the old header's last blocks lie
+  // where the stripped file has a hole.
+  const std::string header = std::string(70000, 'h') + "\r\n\r\n";
+  const off_t cut = (off_t)header.size();
+  for (bool ends_in_hole : {false, true}) {
+    SCOPED_TRACE(ends_in_hole ? "ends in a hole" : "ends in data");
+    std::string path = make("sparse", header + "start");
+    int fd = open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    if (ends_in_hole) ASSERT_EQ(ftruncate(fd, GIB), 0);
+    if (!ends_in_hole) ASSERT_EQ(pwrite(fd, tail.data(), tail.size(), GIB), (ssize_t)tail.size());
+    ASSERT_EQ(pwrite(fd, middle.data(), middle.size(), GIB / 2), (ssize_t)middle.size());
+    close(fd);
+    set_times(path, ACCESS_SECONDS, ACCESS_NANOSECONDS, WRITE_SECONDS, WRITE_NANOSECONDS);
+    EXPECT_EQ(strip(path).status, 0);
+    expect_times_kept(path);
+    struct stat status = status_of(path);
+    const off_t tail_at = GIB - cut;
+    const off_t middle_at = GIB / 2 - cut;
+    EXPECT_EQ(status.st_size, ends_in_hole ? tail_at : tail_at + (off_t)tail.size());
+    EXPECT_LT(status.st_blocks, 1024) << "holes were written as zeros";
+    // Holes read as zeros; every byte of data is read and checked.
+    std::string expected_tail = ends_in_hole ? "" : tail;
+    fd = open(path.c_str(), O_RDONLY);
+    off_t checked = 0;
+    for (off_t data; (data = lseek(fd, checked, SEEK_DATA)) >= 0; checked = lseek(fd, data, SEEK_HOLE)) {
+      off_t end = lseek(fd, data, SEEK_HOLE);
+      ASSERT_LE(end - data, 1 << 20) << "a long run of zeros was written at " << data;
+      std::string bytes((size_t)(end - data), 'x');
+      ASSERT_EQ(pread(fd, &bytes[0], bytes.size(), data), (ssize_t)bytes.size());
+      for (off_t at = data; at < end; ++at) {
+        char wanted = at < 5                                                     ? "start"[at]
+                      : at >= tail_at                                            ? expected_tail[(size_t)(at - tail_at)]
+                      : at >= middle_at && at < middle_at + (off_t)middle.size() ? middle[(size_t)(at - middle_at)]
+                                                                                 : '\0';
+        ASSERT_EQ(bytes[(size_t)(at - data)], wanted) << "at " << at;
+      }
+    }
+    close(fd);
   }
 }
 
@@ -435,6 +486,112 @@ TEST_F(StripTest, AppendingWritersLoseNothing) {
   EXPECT_EQ(outcome.output, "error" LINE_END);
   EXPECT_EQ(scratch.read("log"), before + "+1+2");
   EXPECT_EQ(status_of(path).st_mode & 07777, 0400u) << "the mode is put back when the strip fails";
+}
+
+// The system's lease break time, set for a test and put back after it.
+class LeaseBreakTime {
+ public:
+  explicit LeaseBreakTime(const char* seconds) {
+    std::FILE* in = std::fopen(FILE_NAME, "r");
+    if (in == nullptr || std::fscanf(in, "%ld", &saved_) != 1) saved_ = -1;
+    if (in != nullptr) std::fclose(in);
+    set_ = saved_ >= 0 && put(seconds);
+  }
+  ~LeaseBreakTime() {
+    if (set_) put(std::to_string(saved_).c_str());
+  }
+  bool set() const { return set_; }
+
+ private:
+  static constexpr const char* FILE_NAME = "/proc/sys/fs/lease-break-time";
+  static bool put(const char* text) {
+    std::FILE* out = std::fopen(FILE_NAME, "w");
+    if (out == nullptr) return false;
+    bool written = std::fputs(text, out) >= 0;
+    return std::fclose(out) == 0 && written;
+  }
+  long saved_ = -1;
+  bool set_ = false;
+};
+
+struct Waiter {
+  std::string path;
+  bool appends;
+  pid_t child;
+};
+
+// Until this process holds a lease on path whose break a reader waits for.
+void wait_for_lease_break(const std::string& path) {
+  char* real = realpath(path.c_str(), nullptr);
+  std::string target = real != nullptr ? real : path;
+  std::free(real);
+  for (int round = 0; round < 5000; ++round) {
+    for (int fd = 3; fd < 1024; ++fd) {
+      char link[64];
+      char name[4096];
+      std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+      ssize_t length = readlink(link, name, sizeof name - 1);
+      if (length <= 0 || std::string(name, (size_t)length) != target) continue;
+      if (fcntl(fd, F_GETLEASE) == F_RDLCK) return;
+    }
+    usleep(1000);
+  }
+  ADD_FAILURE() << "the reader never waited for the lease";
+}
+
+// Another process opens the file while the copy back holds it, and waits.
+// A reader is let in when the strip ends; an appender is waited for here,
+// until the break time ran out and it appended.
+void open_meanwhile(void* context) {
+  Waiter* waiter = static_cast<Waiter*>(context);
+  waiter->child = fork();
+  if (waiter->child == 0) {
+    int fd = open(waiter->path.c_str(), waiter->appends ? O_WRONLY | O_APPEND : O_RDONLY);
+    _exit(fd >= 0 && (!waiter->appends || write(fd, "+appended", 9) == 9) ? 0 : 1);
+  }
+  if (!waiter->appends) return wait_for_lease_break(waiter->path);
+  int status = -1;
+  waitpid(waiter->child, &status, 0);
+  waiter->child = -1;
+  EXPECT_EQ(status, 0);
+}
+
+// The lease decides from what happened: a break that has not run out by
+// the end of the copy back let nobody in; once it may have run out, the
+// file is not written again and its body is kept.
+TEST_F(StripTest, LeaseBreaksDecideFromWhatHappened) {
+  LeaseBreakTime break_time("1");
+  if (!break_time.set()) GTEST_SKIP() << "needs root to set the lease break time";
+  const struct {
+    bool appends;
+    int status;
+    std::string after;
+  } cases[] = {
+      {false, 0, "body"},                   // a reader that merely waited
+      {true, 1, "H\r\n\r\nbody+appended"},  // an appender let in when the break ran out
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.appends ? "appender" : "reader");
+    fault_new_run();
+    std::string path = make("waited", "H\r\n\r\nbody");
+    Waiter waiter{path, c.appends, -1};
+    fault_hook(FAULT_copy_rest_of_file, 2, open_meanwhile, &waiter);
+    Outcome outcome = strip(path);
+    const std::string& errors = outcome.errors;
+    fault_disarm();
+    int status = -1;
+    if (waiter.child > 0) waitpid(waiter.child, &status, 0);
+    if (waiter.child > 0) EXPECT_EQ(status, 0);
+    EXPECT_EQ(outcome.status, c.status);
+    EXPECT_EQ(scratch.read("waited"), c.after);
+    std::vector<std::string> left = temp_directory_entries();
+    ASSERT_EQ(left.size(), c.status == 0 ? 0u : 1u);
+    if (c.status == 0) continue;
+    EXPECT_EQ(read_file(test_temp_directory() + "/" + left[0]), "body");
+    EXPECT_NE(errors.find(left[0]), std::string::npos) << errors;
+    EXPECT_NE(errors.find("may hold bytes from another writer"), std::string::npos) << errors;
+    empty_temp_directory();
+  }
 }
 
 // A running program cannot be written: nothing was, so nothing is kept.

@@ -1,0 +1,110 @@
+// The write lease that keeps others out of a file while its body goes
+// back, and what the run knows of whether it still holds.
+#include "posix_internal.h"
+
+#include <pthread.h>
+#include <sys/file.h>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+
+// The system tells a lease holder by SIGIO that someone waits for one of
+// its files. The handler counts these breaks for the whole process: while
+// the count stands still, no lease has begun to break and looking costs no
+// call. Where the handler cannot be set, every look asks the system.
+static std::atomic<unsigned> breaks_begun(0);
+static_assert(ATOMIC_INT_LOCK_FREE == 2, "the count takes no lock");
+static bool breaks_counted = false;
+
+static void count_break(int) { breaks_begun.fetch_add(1, std::memory_order_relaxed); }
+
+static void catch_lease_breaks(void) {
+  struct sigaction action = {};
+  action.sa_handler = count_break;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  breaks_counted = sigaction(SIGIO, &action, nullptr) == 0;
+}
+
+bool take_write_lease(int fd, LeaseWatch* lease) {
+  static pthread_once_t once = PTHREAD_ONCE_INIT;
+  pthread_once(&once, catch_lease_breaks);
+  lease->leased = 0;
+  lease->lost = 0;
+  lease->breaks = breaks_begun.load(std::memory_order_acquire);
+  if (fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
+    lease->leased = 1;
+    clock_gettime(CLOCK_MONOTONIC, &lease->held_at);
+    return true;
+  }
+  int error = errno;
+  if (error == EAGAIN) {
+    set_last_error(ERROR_SHARING_VIOLATION);
+    return false;
+  }
+  if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP) {
+    set_last_error_from_errno(error);
+    return false;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    set_last_error(errno == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : ERROR_ACCESS_DENIED);
+    return false;
+  }
+  return true;
+}
+
+// Milliseconds after which the system breaks a lease that someone waits
+// for; read once per run, when the first break is seen. 0: not read yet.
+static long break_milliseconds = 0;
+static pthread_mutex_t break_lock = PTHREAD_MUTEX_INITIALIZER;
+
+static long lease_break_milliseconds(void) {
+  long value = __atomic_load_n(&break_milliseconds, __ATOMIC_ACQUIRE);
+  if (value != 0) return value;
+  pthread_mutex_lock(&break_lock);
+  value = break_milliseconds;
+  if (value == 0) {
+    long seconds = 45;
+    std::FILE* in = std::fopen("/proc/sys/fs/lease-break-time", "re");
+    if (in != nullptr) {
+      if (std::fscanf(in, "%ld", &seconds) != 1 || seconds < 0) seconds = 45;
+      std::fclose(in);
+    }
+    // 0 s breaks at once; -1 keeps "not read" apart from it.
+    value = seconds > 0 ? seconds * 1000 : -1;
+    __atomic_store_n(&break_milliseconds, value, __ATOMIC_RELEASE);
+  }
+  pthread_mutex_unlock(&break_lock);
+  return value;
+}
+
+void forget_lease_break_time(void) { __atomic_store_n(&break_milliseconds, 0, __ATOMIC_RELEASE); }
+
+// While no break has begun since the lease was last seen whole, it holds.
+// F_GETLEASE tells a pending break's target, not whether the lease is gone:
+// while someone waits it reads the same before and after the system broke
+// the lease. What decides is how long a break may have run: it began after
+// the lease was last seen whole, and the system ends the lease only once
+// the break time has run out since. A margin covers the step that follows
+// the check, and a signal still on its way.
+bool lease_still_held(int fd, LeaseWatch* lease) {
+  enum { MARGIN_MILLISECONDS = 100 };
+  if (!lease->leased) return true;
+  if (lease->lost) return false;
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  unsigned breaks = breaks_begun.load(std::memory_order_acquire);
+  if ((breaks_counted && breaks == lease->breaks) || fcntl(fd, F_GETLEASE) == F_WRLCK) {
+    lease->held_at = now;
+    lease->breaks = breaks;
+    return true;
+  }
+  long long waited =
+      (long long)(now.tv_sec - lease->held_at.tv_sec) * 1000 + (now.tv_nsec - lease->held_at.tv_nsec) / 1000000;
+  long limit = lease_break_milliseconds();
+  if (limit > 0 && waited + MARGIN_MILLISECONDS < limit) return true;
+  lease->lost = 1;
+  return false;
+}
