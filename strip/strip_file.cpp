@@ -113,7 +113,7 @@ int strip_found_file(const char* path, const RunSettings* settings, StrippedFile
     int scan = scan_http_header(source);
     skipped = scan == HTTP_SCAN_SKIPPED;
     if (scan != HTTP_SCAN_BODY) goto done;
-  } else if (!scan_header(source)) {
+  } else if (!scan_default_header(source)) {
     goto done;
   }
 

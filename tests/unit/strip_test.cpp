@@ -73,12 +73,31 @@ struct ScanCase {
 // The header ends at the first CR LF CR LF the scan matches; a byte that
 // breaks a partial match is not retried as the start of a new one.
 const ScanCase scan_cases[] = {
-    {"\r\n\r\n", true, ""},          {"X\r\n\r\nBODY", true, "BODY"},
-    {"\n\r\n\r\nB", true, "B"},      {"H: v\r\nK: w\r\n\r\nbody\r\n\r\nmore", true, "body\r\n\r\nmore"},
-    {"\r\r\n\r\n", false, ""},       {"\r\n\r\r\n\r\nB", false, ""},
-    {"H\r\r\n\r\n\r\nB", true, "B"}, {"", false, ""},
-    {"\r\n\r", false, ""},           {"no header end at all\n\n", false, ""},
-    {"\n\n\r\n\r\n", true, ""},      {std::string("H\r\n\r\n\0\xff\x80", 8), true, std::string("\0\xff\x80", 3)},
+    {"\r\n\r\n", true, ""},
+    {"X\r\n\r\nBODY", true, "BODY"},
+    {"\n\r\n\r\nB", true, "B"},
+    {"H: v\r\nK: w\r\n\r\nbody\r\n\r\nmore", true, "body\r\n\r\nmore"},
+    {"\r\r\n\r\n", false, ""},
+    {"\r\n\r\r\n\r\nB", false, ""},
+    {"H\r\r\n\r\n\r\nB", true, "B"},
+    {"", false, ""},
+    {"\r\n\r", false, ""},
+    {"no header end at all\n\n", false, ""},
+    {"\n\n\r\n\r\n", true, ""},
+    {std::string("H\r\n\r\n\0\xff\x80", 8), true, std::string("\0\xff\x80", 3)},
+    // A status line ending in a bare LF: its header's lines end so too, and
+    // the first CR LF CR LF would lie in the body. Any other first line
+    // leaves the rule as it is.
+    {"HTTP/1.1 200 OK\nA: b\n\n<p>a</p>\r\n\r\n<p>b</p>", false, ""},
+    {"HTTP/2 204\n\r\n\r\nB", false, ""},
+    {"HTTP/1.1 200 OK\r\n\r\nB", true, "B"},
+    {"HTTP/1.0 304\r\n\r\nB", true, "B"},
+    {"HTTP/1.1 2\r\n\r\nB", true, "B"},
+    {"HTTP/1.1 200 OK\rX\r\n\r\nB", true, "B"},
+    {"HTTP/1.1 200 OK\r\r\n\r\nB", false, ""},
+    {"HTTP/1.1 200 OK\r\n\r\r\n\r\nB", false, ""},
+    {"http/1.1 200 OK\nA: b\r\n\r\nB", true, "B"},
+    {"<p>HTTP/1.1 200 OK\n\r\n\r\nB", true, "B"},
 };
 
 TEST_F(StripTest, ScanTable) {
