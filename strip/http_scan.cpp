@@ -109,7 +109,7 @@ static int read_fields(Reader* reader, int* declared) {
     if (got != BYTE_READ) return got;
     if (byte == 0x0A && length <= 1 && (length == 0 || name[0] == 0x0D)) return BYTE_READ;
     if (byte == 0x0A) continue;
-    int flag = byte == ':' && length < NAME_CAPACITY ? field_flag(name, length) : 0;
+    int flag = byte == ':' ? field_flag(name, length) : 0;
     int zero = 0;
     got = rest_of_line(reader, &zero);
     if (got != BYTE_READ) return got;
