@@ -50,9 +50,9 @@ BOOL scan_default_header(HANDLE source) {
   for (;;) {
     if (!next_byte(source, &byte)) return FALSE;
     int step = status_line_step(&line, byte);
-    if (step == STATUS_ENDS_LF) return FALSE;
-    if (step == STATUS_ENDS_CR_LF) return finish_scan(source, 2);
-    if (step == STATUS_NOT) return finish_scan(source, byte == 0x0D && !after_cr ? 1 : 0);
+    if (step == STATUS_LINE_LF) return FALSE;
+    if (step == STATUS_LINE_CR_LF) return finish_scan(source, 2);
+    if (step == NO_STATUS_LINE) return finish_scan(source, byte == 0x0D && !after_cr ? 1 : 0);
     after_cr = byte == 0x0D;
   }
 }

@@ -33,8 +33,8 @@ static int read_status_line(Reader* reader, int* code) {
     int got = next_byte(reader, &byte);
     if (got != BYTE_READ) return got == BYTE_END ? LINE_NOT_STATUS : LINE_FAILED;
     int step = status_line_step(&line, byte);
-    if (step == STATUS_NOT) return LINE_NOT_STATUS;
-    if (step != STATUS_PENDING) break;
+    if (step == NO_STATUS_LINE) return LINE_NOT_STATUS;
+    if (step != IN_STATUS_LINE) break;
   }
   *code = line.code;
   return LINE_MATCHED;

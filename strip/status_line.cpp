@@ -15,14 +15,14 @@ enum {
 
 // The result of byte where the line may end.
 static int line_end_step(StatusLine* line, unsigned char byte, int otherwise) {
-  if (byte == 0x0A) return line->state == AT_LF ? STATUS_ENDS_CR_LF : STATUS_ENDS_LF;
-  if (line->state == AT_LF) return STATUS_NOT;
+  if (byte == 0x0A) return line->state == AT_LF ? STATUS_LINE_CR_LF : STATUS_LINE_LF;
+  if (line->state == AT_LF) return NO_STATUS_LINE;
   if (byte == 0x0D) {
     line->state = AT_LF;
-    return STATUS_PENDING;
+    return IN_STATUS_LINE;
   }
   line->state = otherwise;
-  return otherwise == AT_REASON ? STATUS_PENDING : STATUS_NOT;
+  return otherwise == AT_REASON ? IN_STATUS_LINE : NO_STATUS_LINE;
 }
 
 int status_line_step(StatusLine* line, unsigned char byte) {
@@ -48,7 +48,7 @@ int status_line_step(StatusLine* line, unsigned char byte) {
   } else {
     return line_end_step(line, byte, AT_REASON);
   }
-  if (next < 0) return STATUS_NOT;
+  if (next < 0) return NO_STATUS_LINE;
   line->state = next;
-  return STATUS_PENDING;
+  return IN_STATUS_LINE;
 }

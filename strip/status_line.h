@@ -4,10 +4,10 @@
 #define BODYCUT_STATUS_LINE_H
 
 enum {
-  STATUS_PENDING = 0,     // the bytes so far begin a status line
-  STATUS_ENDS_CR_LF = 1,  // a whole status line, ended by CR LF
-  STATUS_ENDS_LF = 2,     // a whole status line, ended by LF alone
-  STATUS_NOT = 3          // the last byte cannot belong to one
+  IN_STATUS_LINE = 0,     // the bytes so far begin a status line
+  STATUS_LINE_CR_LF = 1,  // a whole status line, ended by CR LF
+  STATUS_LINE_LF = 2,     // a whole status line, ended by LF alone
+  NO_STATUS_LINE = 3      // the last byte cannot belong to one
 };
 
 // A match under way. Start it as {0, 0}.
