@@ -1,5 +1,7 @@
 #include "header_scan.h"
 
+#include "status_line.h"
+
 // One byte from source into *byte; FALSE on a read error or at the end.
 static inline BOOL next_byte(HANDLE source, unsigned char* byte) {
   DWORD read = 0;
@@ -24,5 +26,33 @@ BOOL scan_header(HANDLE source) {
     if (byte != 0x0D) continue;
     if (!next_byte(source, &byte)) return FALSE;
     if (byte == 0x0A) return TRUE;
+  }
+}
+
+// Goes on with the scan where count bytes of CR LF CR LF are matched.
+static BOOL finish_scan(HANDLE source, int count) {
+  static const unsigned char ending[] = {0x0D, 0x0A, 0x0D, 0x0A};
+  unsigned char byte = 0;
+  while (count > 0 && count < 4) {
+    if (!next_byte(source, &byte)) return FALSE;
+    count = byte == ending[count] ? count + 1 : 0;
+  }
+  return count == 4 || scan_header(source);
+}
+
+// The first line is matched against a status line as it is read; the scan
+// then goes on from the state its bytes left it in. Only a status line's
+// end holds a CR, so that state is told by the last two bytes.
+BOOL scan_default_header(HANDLE source) {
+  StatusLine line = {0, 0};
+  unsigned char byte = 0;
+  int after_cr = 0;
+  for (;;) {
+    if (!next_byte(source, &byte)) return FALSE;
+    int step = status_line_step(&line, byte);
+    if (step == STATUS_LINE_LF) return FALSE;
+    if (step == STATUS_LINE_CR_LF) return finish_scan(source, 2);
+    if (step == NO_STATUS_LINE) return finish_scan(source, byte == 0x0D && !after_cr ? 1 : 0);
+    after_cr = byte == 0x0D;
   }
 }

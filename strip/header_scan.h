@@ -9,4 +9,10 @@
 // body's start; FALSE on a read error or when the file ends first.
 BOOL scan_header(HANDLE source);
 
+// The scan of a run without HTTP mode: scan_header's rule from the file's
+// start, but a file whose first line is an HTTP status line ending in a
+// bare LF has no header end. Its header lines end the same way, so the
+// first CR LF CR LF would lie inside its body.
+BOOL scan_default_header(HANDLE source);
+
 #endif

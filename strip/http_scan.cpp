@@ -1,95 +1,160 @@
 #include "http_scan.h"
 
-#include "header_scan.h"
+#include "status_line.h"
+
+// The file, read one byte at a time, and how many bytes were read: where a
+// look past a block steps back to.
+struct Reader {
+  HANDLE source;
+  DWORD offset;
+  int overflowed;
+};
 
 enum { BYTE_READ = 0, BYTE_END = 1, BYTE_FAILED = 2 };
 
-// One byte from source into *byte. The end of the file is told apart from
-// a failed read: a file too short for a status line is only skipped.
-static int next_byte(HANDLE source, unsigned char* byte) {
+// One byte into *byte. The end of the file is told apart from a failed
+// read: a file too short for a status line is only skipped.
+static int next_byte(Reader* reader, unsigned char* byte) {
   DWORD read = 0;
-  if (!ReadFile(source, byte, 1, &read, nullptr)) return BYTE_FAILED;
-  return read == 1 ? BYTE_READ : BYTE_END;
+  if (!ReadFile(reader->source, byte, 1, &read, nullptr)) return BYTE_FAILED;
+  if (read != 1) return BYTE_END;
+  if (++reader->offset > 0x7FFFFFFF) reader->overflowed = 1;
+  return BYTE_READ;
 }
 
 enum { LINE_MATCHED = 0, LINE_NOT_STATUS = 1, LINE_FAILED = 2 };
 
-// Where a status line's match stands: before which of its parts.
+// Reads a status line through its end, stopping at the first byte that
+// cannot belong to one; *code gets its status code.
+static int read_status_line(Reader* reader, int* code) {
+  StatusLine line = {0, 0};
+  unsigned char byte = 0;
+  for (;;) {
+    int got = next_byte(reader, &byte);
+    if (got != BYTE_READ) return got == BYTE_END ? LINE_NOT_STATUS : LINE_FAILED;
+    int step = status_line_step(&line, byte);
+    if (step == NO_STATUS_LINE) return LINE_NOT_STATUS;
+    if (step != IN_STATUS_LINE) break;
+  }
+  *code = line.code;
+  return LINE_MATCHED;
+}
+
+// The fields that tell whether a body follows a block.
 enum {
-  AT_PREFIX = 0,  // "HTTP/", one state a byte
-  AT_VERSION = 5,
-  AT_MINOR_DOT,
-  AT_MINOR,
-  AT_BLANK,
-  AT_CODE,  // three digits, one state each
-  AT_CODE_END = AT_CODE + 3,
-  AT_REASON,
-  AT_LF,
-  MATCHED,
-  NOT_STATUS
+  HAS_LOCATION = 1,
+  HAS_WWW_AUTHENTICATE = 2,
+  HAS_PROXY_AUTHENTICATE = 4,
+  HAS_CONTENT_LENGTH = 8,
+  HAS_TRANSFER_ENCODING = 16,
+  LENGTH_ZERO = 32
 };
 
-// The state after byte: one step of the status line's match.
-static int status_step(int state, unsigned char byte) {
-  if (state < AT_VERSION) return byte == (unsigned char)"HTTP/"[state] ? state + 1 : NOT_STATUS;
-  if (state >= AT_CODE && state < AT_CODE_END) return byte >= '0' && byte <= '9' ? state + 1 : NOT_STATUS;
-  switch (state) {
-    case AT_VERSION:
-      if (byte == '1') return AT_MINOR_DOT;
-      return byte == '2' || byte == '3' ? AT_BLANK : NOT_STATUS;
-    case AT_MINOR_DOT: return byte == '.' ? AT_MINOR : NOT_STATUS;
-    case AT_MINOR: return byte == '0' || byte == '1' ? AT_BLANK : NOT_STATUS;
-    case AT_BLANK: return byte == ' ' ? AT_CODE : NOT_STATUS;
-    case AT_CODE_END:
-      if (byte == ' ') return AT_REASON;
-      return byte == 0x0D ? AT_LF : NOT_STATUS;
-    case AT_REASON:
-      if (byte == 0x0A) return NOT_STATUS;
-      return byte == 0x0D ? AT_LF : AT_REASON;
-    case AT_LF: return byte == 0x0A ? MATCHED : NOT_STATUS;
-    default: return NOT_STATUS;
+struct Field {
+  const char* name;  // in lower case
+  int flag;
+};
+static const Field FIELDS[] = {{"location", HAS_LOCATION},
+                               {"www-authenticate", HAS_WWW_AUTHENTICATE},
+                               {"proxy-authenticate", HAS_PROXY_AUTHENTICATE},
+                               {"content-length", HAS_CONTENT_LENGTH},
+                               {"transfer-encoding", HAS_TRANSFER_ENCODING}};
+// Longer than any name above: a longer name is none of them.
+enum { NAME_CAPACITY = 20 };
+
+// The flag of the field whose lower-case name is name[0..length), or 0.
+static int field_flag(const char* name, unsigned length) {
+  for (const Field& field : FIELDS) {
+    unsigned at = 0;
+    while (at < length && field.name[at] == name[at]) ++at;
+    if (at == length && field.name[at] == '\0') return field.flag;
   }
+  return 0;
 }
 
-// Reads a status line up to and including its CR LF, stopping at the first
-// byte that cannot belong to one. *interim is set for a 1xx status code.
-static int read_status_line(HANDLE source, int* interim) {
+// Reads the rest of a line through its LF. *zero: whether its bytes are
+// one or more '0' among blanks (SP, HTAB, CR), as a value of 0 is.
+static int rest_of_line(Reader* reader, int* zero) {
   unsigned char byte = 0;
-  int state = AT_PREFIX;
+  int zeros = 0;
+  int others = 0;
   for (;;) {
-    int got = next_byte(source, &byte);
-    if (got != BYTE_READ) return got == BYTE_END ? LINE_NOT_STATUS : LINE_FAILED;
-    if (state == AT_CODE) *interim = byte == '1';
-    state = status_step(state, byte);
-    if (state == MATCHED) return LINE_MATCHED;
-    if (state == NOT_STATUS) return LINE_NOT_STATUS;
+    int got = next_byte(reader, &byte);
+    if (got != BYTE_READ) return got;
+    if (byte == 0x0A) break;
+    if (byte == '0')
+      zeros = 1;
+    else if (byte != ' ' && byte != '\t' && byte != 0x0D)
+      others = 1;
+  }
+  *zero = zeros && !others;
+  return BYTE_READ;
+}
+
+// Reads a block's field lines through the empty line that ends it, LF or
+// CR LF; *declared gets the flags of the fields found. BYTE_READ at the
+// end of the block.
+static int read_fields(Reader* reader, int* declared) {
+  *declared = 0;
+  for (;;) {
+    char name[NAME_CAPACITY];
+    unsigned length = 0;
+    unsigned char byte = 0;
+    int got = BYTE_READ;
+    // The name, up to its colon. Field lines are ASCII: a byte is put in
+    // lower case by setting one bit, which no byte of a name looked for
+    // is changed by.
+    while (length < NAME_CAPACITY && (got = next_byte(reader, &byte)) == BYTE_READ && byte != ':' && byte != 0x0A)
+      name[length++] = (char)(byte >= 'A' && byte <= 'Z' ? byte | 0x20 : byte);
+    if (got != BYTE_READ) return got;
+    if (byte == 0x0A && length <= 1 && (length == 0 || name[0] == 0x0D)) return BYTE_READ;
+    if (byte == 0x0A) continue;
+    int flag = byte == ':' ? field_flag(name, length) : 0;
+    int zero = 0;
+    got = rest_of_line(reader, &zero);
+    if (got != BYTE_READ) return got;
+    *declared |= flag;
+    if (flag == HAS_CONTENT_LENGTH && zero) *declared |= LENGTH_ZERO;
   }
 }
 
-// Finds the header's end with the status line's CR LF already matched, so
-// the scan goes on as the plain scan would from the file's start: a CR LF
-// right away ends the header, and a byte that breaks the match is not
-// looked at again.
-static BOOL rest_of_header(HANDLE source) {
-  unsigned char byte = 0;
-  if (next_byte(source, &byte) != BYTE_READ) return FALSE;
-  if (byte == 0x0D) {
-    if (next_byte(source, &byte) != BYTE_READ) return FALSE;
-    if (byte == 0x0A) return TRUE;
-  }
-  return scan_header(source);
+// Whether clients write no body after a block with this status code and
+// these fields: what follows it may be the next response's block.
+static int body_withheld(int code, int declared) {
+  int kind = code / 100;
+  if (kind == 1 || (declared & LENGTH_ZERO) != 0) return 1;
+  if (kind == 3) return (declared & HAS_LOCATION) != 0;
+  if (code == 401) return (declared & HAS_WWW_AUTHENTICATE) != 0;
+  if (code == 407) return (declared & HAS_PROXY_AUTHENTICATE) != 0;
+  return kind == 2 && (declared & (HAS_CONTENT_LENGTH | HAS_TRANSFER_ENCODING)) == 0;
+}
+
+// Puts the file position back at offset, which the reader has passed.
+static BOOL step_back(Reader* reader, DWORD offset) {
+  if (reader->offset == offset) return TRUE;
+  if (reader->overflowed) return FALSE;
+  return SetFilePointer(reader->source, (LONG)offset, nullptr, FILE_BEGIN) == offset;
 }
 
 int scan_http_header(HANDLE source) {
-  int interim = 0;
-  int line = read_status_line(source, &interim);
-  if (line == LINE_FAILED) return HTTP_SCAN_ERROR;
-  if (line == LINE_NOT_STATUS) return HTTP_SCAN_SKIPPED;
+  Reader reader = {source, 0, 0};
+  int code = 0;
+  int declared = 0;
+  int line = read_status_line(&reader, &code);
+  if (line != LINE_MATCHED) return line == LINE_FAILED ? HTTP_SCAN_ERROR : HTTP_SCAN_SKIPPED;
   for (;;) {
-    if (!rest_of_header(source)) return HTTP_SCAN_ERROR;
-    if (!interim) return HTTP_SCAN_BODY;
+    if (read_fields(&reader, &declared) != BYTE_READ) return HTTP_SCAN_ERROR;
+    if (!body_withheld(code, declared)) return HTTP_SCAN_BODY;
+    DWORD body = reader.offset;
+    int interim = code / 100 == 1;
+    line = read_status_line(&reader, &code);
+    if (line == LINE_FAILED) return HTTP_SCAN_ERROR;
+    if (line == LINE_MATCHED) continue;
     // A file that claims an interim response but holds no final one is
     // not what it claims to be, and is left alone.
-    if (read_status_line(source, &interim) != LINE_MATCHED) return HTTP_SCAN_ERROR;
+    if (interim) return HTTP_SCAN_ERROR;
+    // The block was the response after all, and what was read past it
+    // begins its body.
+    return step_back(&reader, body) ? HTTP_SCAN_BODY : HTTP_SCAN_ERROR;
   }
 }

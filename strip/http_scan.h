@@ -1,8 +1,9 @@
 // The header scan for HTTP mode: a file is stripped only when it begins
-// with an HTTP status line, and interim (1xx) responses saved ahead of the
-// final one are removed with it. Reads one byte at a time with no
-// look-ahead, like the plain scan, so the file position after a match is
-// exactly the start of the body.
+// with an HTTP status line, and the blocks of responses that a client
+// saves ahead of the final one are removed with it. Reads one byte at a
+// time, so the file position after a match is exactly the start of the
+// body; where it had to read past a block to tell what follows, it steps
+// back.
 #ifndef BODYCUT_HTTP_SCAN_H
 #define BODYCUT_HTTP_SCAN_H
 
@@ -14,10 +15,15 @@ enum {
   HTTP_SCAN_ERROR = 2     // a read failed, a header never ends, or an interim block is not followed by a status line
 };
 
-// A status line is "HTTP/" and a version (1.0, 1.1, 2 or 3), one blank and
-// three digits, then CR LF or a blank, a reason phrase of any bytes but CR
-// and LF, and CR LF. Its CR LF counts towards the CR LF CR LF that ends the
-// header. After a 1xx header the next block must be a status line too.
+// A block is a status line (status_line.h) and field lines, each ending in
+// LF with or without a CR before it, up to the first empty line. The next
+// block is removed too when the bytes after one begin with a status line
+// and the one removed is a block after which clients write no body: a 1xx;
+// a 3xx with Location; a 401 with WWW-Authenticate; a 407 with
+// Proxy-Authenticate; a 2xx with neither Content-Length nor
+// Transfer-Encoding (a tunnel's reply); any with Content-Length 0. Field
+// names are matched in any case. Any other block is the response, and what
+// follows it is the body. A 1xx must be followed by a status line.
 int scan_http_header(HANDLE source);
 
 #endif

@@ -3,6 +3,7 @@
 #include "../platform/platform.h"
 #include "header_scan.h"
 #include "http_scan.h"
+#include "release_wait.h"
 
 // Attributes a file must lose before it can be opened for writing.
 static const DWORD PROTECTING_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
@@ -78,7 +79,9 @@ static void settle_file(StrippedFiles* seen, const FileIdentity* identity, int s
 // read, through a handle that no other process may hold meanwhile. The
 // temporary file is deleted on every path but one: when the copy back may
 // have written before it failed, that file holds the only whole body.
-int strip_found_file(const char* path, const RunSettings* settings, StrippedFiles* seen, int reached_through_link) {
+// *interfered: it failed because another process held or changed the file.
+static int strip_once(const char* path, const RunSettings* settings, StrippedFiles* seen, int reached_through_link,
+                      int* interfered) {
   char directory[PATH_CAPACITY];
   char temporary_name[PATH_CAPACITY];
   HANDLE source = INVALID_HANDLE_VALUE;
@@ -114,7 +117,10 @@ int strip_found_file(const char* path, const RunSettings* settings, StrippedFile
     if (claim != FILE_CLAIMED) goto done;
   }
   source = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (source == INVALID_HANDLE_VALUE) goto done;
+  if (source == INVALID_HANDLE_VALUE) {
+    *interfered = GetLastError() == ERROR_SHARING_VIOLATION;
+    goto done;
+  }
   // Its identity, size and times: what the copy back must find again.
   if (!GetFileInformationByHandle(source, &read)) goto done;
   if (seen != nullptr) {
@@ -132,7 +138,7 @@ int strip_found_file(const char* path, const RunSettings* settings, StrippedFile
     int scan = scan_http_header(source);
     skipped = scan == HTTP_SCAN_SKIPPED;
     if (scan != HTTP_SCAN_BODY) goto done;
-  } else if (!scan_header(source)) {
+  } else if (!scan_default_header(source)) {
     goto done;
   }
 
@@ -168,8 +174,15 @@ int strip_found_file(const char* path, const RunSettings* settings, StrippedFile
   // No sharing: refused while anyone else has the file open, and nobody
   // else can open it until this handle is closed.
   target = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (target == INVALID_HANDLE_VALUE) goto done;
-  if (!GetFileInformationByHandle(target, &now) || !same_file_unchanged(&read, &now)) goto done;
+  if (target == INVALID_HANDLE_VALUE) {
+    *interfered = GetLastError() == ERROR_SHARING_VIOLATION;
+    goto done;
+  }
+  if (!GetFileInformationByHandle(target, &now)) goto done;
+  if (!same_file_unchanged(&read, &now)) {
+    *interfered = 1;
+    goto done;
+  }
   // The times must be settable before a byte is written: a file rewritten
   // with the wrong last-write time could not be told from an unstripped one.
   if (!SetFileTime(target, &read.ftCreationTime, &read.ftLastAccessTime, &read.ftLastWriteTime)) goto done;
@@ -199,6 +212,20 @@ done:
   if (have_temporary && !(!ok && writing_began) && !DeleteFileA(temporary_name))
     report_left_undone(temporary_name, ": could not delete this temporary file");
   return ok ? STRIP_OK : skipped ? STRIP_SKIPPED : STRIP_FAILED;
+}
+
+// In HTTP mode a file that another run was stripping is read again once
+// that run is done with it: then it no longer begins with a status line,
+// and is skipped, as the manual promises.
+int strip_found_file(const char* path, const RunSettings* settings, StrippedFiles* seen, int reached_through_link) {
+  int interfered = 0;
+  int result = strip_once(path, settings, seen, reached_through_link, &interfered);
+  if (result == STRIP_FAILED && interfered && settings->http_only && !stop_requested()) {
+    wait_until_released(path);
+    interfered = 0;
+    result = strip_once(path, settings, seen, reached_through_link, &interfered);
+  }
+  return result;
 }
 
 const char* strip_result_text(int result) {

@@ -30,6 +30,12 @@ std::string page(const std::string& body) { return HEADER + body; }
 // Interim responses that a client saves ahead of the final one.
 const std::string CONTINUE = "HTTP/1.1 100 Continue\r\n\r\n";
 const std::string HINTS = "HTTP/1.1 103 Early Hints\r\nLink: </style.css>; rel=preload\r\n\r\n";
+// Responses whose body a client does not save ahead of the final one.
+const std::string REDIRECT = "HTTP/2 302 \r\nlocation: /b\r\ncontent-length: 5\r\n\r\n";
+const std::string TUNNEL = "HTTP/1.0 200 Connection established\r\n\r\n";
+const std::string CHALLENGE = "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"r\"\r\n\r\n";
+const std::string PROXY_CHALLENGE = "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic\r\n\r\n";
+const std::string SIZED = "HTTP/1.1 200 OK\r\nContent-Length: 45\r\n\r\n";
 
 struct Case {
   const char* name;
@@ -65,6 +71,7 @@ const std::set<std::string> posix_only = {
     // HTTP mode is an option of the POSIX build only.
     "HttpSingleFileStrippedSilently", "HttpSingleFileWithoutStatusLineIsSkipped", "HttpEmptyFileIsSkipped",
     "HttpInterimBlocksRemoved", "HttpInterimFollowedByBodyIsAnError", "HttpTree", "HttpPattern",
+    "HttpChainsRemovedInOneRun",
     // Options and the shell are the POSIX build's.
     "SecondArgumentIsRefused", "OptionAfterTargetIsASecondArgument", "HelpOption", "VersionOption",
     "OptionsWithoutTarget", "DoubleDashEndsOptions", "FileNamedLikeAnOptionReachedByPath", "HttpOption",
@@ -607,6 +614,33 @@ const std::vector<Case>& cases() {
        {},
        false,
        {{"t/sub/c", "C"}}},
+      {"BareLineFeedStatusLineIsAnError",
+       {{"page.htm", "HTTP/1.1 200 OK\nContent-Type: text/html\n\n<p>a</p>\r\n\r\n<p>b</p>"}},
+       {},
+       {"page.htm"},
+       1,
+       {"error"}},
+      {"HttpChainsRemovedInOneRun",
+       {{"t/redirects", REDIRECT + "HTTP/1.1 301 Moved Permanently\r\nLocation: /c\r\n\r\n" + page("R")},
+        {"t/tunnel", TUNNEL + "HTTP/2 200 \r\ncontent-type: text/html\r\n\r\nT"},
+        {"t/auth", PROXY_CHALLENGE + TUNNEL + CHALLENGE + page("A")},
+        {"t/bare-lf", "HTTP/1.1 200 OK\nContent-Type: text/html\n\n<p>a</p>\r\n\r\n<p>b</p>"},
+        {"t/sized", SIZED + page("S")},
+        {"t/not-followed", "HTTP/1.1 301 Moved Permanently\r\nLocation: /c\r\n\r\n<a href=/c>c</a>"},
+        {"t/after-interim", CONTINUE + REDIRECT + "x"}},
+       {"t/redirects", "t/tunnel", "t/auth", "t/bare-lf", "t/sized", "t/not-followed", "t/after-interim"},
+       {"--http", "t"},
+       1,
+       {"t/redirects : ok", "t/tunnel : ok", "t/auth : ok", "t/bare-lf : ok", "t/sized : ok", "t/not-followed : ok",
+        "t/after-interim : ok"},
+       nullptr,
+       {},
+       false,
+       {{"t/redirects", "R"},
+        {"t/tunnel", "T"},
+        {"t/auth", "A"},
+        {"t/bare-lf", "<p>a</p>\r\n\r\n<p>b</p>"},
+        {"t/after-interim", "x"}}},
       {"HttpPattern",
        {{"a.htm", page("A")}, {"b.htm", "HTTP/1.1 20\r\n\r\nx"}, {"c.txt", page("C")}},
        {"a.htm"},
@@ -751,6 +785,8 @@ TEST(EndToEndHttp, TreeStrippedTwice) {
       {"t/304", "HTTP/1.0 304\r\nETag: \"x\"\r\n\r\n", "ok", ""},
       {"t/continue", CONTINUE + page(body), "ok", body},
       {"t/sub/interim-twice", CONTINUE + HINTS + page(body), "ok", body},
+      {"t/sub/redirected", REDIRECT + TUNNEL + CHALLENGE + page(body), "ok", body},
+      {"t/sub/bare-lf", "HTTP/1.1 200 OK\nA: b\n\n" + body, "ok", body},
       {"t/sub/interim-then-body", CONTINUE + body, "error", CONTINUE + body},
       {"t/sub/lower", "http/1.1 200\r\n\r\n" + body, "skipped", "http/1.1 200\r\n\r\n" + body},
       {"t/sub/short-code", "HTTP/1.1 20\r\n\r\n" + body, "skipped", "HTTP/1.1 20\r\n\r\n" + body},

@@ -110,7 +110,7 @@ TEST(Hostile, TwoHttpRunsOnOneTreeStripEachFileOnce) {
           << names[i] << " was stripped by neither";
     }
   }
-  EXPECT_TRUE(scratch.list("tmp").empty());
+  EXPECT_TRUE(scratch.list("tmp").empty()) << a.errors << b.errors;
 }
 
 // Killed at any moment, a run leaves every file stripped, untouched, or

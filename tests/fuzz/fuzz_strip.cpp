@@ -12,14 +12,19 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
 
 namespace {
 
 // The scan rule as a transition table: state = CR LF CR LF bytes matched.
 // A byte that does not continue the match goes back to state 0 and is not
-// looked at again.
+// looked at again. A file whose first line is an HTTP status line ending
+// in a bare LF has no header end: its header lines end so too.
 long model_body_start(const std::string& bytes) {
+  static const std::regex bare_status_line("HTTP/(1\\.[01]|[23]) [0-9]{3}( [^\r\n]*)?\n");
+  if (std::regex_search(bytes.begin(), bytes.end(), bare_status_line, std::regex_constants::match_continuous))
+    return -1;
   static const unsigned char wanted[4] = {'\r', '\n', '\r', '\n'};
   int state = 0;
   for (size_t i = 0; i < bytes.size(); ++i) {

@@ -22,6 +22,22 @@ struct HttpCase {
 const std::string CONTINUE = "HTTP/1.1 100 Continue\r\n\r\n";
 const std::string HINTS = "HTTP/1.1 103 Early Hints\r\nLink: </s.css>; rel=preload\r\n\r\n";
 const std::string OK = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n";
+// Blocks of responses whose body a client does not save, as clients write
+// them: curl -iL (redirects), curl -i -x / -p (tunnels), curl -i --digest,
+// --anyauth and --proxy-anyauth (authentication).
+const std::string FOUND = "HTTP/1.1 302 Found\r\nLocation: /b\r\nContent-Length: 5\r\n\r\n";
+const std::string MOVED = "HTTP/1.1 301 Moved Permanently\r\nLocation: /c\r\nContent-Type: text/html\r\n\r\n";
+const std::string FOUND_2 = "HTTP/2 302 \r\nlocation: /b\r\ncontent-type: text/html\r\n\r\n";
+const std::string TUNNEL = "HTTP/1.0 200 Connection established\r\n\r\n";
+const std::string TUNNEL_AGENT = "HTTP/1.1 200 Connection established\r\nProxy-agent: p\r\n\r\n";
+const std::string DIGEST =
+    "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"r\"\r\nContent-Length: 9\r\n\r\n";
+const std::string DIGEST_2 = "HTTP/2 401 \r\nwww-authenticate: Digest realm=\"r\"\r\ncontent-length: 9\r\n\r\n";
+const std::string PROXY_AUTH =
+    "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"p\"\r\nContent-Length: 9\r\n\r\n";
+const std::string EMPTY_401 = "HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n";
+const std::string FINAL = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n";
+const std::string FINAL_2 = "HTTP/2 200 \r\ncontent-type: text/html\r\ncontent-length: 4\r\n\r\n";
 
 const HttpCase http_cases[] = {
     {OK + "<p>x</p>", HTTP_SCAN_BODY, "<p>x</p>"},
@@ -31,12 +47,55 @@ const HttpCase http_cases[] = {
     {std::string("HTTP/1.1 599 \xe9\0\t\x7f\r\n\r\nB", 22), HTTP_SCAN_BODY, "B"},
     // The status line's CR LF counts towards the header's end.
     {"HTTP/1.1 200 OK\r\n\r\nbody\r\n\r\nmore", HTTP_SCAN_BODY, "body\r\n\r\nmore"},
-    {"HTTP/1.1 200 OK\r\n\r\r\n\r\nB", HTTP_SCAN_ERROR, ""},
-    {"HTTP/1.1 200 OK\r\nH\r\r\n\r\n\r\nB", HTTP_SCAN_BODY, "B"},
+    // A line ends at its LF, and a CR before it is not part of the line.
+    {"HTTP/1.1 200 OK\r\n\r\r\n\r\nB", HTTP_SCAN_BODY, "B"},
+    {"HTTP/1.1 200 OK\r\nH\r\r\n\r\n\r\nB", HTTP_SCAN_BODY, "\r\nB"},
+    {"HTTP/1.1 200 OK\nContent-Type: text/html\n\n<p>a</p>\r\n\r\n<p>b</p>", HTTP_SCAN_BODY,
+     "<p>a</p>\r\n\r\n<p>b</p>"},
+    {"HTTP/1.1 200 OK\n\nx", HTTP_SCAN_BODY, "x"},
+    {"HTTP/1.1 200\n\nB", HTTP_SCAN_BODY, "B"},
+    {"HTTP/1.1 200 OK\r\nA: b\n\r\nB", HTTP_SCAN_BODY, "B"},
+    {"HTTP/1.1 200 OK\nA: b\r\n\nB\n\n", HTTP_SCAN_BODY, "B\n\n"},
+    {"HTTP/1.1 200 OK\nA: b\n", HTTP_SCAN_ERROR, ""},
     {"HTTP/1.1 200 OK\r\nA: b\r\n", HTTP_SCAN_ERROR, ""},
     {"HTTP/1.1 200 OK\r\n", HTTP_SCAN_ERROR, ""},
-    // Only an interim block is followed by another one.
-    {OK + OK + "x", HTTP_SCAN_BODY, OK + "x"},
+    // Only a block after which clients write no body is followed by
+    // another one: an interim one, a redirect, an authentication
+    // challenge, a tunnel's reply, one of length 0.
+    {OK + OK + "x", HTTP_SCAN_BODY, "x"},
+    {FOUND + MOVED + FINAL + "body", HTTP_SCAN_BODY, "body"},
+    {FOUND_2 + FINAL_2 + "body", HTTP_SCAN_BODY, "body"},
+    {FOUND_2 + FOUND_2 + CONTINUE + FINAL_2 + "body", HTTP_SCAN_BODY, "body"},
+    {TUNNEL + FINAL + "body", HTTP_SCAN_BODY, "body"},
+    {TUNNEL_AGENT + FINAL_2 + "body", HTTP_SCAN_BODY, "body"},
+    {DIGEST + FINAL + "body", HTTP_SCAN_BODY, "body"},
+    {DIGEST_2 + FINAL_2 + "body", HTTP_SCAN_BODY, "body"},
+    {PROXY_AUTH + DIGEST + FINAL + "body", HTTP_SCAN_BODY, "body"},
+    {PROXY_AUTH + TUNNEL + FINAL_2 + "body", HTTP_SCAN_BODY, "body"},
+    {PROXY_AUTH + TUNNEL + DIGEST_2 + FINAL_2 + "body", HTTP_SCAN_BODY, "body"},
+    {EMPTY_401 + FINAL + "body", HTTP_SCAN_BODY, "body"},
+    {"HTTP/1.1 303 See Other\nlocation: /b\n\nHTTP/1.1 200 OK\ncontent-length: 4\n\nbody", HTTP_SCAN_BODY, "body"},
+    {"HTTP/1.1 500 Oops\r\nContent-Length:  000 \r\n\r\n" + FINAL + "body", HTTP_SCAN_BODY, "body"},
+    {"HTTP/1.1 204 No Content\r\n\r\n" + FINAL + "body", HTTP_SCAN_BODY, "body"},
+    // Any other block is the response, and all that follows it its body,
+    // whatever that begins with.
+    {FINAL + OK + "x", HTTP_SCAN_BODY, OK + "x"},
+    {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + OK, HTTP_SCAN_BODY, OK},
+    {"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n" + FINAL, HTTP_SCAN_BODY, FINAL},
+    {"HTTP/1.1 302 Found\r\nX-Location: /b\r\n\r\n" + FINAL, HTTP_SCAN_BODY, FINAL},
+    {"HTTP/1.1 302 Found\r\nLocation : /b\r\n\r\n" + FINAL, HTTP_SCAN_BODY, FINAL},
+    {"HTTP/1.1 401 Unauthorized\r\nProxy-Authenticate: Basic\r\n\r\n" + FINAL, HTTP_SCAN_BODY, FINAL},
+    {"HTTP/1.1 407 Proxy Authentication Required\r\nWWW-Authenticate: Basic\r\n\r\n" + FINAL, HTTP_SCAN_BODY, FINAL},
+    {"HTTP/1.1 404 Not Found\r\nContent-Length: 0 1\r\n\r\n" + FINAL, HTTP_SCAN_BODY, FINAL},
+    {"HTTP/1.1 404 Not Found\r\nProxy-Authenticate-Something: 0\r\n\r\n" + FINAL, HTTP_SCAN_BODY, FINAL},
+    // A redirect that was not followed keeps its body, read past and
+    // stepped back to.
+    {MOVED + "<a href=/c>moved</a>", HTTP_SCAN_BODY, "<a href=/c>moved</a>"},
+    {MOVED + "HTTP/1.1 20", HTTP_SCAN_BODY, "HTTP/1.1 20"},
+    {MOVED + "HTTP/1.1 200 OK\r", HTTP_SCAN_BODY, "HTTP/1.1 200 OK\r"},
+    {MOVED, HTTP_SCAN_BODY, ""},
+    {TUNNEL + "x", HTTP_SCAN_BODY, "x"},
+    {FOUND + MOVED + "HTTP/1.1 200 OK\r\nA: b", HTTP_SCAN_ERROR, ""},
     {CONTINUE + OK + "body", HTTP_SCAN_BODY, "body"},
     {CONTINUE + HINTS + OK + "body", HTTP_SCAN_BODY, "body"},
     {CONTINUE + "HTTP/2 204\r\n\r\n", HTTP_SCAN_BODY, ""},
@@ -56,7 +115,6 @@ const HttpCase http_cases[] = {
     {"HTTP/1.2 200 OK\r\n\r\nx", HTTP_SCAN_SKIPPED, ""},
     {"HTTP/2.0 200 OK\r\n\r\nx", HTTP_SCAN_SKIPPED, ""},
     {"HTTP/4 200 OK\r\n\r\nx", HTTP_SCAN_SKIPPED, ""},
-    {"HTTP/1.1 200 OK\n\nx", HTTP_SCAN_SKIPPED, ""},
     {"HTTP/1.1 200 OK\rX\r\n\r\nx", HTTP_SCAN_SKIPPED, ""},
     {"HTTP/1.1 200\r\r\n\r\nx", HTTP_SCAN_SKIPPED, ""},
     {"HTTP/1.1 200 OK", HTTP_SCAN_SKIPPED, ""},
@@ -71,6 +129,7 @@ const HttpCase http_cases[] = {
     {"HTTP/1.1 200 OK\r\n\r\nB", HTTP_SCAN_ERROR, "", 19},
     {OK + "B", HTTP_SCAN_ERROR, "", 20},
     {CONTINUE + OK + "B", HTTP_SCAN_ERROR, "", 26},
+    {MOVED + "body", HTTP_SCAN_ERROR, "", 74},
 };
 
 // The strip's result and report for each outcome of the scan.

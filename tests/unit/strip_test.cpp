@@ -80,12 +80,31 @@ struct ScanCase {
 // The header ends at the first CR LF CR LF the scan matches; a byte that
 // breaks a partial match is not retried as the start of a new one.
 const ScanCase scan_cases[] = {
-    {"\r\n\r\n", true, ""},          {"X\r\n\r\nBODY", true, "BODY"},
-    {"\n\r\n\r\nB", true, "B"},      {"H: v\r\nK: w\r\n\r\nbody\r\n\r\nmore", true, "body\r\n\r\nmore"},
-    {"\r\r\n\r\n", false, ""},       {"\r\n\r\r\n\r\nB", false, ""},
-    {"H\r\r\n\r\n\r\nB", true, "B"}, {"", false, ""},
-    {"\r\n\r", false, ""},           {"no header end at all\n\n", false, ""},
-    {"\n\n\r\n\r\n", true, ""},      {std::string("H\r\n\r\n\0\xff\x80", 8), true, std::string("\0\xff\x80", 3)},
+    {"\r\n\r\n", true, ""},
+    {"X\r\n\r\nBODY", true, "BODY"},
+    {"\n\r\n\r\nB", true, "B"},
+    {"H: v\r\nK: w\r\n\r\nbody\r\n\r\nmore", true, "body\r\n\r\nmore"},
+    {"\r\r\n\r\n", false, ""},
+    {"\r\n\r\r\n\r\nB", false, ""},
+    {"H\r\r\n\r\n\r\nB", true, "B"},
+    {"", false, ""},
+    {"\r\n\r", false, ""},
+    {"no header end at all\n\n", false, ""},
+    {"\n\n\r\n\r\n", true, ""},
+    {std::string("H\r\n\r\n\0\xff\x80", 8), true, std::string("\0\xff\x80", 3)},
+    // A status line ending in a bare LF: its header's lines end so too, and
+    // the first CR LF CR LF would lie in the body. Any other first line
+    // leaves the rule as it is.
+    {"HTTP/1.1 200 OK\nA: b\n\n<p>a</p>\r\n\r\n<p>b</p>", false, ""},
+    {"HTTP/2 204\n\r\n\r\nB", false, ""},
+    {"HTTP/1.1 200 OK\r\n\r\nB", true, "B"},
+    {"HTTP/1.0 304\r\n\r\nB", true, "B"},
+    {"HTTP/1.1 2\r\n\r\nB", true, "B"},
+    {"HTTP/1.1 200 OK\rX\r\n\r\nB", true, "B"},
+    {"HTTP/1.1 200 OK\r\r\n\r\nB", false, ""},
+    {"HTTP/1.1 200 OK\r\n\r\r\n\r\nB", false, ""},
+    {"http/1.1 200 OK\nA: b\r\n\r\nB", true, "B"},
+    {"<p>HTTP/1.1 200 OK\n\r\n\r\nB", true, "B"},
 };
 
 TEST_F(StripTest, ScanTable) {
@@ -355,20 +374,56 @@ TEST_F(StripTest, FailingEveryCallInTurnLosesNothing) {
 
 namespace {
 
+enum { APPEND, TOUCH, STRIP_ELSEWHERE, HOLD_AND_STRIP };
+
 struct Writer {
   std::string path;
   std::string added;
-  bool touch_only;  // rewrite the same bytes: only the last-write time moves
+  bool touch_only;
+  int kind = APPEND;      // what happens to the file meanwhile
+  int operation = 0;      // and before which call of which operation
+  unsigned again_at = 0;  // once more before this call, when not 0
+  std::string body = {};  // what another run's strip leaves
+  pid_t holder = -1;
 };
 
+// Another run strips the file, and holds it while it does: the lease its
+// copy back takes keeps everyone else out until the body is written.
+void hold_and_strip(Writer* writer) {
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  writer->holder = fork();
+  if (writer->holder == 0) {
+    signal(SIGIO, SIG_IGN);
+    int fd = open(writer->path.c_str(), O_RDWR);
+    char done = fcntl(fd, F_SETLEASE, F_WRLCK) == 0 ? 'y' : 'n';
+    if (write(ready[1], &done, 1) != 1 || done != 'y') _exit(1);
+    usleep(200000);
+    bool written = pwrite(fd, writer->body.data(), writer->body.size(), 0) == (ssize_t)writer->body.size() &&
+                   ftruncate(fd, (off_t)writer->body.size()) == 0;
+    fcntl(fd, F_SETLEASE, F_UNLCK);
+    _exit(written ? 0 : 1);
+  }
+  char done = 'n';
+  ASSERT_EQ(read(ready[0], &done, 1), 1);
+  close(ready[0]);
+  close(ready[1]);
+  ASSERT_EQ(done, 'y') << "no lease on the scratch file system";
+}
+
 void write_meanwhile(void* context) {
-  const Writer* writer = static_cast<const Writer*>(context);
-  if (writer->touch_only) {
+  Writer* writer = static_cast<Writer*>(context);
+  if (writer->again_at != 0) {
+    fault_hook(writer->operation, writer->again_at, write_meanwhile, writer);
+    writer->again_at = 0;
+  }
+  if (writer->kind == HOLD_AND_STRIP) return hold_and_strip(writer);
+  if (writer->touch_only || writer->kind == TOUCH) {
     set_times(writer->path, 1, 0, 2, 0);
     return;
   }
-  std::string bytes = read_file(writer->path) + writer->added;
-  std::FILE* out = std::fopen(writer->path.c_str(), "r+b");
+  std::string bytes = writer->kind == STRIP_ELSEWHERE ? writer->body : read_file(writer->path) + writer->added;
+  std::FILE* out = std::fopen(writer->path.c_str(), writer->kind == STRIP_ELSEWHERE ? "wb" : "r+b");
   ASSERT_NE(out, nullptr);
   std::fwrite(bytes.data(), 1, bytes.size(), out);
   std::fclose(out);
@@ -376,28 +431,54 @@ void write_meanwhile(void* context) {
 
 // A writer that changes the file while it is being stripped must not lose
 // what it wrote: the strip fails and leaves the file as the writer made it.
+// In HTTP mode the file is read again once: another run that stripped it
+// meanwhile leaves it skipped, and a writer's bytes are stripped with it;
+// a file that changes again fails.
 TEST_F(StripTest, FileChangedWhileStrippedIsLeftToItsWriter) {
+  const std::string page = "HTTP/1.1 200 OK\r\n\r\nbody";
   struct {
     int operation;
     unsigned nth;
     bool touch_only;
+    bool http = false;
+    int kind = APPEND;
+    unsigned again_at = 0;
+    const char* report = "error" LINE_END;
+    std::string after = {};  // when not the file as the writer made it
   } moments[] = {
       {FAULT_ReadFile, 3, false},           // during the header scan
       {FAULT_copy_rest_of_file, 1, false},  // during the body copy
       {FAULT_CreateFileA, 3, false},        // just before the copy back
       {FAULT_CreateFileA, 3, true},
+      {FAULT_name_temporary_file, 1, false, true, STRIP_ELSEWHERE, 0, "skipped" LINE_END, "body"},
+      {FAULT_CreateFileA, 1, false, true, HOLD_AND_STRIP, 0, "skipped" LINE_END, "body"},
+      {FAULT_ReadFile, 3, false, true, APPEND, 0, "", "body+appended"},
+      {FAULT_name_temporary_file, 1, false, true, APPEND, 0, "", "body+appended"},
+      {FAULT_name_temporary_file, 1, false, true, TOUCH, 0, "", "body"},
+      {FAULT_name_temporary_file, 1, false, true, APPEND, 2},
   };
-  const std::string before = "H\r\n\r\nbody";
   for (const auto& moment : moments) {
-    SCOPED_TRACE(std::string(fault_operation_name(moment.operation)) + " #" + std::to_string(moment.nth));
+    SCOPED_TRACE(std::string(fault_operation_name(moment.operation)) + " #" + std::to_string(moment.nth) +
+                 (moment.http ? " http kind " + std::to_string(moment.kind) : ""));
+    std::string before = moment.http ? page : "H\r\n\r\nbody";
     std::string path = make("grow", before);
-    Writer writer{path, "+appended", moment.touch_only};
+    Writer writer{path, "+appended", moment.touch_only, moment.kind, moment.operation, moment.again_at, "body"};
     fault_hook(moment.operation, moment.nth, write_meanwhile, &writer);
-    Outcome outcome = strip(path);
+    RunSettings settings = default_run_settings();
+    settings.http_only = moment.http;
+    CaptureStdout();
+    int status = strip_file(path.c_str(), &settings);
+    Outcome outcome = {status, GetCapturedStdout()};
     fault_disarm();
-    EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.output, "error" LINE_END);
-    EXPECT_EQ(scratch.read("grow"), moment.touch_only ? before : before + "+appended");
+    int holder_status = -1;
+    if (writer.holder > 0) EXPECT_EQ(waitpid(writer.holder, &holder_status, 0), writer.holder);
+    if (writer.holder > 0) EXPECT_EQ(holder_status, 0);
+    std::string report = moment.report;
+    EXPECT_EQ(outcome.status, report == "" ? STRIP_OK : report == "error" LINE_END ? STRIP_FAILED : STRIP_SKIPPED);
+    EXPECT_EQ(outcome.output, report);
+    std::string after = moment.touch_only ? before : before + "+appended";
+    if (moment.again_at != 0) after += "+appended";
+    EXPECT_EQ(scratch.read("grow"), moment.after.empty() ? after : moment.after);
   }
 }
 
