@@ -78,7 +78,8 @@ static void settle_file(StrippedFiles* seen, const FileIdentity* identity, int s
 // read, through a handle that no other process may hold meanwhile. The
 // temporary file is deleted on every path but one: when the copy back may
 // have written before it failed, that file holds the only whole body.
-int strip_found_file(const char* path, const RunSettings* settings, StrippedFiles* seen, int reached_through_link) {
+StripResult strip_found_file(const char* path, const RunSettings* settings, StrippedFiles* seen,
+                             int reached_through_link) {
   char directory[PATH_CAPACITY];
   char temporary_name[PATH_CAPACITY];
   HANDLE source = INVALID_HANDLE_VALUE;
@@ -96,9 +97,13 @@ int strip_found_file(const char* path, const RunSettings* settings, StrippedFile
   int attributes_cleared = 0;
   int writing_began = 0;
   int skipped = 0;
+  int scan = HTTP_SCAN_ERROR;
   BOOL ok = FALSE;
   BOOL closed = FALSE;
   DWORD directory_length = 0;
+  // Why it failed where the strip tells itself; else the failed call's reason.
+  Reason why = own_reason(REASON_NONE);
+  int on_temporary = 0;  // the step in hand is the temporary file's
 
   // With several workers the file is claimed before it is opened: no
   // worker then holds open a file another one is copying back.
@@ -111,6 +116,7 @@ int strip_found_file(const char* path, const RunSettings* settings, StrippedFile
     identity = identity_of(&read);
     claim = claim_file(seen, &identity, reached_through_link || read.nNumberOfLinks > 1, &recorded);
     ok = claim == FILE_STRIPPED;
+    if (claim == FILE_UNSEEN) why = own_reason(REASON_TOO_MANY_NAMES);
     if (claim != FILE_CLAIMED) goto done;
   }
   source = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -119,25 +125,33 @@ int strip_found_file(const char* path, const RunSettings* settings, StrippedFile
   if (!GetFileInformationByHandle(source, &read)) goto done;
   if (seen != nullptr) {
     opened = identity_of(&read);
-    if (seen->shared && !same_identity(&opened, &identity)) goto done;
+    if (seen->shared && !same_identity(&opened, &identity)) {
+      why = own_reason(REASON_CHANGED);
+      goto done;
+    }
     if (!seen->shared) {
       identity = opened;
       // Stripped already under another name in this run: done, not read again.
       claim = claim_file(seen, &identity, reached_through_link || read.nNumberOfLinks > 1, &recorded);
       ok = claim == FILE_STRIPPED;
+      if (claim == FILE_UNSEEN) why = own_reason(REASON_TOO_MANY_NAMES);
       if (claim != FILE_CLAIMED) goto done;
     }
   }
-  if (settings->http_only) {
-    int scan = scan_http_header(source);
-    skipped = scan == HTTP_SCAN_SKIPPED;
-    if (scan != HTTP_SCAN_BODY) goto done;
-  } else if (!scan_header(source)) {
+  // A scan that failed with no error met the file's end first.
+  SetLastError(NO_ERROR);
+  scan = settings->http_only ? scan_http_header(source) : scan_header(source) ? HTTP_SCAN_BODY : HTTP_SCAN_ERROR;
+  skipped = scan == HTTP_SCAN_SKIPPED;
+  if (scan != HTTP_SCAN_BODY) {
+    if (GetLastError() == NO_ERROR || GetLastError() == ERROR_HANDLE_EOF)
+      why = own_reason(settings->http_only ? REASON_HTTP_INCOMPLETE : REASON_NO_HEADER_END);
     goto done;
   }
 
   // The temporary name is made only for a file that has a body to keep.
+  on_temporary = 1;
   directory_length = GetTempPathA(PATH_CAPACITY, directory);
+  if (directory_length >= PATH_CAPACITY) why = own_reason(REASON_TOO_LONG);
   if (directory_length == 0 || directory_length >= PATH_CAPACITY) goto done;
   if (GetTempFileNameA(directory, "BCT", 0, temporary_name) == 0) goto done;
   // A file at the name is deleted only once it is this run's own.
@@ -154,11 +168,14 @@ int strip_found_file(const char* path, const RunSettings* settings, StrippedFile
   if (!copy_rest_of_file(source, temporary)) goto done;
   if (!SetFileTime(temporary, &read.ftCreationTime, &read.ftLastAccessTime, &read.ftLastWriteTime)) goto done;
   // The attributes are changed through what was read, not what the path names by then.
+  on_temporary = 0;
   if (!hold_file(source, &held)) goto done;
   CloseHandle(source);
   source = INVALID_HANDLE_VALUE;
+  on_temporary = 1;
   if (!name_temporary_file(temporary, temporary_name)) goto done;
   have_temporary = 1;
+  on_temporary = 0;
 
   // Cleared only where it must be, and put back if the strip fails.
   if ((read.dwFileAttributes & PROTECTING_ATTRIBUTES) != 0) {
@@ -169,10 +186,17 @@ int strip_found_file(const char* path, const RunSettings* settings, StrippedFile
   // else can open it until this handle is closed.
   target = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (target == INVALID_HANDLE_VALUE) goto done;
-  if (!GetFileInformationByHandle(target, &now) || !same_file_unchanged(&read, &now)) goto done;
+  if (!GetFileInformationByHandle(target, &now)) goto done;
+  if (!same_file_unchanged(&read, &now)) {
+    why = own_reason(REASON_CHANGED);
+    goto done;
+  }
   // The times must be settable before a byte is written: a file rewritten
   // with the wrong last-write time could not be told from an unstripped one.
-  if (!SetFileTime(target, &read.ftCreationTime, &read.ftLastAccessTime, &read.ftLastWriteTime)) goto done;
+  if (!SetFileTime(target, &read.ftCreationTime, &read.ftLastAccessTime, &read.ftLastWriteTime)) {
+    if (GetLastError() == ERROR_ACCESS_DENIED) why = own_reason(REASON_TIMES);
+    goto done;
+  }
   if (SetFilePointer(temporary, 0, nullptr, FILE_BEGIN) != 0) goto done;
 
   writing_began = 1;
@@ -187,6 +211,8 @@ int strip_found_file(const char* path, const RunSettings* settings, StrippedFile
 done:
   // The copy back's own failure, before the cleanup below sets another.
   DWORD failure = ok ? NO_ERROR : GetLastError();
+  if (!ok && why.kind == REASON_NONE) why = last_failure_reason();
+  why.temporary = on_temporary;
   if (query != INVALID_HANDLE_VALUE) CloseHandle(query);
   if (source != INVALID_HANDLE_VALUE) CloseHandle(source);
   if (target != INVALID_HANDLE_VALUE) CloseHandle(target);
@@ -198,7 +224,8 @@ done:
   if (!ok && writing_began) report_kept_body(path, temporary_name, failure == ERROR_LOCK_VIOLATION);
   if (have_temporary && !(!ok && writing_began) && !DeleteFileA(temporary_name))
     report_left_undone(temporary_name, ": could not delete this temporary file");
-  return ok ? STRIP_OK : skipped ? STRIP_SKIPPED : STRIP_FAILED;
+  StripResult result = {ok ? STRIP_OK : skipped ? STRIP_SKIPPED : STRIP_FAILED, why};
+  return result;
 }
 
 const char* strip_result_text(int result) {
@@ -206,7 +233,8 @@ const char* strip_result_text(int result) {
 }
 
 int strip_file(const char* path, const RunSettings* settings) {
-  int result = strip_found_file(path, settings, nullptr, 0);
-  if (result != STRIP_OK) write_console(strip_result_text(result));
-  return result;
+  StripResult result = strip_found_file(path, settings, nullptr, 0);
+  if (result.outcome != STRIP_OK) write_console(strip_result_text(result.outcome));
+  if (result.outcome == STRIP_FAILED) report_reason(path, result.why);
+  return result.outcome;
 }
