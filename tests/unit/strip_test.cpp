@@ -418,6 +418,7 @@ TEST_F(StripTest, FileChangedWhileStrippedIsLeftToItsWriter) {
     fault_disarm();
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.output, "error" LINE_END);
+    EXPECT_EQ(reason_lines(outcome.errors, path), std::vector<std::string>{"changed while being stripped"});
     EXPECT_EQ(scratch.read("grow"), moment.touch_only ? before : before + "+appended");
   }
 }
@@ -508,6 +509,7 @@ TEST_F(StripTest, AppendingWritersLoseNothing) {
   ASSERT_EQ(write(appender, "+2", 2), 2);
   close(appender);
   EXPECT_EQ(outcome.output, "error" LINE_END);
+  EXPECT_EQ(reason_lines(outcome.errors, path), std::vector<std::string>{"open in another process"});
   EXPECT_EQ(scratch.read("log"), before + "+1+2");
   EXPECT_EQ(status_of(path).st_mode & 07777, 0400u) << "the mode is put back when the strip fails";
 }
