@@ -153,7 +153,7 @@ static int walk_level(char* path, unsigned length, DWORD attributes, const RunSe
   return WALK_LISTED;
 }
 
-int walk_target(const char* path, DWORD attributes, const RunSettings* settings) {
+int walk_target(const char* path, DWORD attributes, const RunSettings* settings, Reason* why) {
   char buffer[PATH_CAPACITY];
   unsigned length = 0;
   for (; path[length] != '\0'; ++length) {
@@ -164,6 +164,7 @@ int walk_target(const char* path, DWORD attributes, const RunSettings* settings)
   stripped_files_clear(&stripped);
   with_workers = settings->workers != 1 && start_workers(settings, &stripped) > 0;
   int result = walk_level(buffer, length, attributes, settings, 0);
+  *why = last_failure_reason();
   if (with_workers) stop_workers();
   with_workers = 0;
   return result;

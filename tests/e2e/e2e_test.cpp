@@ -97,6 +97,9 @@ const std::set<std::string> windows_only = {
 // case not listed here. The Windows build writes no such line.
 const std::map<std::string, std::vector<std::string>> reasons = {
     {"SingleFileWithoutHeaderEnd", {"bodycut: plain.htm: no header end"}},
+    {"MissingFileIsSearchedAndNotFound", {"bodycut: missing.htm: No such file or directory"}},
+    {"PatternMatchingNothing", {"bodycut: *.htm: No such file or directory"}},
+    {"PatternInMissingDirectory", {"bodycut: nowhere/*.htm: No such file or directory"}},
     {"SingleEmptyFile", {"bodycut: empty: no header end"}},
     {"FileOverSizeLimit", {"bodycut: big: temporary file: over the file size limit"}},
     {"FileOverSizeLimitInTree", {"bodycut: t/big: temporary file: over the file size limit"}},
