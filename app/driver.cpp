@@ -35,8 +35,10 @@ int bodycut_main(const RunSettings* settings) {
   DWORD attributes = GetFileAttributesA(buffer);
   // A path that names nothing has every bit set: it is searched as a pattern.
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    int walked = walk_target(buffer, attributes, settings);
+    Reason why = own_reason(REASON_NONE);
+    int walked = walk_target(buffer, attributes, settings, &why);
     if (walked == WALK_NOT_LISTED) write_console("Source open error" LINE_END);
+    if (walked == WALK_NOT_LISTED) report_reason(buffer, why);
     if (walked == WALK_TOO_LONG) write_console("Target too long" LINE_END);
     return 1;
   }

@@ -18,6 +18,42 @@ void write_console(const char* text);
 // reader must not see, such as a body kept in a temporary file.
 void write_error(const char* text);
 
+// Why a file or a directory was reported "error": in the tool's own words
+// where it has them, else the system's message for its error number.
+enum ReasonKind {
+  REASON_NONE = 0,
+  REASON_SYSTEM,          // the system's message for number
+  REASON_NOT_REGULAR,     // a directory, a FIFO, a device: never opened
+  REASON_LINK_OWNER,      // a link in a walk that another user owns: not followed
+  REASON_IN_USE,          // another process has the file open, or opened it meanwhile
+  REASON_NO_SPACE,        // the file system or the user's quota is full
+  REASON_SIZE_LIMIT,      // the run's file size limit
+  REASON_TOO_LONG,        // a path that does not fit
+  REASON_STOPPED,         // a stop signal came while it was in hand
+  REASON_NAME_NOT_PLAIN,  // its name would open another file, or leads elsewhere
+  REASON_TIMES,           // not the owner: its times cannot be set, nor the file held alone
+  // What the strip finds itself.
+  REASON_NO_HEADER_END,
+  REASON_BARE_LINE_FEED,   // a status line that ends in a bare LF: its header end cannot be told
+  REASON_HTTP_INCOMPLETE,  // HTTP mode: a status line, but no whole header after it
+  REASON_CHANGED,          // another file at its path, or changed since it was read
+  REASON_TOO_MANY_NAMES    // met under several names, and the run can remember no more
+};
+struct Reason {
+  int kind;       // one of the above
+  int number;     // REASON_SYSTEM: the system's error number
+  int temporary;  // it befell the temporary file
+};
+// Why the calling thread's last failed operation failed.
+Reason last_failure_reason(void);
+// The system's message for an error number, NUL-terminated, in at most
+// size bytes.
+void describe_system_error(int number, char* out, unsigned size);
+// Writes a line that says why a file was reported "error" to standard
+// error, at once, where the build gives such lines; the Windows build's
+// console output has none, and a run whose report failed writes no more.
+void write_reason_line(const char* line);
+
 // Puts a name (a path, a temporary file's name) into out as the report
 // gives it, NUL-terminated, and gives its length. out holds REPORT_EXPANSION
 // bytes for each byte of name, its NUL included. Where a name can hold any

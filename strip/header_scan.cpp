@@ -43,14 +43,17 @@ static BOOL finish_scan(HANDLE source, int count) {
 // The first line is matched against a status line as it is read; the scan
 // then goes on from the state its bytes left it in. Only a status line's
 // end holds a CR, so that state is told by the last two bytes.
-BOOL scan_default_header(HANDLE source) {
+BOOL scan_default_header(HANDLE source, int* bare_line_feed) {
   StatusLine line = {0, 0};
   unsigned char byte = 0;
   int after_cr = 0;
   for (;;) {
     if (!next_byte(source, &byte)) return FALSE;
     int step = status_line_step(&line, byte);
-    if (step == STATUS_LINE_LF) return FALSE;
+    if (step == STATUS_LINE_LF) {
+      *bare_line_feed = 1;
+      return FALSE;
+    }
     if (step == STATUS_LINE_CR_LF) return finish_scan(source, 2);
     if (step == NO_STATUS_LINE) return finish_scan(source, byte == 0x0D && !after_cr ? 1 : 0);
     after_cr = byte == 0x0D;

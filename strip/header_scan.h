@@ -12,7 +12,7 @@ BOOL scan_header(HANDLE source);
 // The scan of a run without HTTP mode: scan_header's rule from the file's
 // start, but a file whose first line is an HTTP status line ending in a
 // bare LF has no header end. Its header lines end the same way, so the
-// first CR LF CR LF would lie inside its body.
-BOOL scan_default_header(HANDLE source);
+// first CR LF CR LF would lie inside its body: *bare_line_feed is then set.
+BOOL scan_default_header(HANDLE source, int* bare_line_feed);
 
 #endif

@@ -80,8 +80,8 @@ static void settle_file(StrippedFiles* seen, const FileIdentity* identity, int s
 // temporary file is deleted on every path but one: when the copy back may
 // have written before it failed, that file holds the only whole body.
 // *interfered: it failed because another process held or changed the file.
-static int strip_once(const char* path, const RunSettings* settings, StrippedFiles* seen, int reached_through_link,
-                      int* interfered) {
+static StripResult strip_once(const char* path, const RunSettings* settings, StrippedFiles* seen,
+                              int reached_through_link, int* interfered) {
   char directory[PATH_CAPACITY];
   char temporary_name[PATH_CAPACITY];
   HANDLE source = INVALID_HANDLE_VALUE;
@@ -99,9 +99,14 @@ static int strip_once(const char* path, const RunSettings* settings, StrippedFil
   int attributes_cleared = 0;
   int writing_began = 0;
   int skipped = 0;
+  int scan = HTTP_SCAN_ERROR;
+  int bare_line_feed = 0;
   BOOL ok = FALSE;
   BOOL closed = FALSE;
   DWORD directory_length = 0;
+  // Why it failed where the strip tells itself; else the failed call's reason.
+  Reason why = own_reason(REASON_NONE);
+  int on_temporary = 0;  // the step in hand is the temporary file's
 
   // With several workers the file is claimed before it is opened: no
   // worker then holds open a file another one is copying back.
@@ -114,6 +119,7 @@ static int strip_once(const char* path, const RunSettings* settings, StrippedFil
     identity = identity_of(&read);
     claim = claim_file(seen, &identity, reached_through_link || read.nNumberOfLinks > 1, &recorded);
     ok = claim == FILE_STRIPPED;
+    if (claim == FILE_UNSEEN) why = own_reason(REASON_TOO_MANY_NAMES);
     if (claim != FILE_CLAIMED) goto done;
   }
   source = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -125,25 +131,37 @@ static int strip_once(const char* path, const RunSettings* settings, StrippedFil
   if (!GetFileInformationByHandle(source, &read)) goto done;
   if (seen != nullptr) {
     opened = identity_of(&read);
-    if (seen->shared && !same_identity(&opened, &identity)) goto done;
+    if (seen->shared && !same_identity(&opened, &identity)) {
+      why = own_reason(REASON_CHANGED);
+      goto done;
+    }
     if (!seen->shared) {
       identity = opened;
       // Stripped already under another name in this run: done, not read again.
       claim = claim_file(seen, &identity, reached_through_link || read.nNumberOfLinks > 1, &recorded);
       ok = claim == FILE_STRIPPED;
+      if (claim == FILE_UNSEEN) why = own_reason(REASON_TOO_MANY_NAMES);
       if (claim != FILE_CLAIMED) goto done;
     }
   }
-  if (settings->http_only) {
-    int scan = scan_http_header(source);
-    skipped = scan == HTTP_SCAN_SKIPPED;
-    if (scan != HTTP_SCAN_BODY) goto done;
-  } else if (!scan_default_header(source)) {
+  // A scan that failed with no error met the file's end first.
+  SetLastError(NO_ERROR);
+  scan = settings->http_only                            ? scan_http_header(source)
+         : scan_default_header(source, &bare_line_feed) ? HTTP_SCAN_BODY
+                                                        : HTTP_SCAN_ERROR;
+  skipped = scan == HTTP_SCAN_SKIPPED;
+  if (scan != HTTP_SCAN_BODY) {
+    if (bare_line_feed)
+      why = own_reason(REASON_BARE_LINE_FEED);
+    else if (GetLastError() == NO_ERROR || GetLastError() == ERROR_HANDLE_EOF)
+      why = own_reason(settings->http_only ? REASON_HTTP_INCOMPLETE : REASON_NO_HEADER_END);
     goto done;
   }
 
   // The temporary name is made only for a file that has a body to keep.
+  on_temporary = 1;
   directory_length = GetTempPathA(PATH_CAPACITY, directory);
+  if (directory_length >= PATH_CAPACITY) why = own_reason(REASON_TOO_LONG);
   if (directory_length == 0 || directory_length >= PATH_CAPACITY) goto done;
   if (GetTempFileNameA(directory, "BCT", 0, temporary_name) == 0) goto done;
   // A file at the name is deleted only once it is this run's own.
@@ -160,11 +178,14 @@ static int strip_once(const char* path, const RunSettings* settings, StrippedFil
   if (!copy_rest_of_file(source, temporary)) goto done;
   if (!SetFileTime(temporary, &read.ftCreationTime, &read.ftLastAccessTime, &read.ftLastWriteTime)) goto done;
   // The attributes are changed through what was read, not what the path names by then.
+  on_temporary = 0;
   if (!hold_file(source, &held)) goto done;
   CloseHandle(source);
   source = INVALID_HANDLE_VALUE;
+  on_temporary = 1;
   if (!name_temporary_file(temporary, temporary_name)) goto done;
   have_temporary = 1;
+  on_temporary = 0;
 
   // Cleared only where it must be, and put back if the strip fails.
   if ((read.dwFileAttributes & PROTECTING_ATTRIBUTES) != 0) {
@@ -181,11 +202,15 @@ static int strip_once(const char* path, const RunSettings* settings, StrippedFil
   if (!GetFileInformationByHandle(target, &now)) goto done;
   if (!same_file_unchanged(&read, &now)) {
     *interfered = 1;
+    why = own_reason(REASON_CHANGED);
     goto done;
   }
   // The times must be settable before a byte is written: a file rewritten
   // with the wrong last-write time could not be told from an unstripped one.
-  if (!SetFileTime(target, &read.ftCreationTime, &read.ftLastAccessTime, &read.ftLastWriteTime)) goto done;
+  if (!SetFileTime(target, &read.ftCreationTime, &read.ftLastAccessTime, &read.ftLastWriteTime)) {
+    if (GetLastError() == ERROR_ACCESS_DENIED) why = own_reason(REASON_TIMES);
+    goto done;
+  }
   if (SetFilePointer(temporary, 0, nullptr, FILE_BEGIN) != 0) goto done;
 
   writing_began = 1;
@@ -200,6 +225,8 @@ static int strip_once(const char* path, const RunSettings* settings, StrippedFil
 done:
   // The copy back's own failure, before the cleanup below sets another.
   DWORD failure = ok ? NO_ERROR : GetLastError();
+  if (!ok && why.kind == REASON_NONE) why = last_failure_reason();
+  why.temporary = on_temporary;
   if (query != INVALID_HANDLE_VALUE) CloseHandle(query);
   if (source != INVALID_HANDLE_VALUE) CloseHandle(source);
   if (target != INVALID_HANDLE_VALUE) CloseHandle(target);
@@ -211,16 +238,18 @@ done:
   if (!ok && writing_began) report_kept_body(path, temporary_name, failure == ERROR_LOCK_VIOLATION);
   if (have_temporary && !(!ok && writing_began) && !DeleteFileA(temporary_name))
     report_left_undone(temporary_name, ": could not delete this temporary file");
-  return ok ? STRIP_OK : skipped ? STRIP_SKIPPED : STRIP_FAILED;
+  StripResult result = {ok ? STRIP_OK : skipped ? STRIP_SKIPPED : STRIP_FAILED, why};
+  return result;
 }
 
 // In HTTP mode a file that another run was stripping is read again once
 // that run is done with it: then it no longer begins with a status line,
 // and is skipped, as the manual promises.
-int strip_found_file(const char* path, const RunSettings* settings, StrippedFiles* seen, int reached_through_link) {
+StripResult strip_found_file(const char* path, const RunSettings* settings, StrippedFiles* seen,
+                             int reached_through_link) {
   int interfered = 0;
-  int result = strip_once(path, settings, seen, reached_through_link, &interfered);
-  if (result == STRIP_FAILED && interfered && settings->http_only && !stop_requested()) {
+  StripResult result = strip_once(path, settings, seen, reached_through_link, &interfered);
+  if (result.outcome == STRIP_FAILED && interfered && settings->http_only && !stop_requested()) {
     wait_until_released(path);
     interfered = 0;
     result = strip_once(path, settings, seen, reached_through_link, &interfered);
@@ -233,7 +262,8 @@ const char* strip_result_text(int result) {
 }
 
 int strip_file(const char* path, const RunSettings* settings) {
-  int result = strip_found_file(path, settings, nullptr, 0);
-  if (result != STRIP_OK) write_console(strip_result_text(result));
-  return result;
+  StripResult result = strip_found_file(path, settings, nullptr, 0);
+  if (result.outcome != STRIP_OK) write_console(strip_result_text(result.outcome));
+  if (result.outcome == STRIP_FAILED) report_reason(path, result.why);
+  return result.outcome;
 }

@@ -4,6 +4,7 @@
 #ifndef BODYCUT_STRIP_FILE_H
 #define BODYCUT_STRIP_FILE_H
 
+#include "reason_line.h"
 #include "run_settings.h"
 #include "stripped_files.h"
 
@@ -13,17 +14,25 @@ enum {
   STRIP_SKIPPED = 2  // HTTP mode: no status line, left untouched; "skipped" and a line end written
 };
 
-// One of the results above.
+// What became of a file, and for STRIP_FAILED why.
+struct StripResult {
+  int outcome;  // one of the results above
+  Reason why;
+};
+
+// One of the results above. A file not stripped for an error also gets
+// its reason line.
 int strip_file(const char* path, const RunSettings* settings);
 
 // What a report line says of a result: "ok", "error" or "skipped", with
 // the line's end.
 const char* strip_result_text(int result);
 
-// The same for a file a walk found, but nothing is written to the console:
-// the walker reports. seen holds the files this run stripped: one of them
+// The same for a file a walk found, but no report or reason line is
+// written: the walker reports. seen holds the files this run stripped: one of them
 // met again under another name is not read again and counts as stripped.
 // reached_through_link tells that path is a symbolic link.
-int strip_found_file(const char* path, const RunSettings* settings, StrippedFiles* seen, int reached_through_link);
+StripResult strip_found_file(const char* path, const RunSettings* settings, StrippedFiles* seen,
+                             int reached_through_link);
 
 #endif

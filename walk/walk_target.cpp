@@ -26,7 +26,10 @@ static void report_line(const char* path, const char* outcome) {
   write_console(outcome);
 }
 
-static void report_error(const char* path) { report_line(path, "error" LINE_END); }
+static void report_error(const char* path, Reason why) {
+  report_line(path, "error" LINE_END);
+  report_reason(path, why);
+}
 
 static void report_file(const char* path, const RunSettings* settings, int reached_through_link) {
   if (with_workers) {
@@ -36,8 +39,9 @@ static void report_file(const char* path, const RunSettings* settings, int reach
   // A file met after a stop is not begun, and gets no line.
   if (stop_requested()) return;
   write_line_start(path);
-  int result = strip_found_file(path, settings, &stripped, reached_through_link);
-  write_console(strip_result_text(result));
+  StripResult result = strip_found_file(path, settings, &stripped, reached_through_link);
+  write_console(strip_result_text(result.outcome));
+  if (result.outcome == STRIP_FAILED) report_reason(path, result.why);
 }
 
 // Copies name over path from name_at on, within capacity; 0, with path
@@ -64,7 +68,8 @@ static void report_unfit(char* path, char* name_at, const char* name) {
   *name_at = '\0';
   report_name(path, shown);
   write_console(shown);
-  report_error(name);
+  report_line(name, "error" LINE_END);
+  report_reason(path, own_reason(REASON_TOO_LONG), name);
 }
 
 // The walk shares one path buffer across its levels: each level writes its
@@ -101,7 +106,7 @@ static int walk_level(char* path, unsigned length, DWORD attributes, const RunSe
       // Opening it would reach another file, or where it leads: its line
       // says so, and nothing is opened.
       if (place_name(path, PATH_CAPACITY, name_at, found.cFileName))
-        report_error(path);
+        report_error(path, own_reason(REASON_NAME_NOT_PLAIN));
       else
         report_unfit(path, name_at, found.cFileName);
     } else if (is_directory) {
@@ -118,7 +123,9 @@ static int walk_level(char* path, unsigned length, DWORD attributes, const RunSe
       unsigned below = (unsigned)(name_at - path);
       while (path[below] != '\0') ++below;
       // A directory that cannot be listed is reported, not passed over.
-      if (walk_level(path, below, entry, settings, depth + 1) != WALK_LISTED) report_error(path);
+      int listed = walk_level(path, below, entry, settings, depth + 1);
+      if (listed != WALK_LISTED)
+        report_error(path, listed == WALK_TOO_LONG ? own_reason(REASON_TOO_LONG) : last_failure_reason());
     } else if (!place_name(path, PATH_CAPACITY, name_at, found.cFileName)) {
       report_unfit(path, name_at, found.cFileName);
     } else if (elsewhere) {
@@ -128,6 +135,7 @@ static int walk_level(char* path, unsigned length, DWORD attributes, const RunSe
     }
   } while (find_next_entry(search, &found) == TRUE);
   ended = GetLastError();
+  Reason why = last_failure_reason();
   // Paths below the walk's first search resolve from it: its files must all
   // be done before it closes.
   if (depth == 0 && with_workers) {
@@ -139,13 +147,13 @@ static int walk_level(char* path, unsigned length, DWORD attributes, const RunSe
   if (ended != ERROR_NO_MORE_FILES && ended != ERROR_OPERATION_ABORTED) {
     *name_at = '\0';
     if (attributes != INVALID_FILE_ATTRIBUTES) path[length] = '\0';
-    report_error(path[0] != '\0' ? path : ".");
+    report_error(path[0] != '\0' ? path : ".", why);
   }
   path[length] = '\0';
   return WALK_LISTED;
 }
 
-int walk_target(const char* path, DWORD attributes, const RunSettings* settings) {
+int walk_target(const char* path, DWORD attributes, const RunSettings* settings, Reason* why) {
   char buffer[PATH_CAPACITY];
   unsigned length = 0;
   for (; path[length] != '\0'; ++length) {
@@ -156,6 +164,7 @@ int walk_target(const char* path, DWORD attributes, const RunSettings* settings)
   stripped_files_clear(&stripped);
   with_workers = settings->workers != 1 && start_workers(settings, &stripped) > 0;
   int result = walk_level(buffer, length, attributes, settings, 0);
+  *why = last_failure_reason();
   if (with_workers) stop_workers();
   with_workers = 0;
   return result;

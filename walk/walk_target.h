@@ -14,6 +14,7 @@ enum {
 
 // attributes INVALID_FILE_ATTRIBUTES: path is itself the search pattern;
 // any other value: path names a directory, whose whole tree is walked.
-int walk_target(const char* path, DWORD attributes, const RunSettings* settings);
+// For WALK_NOT_LISTED, *why tells why the first search found nothing.
+int walk_target(const char* path, DWORD attributes, const RunSettings* settings, Reason* why);
 
 #endif

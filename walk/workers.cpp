@@ -11,6 +11,7 @@ struct Slot {
   int reached_through_link;
   int state;
   int result;
+  Reason why;
 };
 
 // One walk at a time; too large for a stack.
@@ -36,11 +37,12 @@ static DWORD WINAPI work(void*) {
     LeaveCriticalSection(&workers.lock);
     if (slot == nullptr) return 0;
     // After a stop, files still queued are not begun, and get no line.
-    int result = stop_requested()
-                     ? NOT_BEGUN
-                     : strip_found_file(slot->path, workers.settings, workers.seen, slot->reached_through_link);
+    StripResult result = {NOT_BEGUN, own_reason(REASON_NONE)};
+    if (!stop_requested())
+      result = strip_found_file(slot->path, workers.settings, workers.seen, slot->reached_through_link);
     EnterCriticalSection(&workers.lock);
-    slot->result = result;
+    slot->result = result.outcome;
+    slot->why = result.why;
     slot->state = SLOT_DONE;
     LeaveCriticalSection(&workers.lock);
     SetEvent(workers.done);
@@ -104,6 +106,7 @@ static void write_done_lines(void) {
         for (; *part != '\0'; ++part) line[length++] = *part;
       line[length] = '\0';
       write_console(line);
+      if (slot->result == STRIP_FAILED) report_reason(slot->path, slot->why);
     }
     EnterCriticalSection(&workers.lock);
     ++workers.head;

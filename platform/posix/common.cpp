@@ -6,6 +6,10 @@
 
 // Each thread has its own, as on Windows.
 static thread_local DWORD last_error = 0;
+// The system's error number behind it, 0 when none was met.
+static thread_local int last_number = 0;
+// The reason the platform named itself, REASON_NONE when it did not.
+static thread_local int last_kind = REASON_NONE;
 // The signal that asked the run to stop, 0 while none has. Every thread
 // reads it, and the handler may run on any of them: an atomic that takes
 // no lock is safe in a handler too.
@@ -30,7 +34,49 @@ int requested_stop_signal(void) { return stop_signal.load(std::memory_order_rela
 
 DWORD GetLastError(void) { return last_error; }
 
-void set_last_error(DWORD code) { last_error = code; }
+void SetLastError(DWORD code) { set_last_error(code); }
+
+void set_last_error(DWORD code) { set_last_error_as(code, 0); }
+
+void set_last_error_as(DWORD code, int error) {
+  last_error = code;
+  last_number = error;
+  last_kind = REASON_NONE;
+}
+
+void set_failure_reason(int kind) { last_kind = kind; }
+
+// The number whose message fits a code that no errno came with.
+static int number_of_code(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_ENVVAR_NOT_FOUND:
+    case ERROR_NO_MORE_FILES: return ENOENT;
+    case ERROR_ACCESS_DENIED: return EACCES;
+    case ERROR_TOO_MANY_OPEN_FILES: return EMFILE;
+    case ERROR_INVALID_HANDLE: return EBADF;
+    case ERROR_NOT_ENOUGH_MEMORY: return ENOMEM;
+    case ERROR_INVALID_PARAMETER: return EINVAL;
+    default: return EIO;
+  }
+}
+
+Reason last_failure_reason(void) {
+  Reason reason = {last_kind, last_number, 0};
+  if (reason.kind != REASON_NONE) return reason;
+  switch (last_error) {
+    // A running program is busy, not open in the usual sense: the system says so.
+    case ERROR_SHARING_VIOLATION: reason.kind = last_number == ETXTBSY ? REASON_SYSTEM : REASON_IN_USE; break;
+    case ERROR_LOCK_VIOLATION: reason.kind = REASON_IN_USE; break;
+    case ERROR_DISK_FULL: reason.kind = last_number == EFBIG ? REASON_SIZE_LIMIT : REASON_NO_SPACE; break;
+    case ERROR_FILENAME_EXCED_RANGE: reason.kind = REASON_TOO_LONG; break;
+    case ERROR_OPERATION_ABORTED: reason.kind = REASON_STOPPED; break;
+    default: reason.kind = REASON_SYSTEM;
+  }
+  if (reason.number == 0) reason.number = number_of_code(last_error);
+  return reason;
+}
 
 void set_last_error_from_errno(int error) {
   DWORD code;
@@ -52,10 +98,13 @@ void set_last_error_from_errno(int error) {
     case ETXTBSY: code = ERROR_SHARING_VIOLATION; break;
     case EFBIG: code = ERROR_DISK_FULL; break;
     case EBADF: code = ERROR_INVALID_HANDLE; break;
+    // A copy gives these for a stop, and for a lease that may have run out.
+    case EINTR: code = ERROR_OPERATION_ABORTED; break;
+    case ENOLCK: code = ERROR_LOCK_VIOLATION; break;
     case EINVAL: code = ERROR_INVALID_PARAMETER; break;
     default: code = ERROR_GEN_FAILURE; break;
   }
-  last_error = code;
+  set_last_error_as(code, error);
 }
 
 DWORD attributes_from_stat(const struct stat* status) {

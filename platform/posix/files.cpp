@@ -117,6 +117,7 @@ static int open_existing(LPCSTR path, DWORD access, bool exclusive, FileObject* 
   int fd = -1;
   if (!S_ISREG(file->status.stx_mode)) {
     set_last_error(S_ISDIR(file->status.stx_mode) ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER);
+    set_failure_reason(REASON_NOT_REGULAR);
   } else if ((access & (GENERIC_READ | GENERIC_WRITE)) == 0) {
     return path_fd;
   } else {
@@ -362,10 +363,7 @@ BOOL copy_rest_of_file(HANDLE from_handle, HANDLE to_handle) {
   to->holes |= from->holes;
   off_t copied = copy_descriptor_bytes(&job);
   if (copied < 0) {
-    set_last_error(errno == EINTR                                         ? ERROR_OPERATION_ABORTED
-                   : errno == ENOLCK                                      ? ERROR_LOCK_VIOLATION
-                   : errno == ENOSPC || errno == EDQUOT || errno == EFBIG ? ERROR_DISK_FULL
-                                                                          : ERROR_WRITE_FAULT);
+    set_last_error_from_errno(errno);
     // Where the descriptors stand is no longer known; they are not used again.
     return FALSE;
   }

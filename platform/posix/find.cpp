@@ -100,7 +100,7 @@ static bool next_match(SearchObject* search, WIN32_FIND_DATAA* found) {
     errno = 0;
     struct dirent* entry = readdir(search->directory);
     if (entry == nullptr) {
-      set_last_error(errno != 0 ? ERROR_READ_FAULT : ERROR_NO_MORE_FILES);
+      set_last_error_as(errno != 0 ? ERROR_READ_FAULT : ERROR_NO_MORE_FILES, errno);
       return false;
     }
     if (std::strlen(entry->d_name) >= MAX_PATH) continue;
@@ -147,7 +147,8 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* found) {
   if (listing == nullptr) {
     if (fd >= 0) close(fd);
     if (open_searches == 0) walk_root_end();
-    set_last_error(GetLastError() == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : GetLastError());
+    // The system's own error stays with the code, for the reason line.
+    if (GetLastError() == ERROR_FILE_NOT_FOUND) set_last_error_as(ERROR_PATH_NOT_FOUND, ENOENT);
     return INVALID_HANDLE_VALUE;
   }
   ++open_searches;

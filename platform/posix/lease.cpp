@@ -46,6 +46,8 @@ bool take_write_lease(int fd, LeaseWatch* lease) {
   }
   if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP) {
     set_last_error_from_errno(error);
+    // Only the owner takes a lease, as only the owner sets the times kept.
+    if (error == EACCES) set_failure_reason(REASON_TIMES);
     return false;
   }
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {

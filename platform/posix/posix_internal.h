@@ -12,6 +12,11 @@
 void set_last_error(DWORD code);
 // Translates errno into the nearest Win32 error code and records it.
 void set_last_error_from_errno(int error);
+// Records code with the errno behind it, whose message a reason line gives.
+void set_last_error_as(DWORD code, int error);
+// Names the reason of the failure just recorded, where the platform found
+// it itself and no errno tells it.
+void set_failure_reason(int kind);
 
 // What statx is asked for about every file opened.
 const unsigned STATUS_FIELDS = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID | STATX_INO | STATX_SIZE |

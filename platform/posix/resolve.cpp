@@ -119,8 +119,13 @@ int resolve_path(LPCSTR path, struct statx* status) {
     errno = error;
     fd = -1;
   }
-  if (fd >= 0 && relative != nullptr && S_ISLNK(status->stx_mode)) fd = follow_own_link(fd, relative, status);
+  bool link_of_another = false;
+  if (fd >= 0 && relative != nullptr && S_ISLNK(status->stx_mode)) {
+    link_of_another = status->stx_uid != geteuid();
+    fd = follow_own_link(fd, relative, status);
+  }
   if (fd < 0) set_last_error_from_errno(errno);
+  if (fd < 0 && link_of_another) set_failure_reason(REASON_LINK_OWNER);
   return fd;
 }
 

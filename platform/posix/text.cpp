@@ -109,6 +109,19 @@ void write_console(const char* text) {
 
 void write_error(const char* text) { write_to(STDERR_FILENO, text); }
 
+// A run that could not write its report says nothing more of its files.
+void write_reason_line(const char* line) {
+  if (!report_write_failed()) write_to(STDERR_FILENO, line);
+}
+
+void describe_system_error(int number, char* out, unsigned size) {
+  char buffer[128];
+  const char* message = strerror_r(number, buffer, sizeof buffer);
+  unsigned length = 0;
+  for (; size > 0 && length < size - 1 && message[length] != '\0'; ++length) out[length] = message[length];
+  if (size > 0) out[length] = '\0';
+}
+
 // A name may hold any byte but '/' and NUL. The backslash starts every
 // escape, so it is escaped itself; every other byte from 0x20 up, 0x7F
 // aside, stands for itself, so most names read as they are.

@@ -128,6 +128,7 @@ typedef struct _BY_HANDLE_FILE_INFORMATION {
 
 LPSTR GetCommandLineA(void);
 DWORD GetLastError(void);
+void SetLastError(DWORD code);
 
 DWORD GetFileAttributesA(LPCSTR path);
 

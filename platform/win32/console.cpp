@@ -24,3 +24,16 @@ unsigned report_name(const char* name, char* out) {
   out[length] = '\0';
   return length;
 }
+
+// The console output of the Windows build is the report alone: no line
+// says why a file was reported "error", so the reason is not looked into.
+Reason last_failure_reason(void) {
+  Reason reason = {REASON_SYSTEM, (int)GetLastError(), 0};
+  return reason;
+}
+
+void describe_system_error(int, char* out, unsigned size) {
+  if (size > 0) out[0] = '\0';
+}
+
+void write_reason_line(const char*) {}

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <future>
@@ -165,7 +166,6 @@ TEST(Hostile, StopSignalsEndTheWalkBetweenFiles) {
     ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), {"-j", std::to_string(c.workers), "t"},
                            temp_environment(scratch.path("tmp")), options);
     EXPECT_EQ(run.signal, signal_number);
-    EXPECT_EQ(run.errors, "");
     EXPECT_EQ(scratch.list("tmp"), std::vector<std::string>{}) << "a temporary file was left behind";
     EXPECT_TRUE(run.output.empty() || run.output.back() == '\n') << "a line was cut short";
     std::map<std::string, std::string> outcome;
@@ -180,6 +180,12 @@ TEST(Hostile, StopSignalsEndTheWalkBetweenFiles) {
     int errors = 0;
     for (const auto& line : outcome) errors += line.second == "error";
     EXPECT_LE(errors, c.workers) << "files that were never begun got a line";
+    // Each file reported "error" was stopped, and standard error says so.
+    for (const auto& line : outcome)
+      if (line.second == "error")
+        EXPECT_NE(run.errors.find("bodycut: " + line.first + ": stopped by a signal\n"), std::string::npos)
+            << run.errors;
+    EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), errors) << run.errors;
     for (size_t i = 0; i < names.size(); ++i) {
       std::string body = body_of((int)i, c.size);
       std::string after = scratch.read("work/" + names[i]);
@@ -263,6 +269,11 @@ TEST(Hostile, UnprivilegedUser) {
   EXPECT_EQ(got, (std::set<std::string>{"t/ok.htm : ok", "t/secret.htm : error", "t/readonly-dir/f.htm : ok",
                                         "t/locked : error", "t/group.htm : error", "t/setuid.htm : ok",
                                         "t/setgid.htm : ok"}));
+  std::vector<std::string> said = report_lines(run.errors, &well_ended);
+  std::sort(said.begin(), said.end());
+  EXPECT_EQ(said, (std::vector<std::string>{"bodycut: t/group.htm: times cannot be set: not the owner",
+                                            "bodycut: t/locked: Permission denied",
+                                            "bodycut: t/secret.htm: Permission denied"}));
   EXPECT_EQ(scratch.read("work/t/setuid.htm"), "u");
   EXPECT_EQ(status_of(scratch.path("work/t/setuid.htm")).st_mode & 07777, 04755u);
   EXPECT_EQ(scratch.read("work/t/setgid.htm"), "g");

@@ -133,6 +133,10 @@ TEST(Walk, PathsAtTheCapacityLimit) {
                                     tree.path() + "/short : ok", tree.path() + "/" + directory + " : error"};
   EXPECT_EQ(got, expected);
   EXPECT_EQ(lines.size(), 4u);
+  std::vector<std::string> said = lines_of(run.errors);
+  EXPECT_EQ(std::set<std::string>(said.begin(), said.end()),
+            (std::set<std::string>{"bodycut: " + tree.path() + "/" + too_long + ": path too long",
+                                   "bodycut: " + tree.path() + "/" + directory + ": path too long"}));
   EXPECT_EQ(tree.read(fits), "fits");
   EXPECT_EQ(tree.read(too_long), HEADER + "too long");
   EXPECT_EQ(tree.read("short"), "short");
@@ -170,6 +174,7 @@ TEST(Walk, DeepestTreeUnderAnEightMebibyteStackLimit) {
 TEST(Walk, SameReportAtAnyWorkerCount) {
   SKIP_ON_WINDOWS();
   std::string report;
+  std::string reasons;
   std::map<std::string, std::string> outcome;
   for (const char* workers : {"1", "2", "8"}) {
     SCOPED_TRACE(workers);
@@ -187,7 +192,9 @@ TEST(Walk, SameReportAtAnyWorkerCount) {
     mkfifo(scratch.path("work/t/d2/fifo").c_str(), 0600);
     ToolRun run = run_in(scratch, {"-j", workers, "t"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.errors, "");
+    // Each reason line follows its file's report line.
+    if (reasons.empty()) reasons = run.errors;
+    EXPECT_EQ(run.errors, reasons);
     if (report.empty()) report = run.output;
     EXPECT_EQ(run.output, report);
     EXPECT_EQ(scratch.read("work/t/hl/page"), "PART1\r\n\r\nPART2");
@@ -201,6 +208,9 @@ TEST(Walk, SameReportAtAnyWorkerCount) {
     EXPECT_TRUE(scratch.list("tmp").empty());
   }
   EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 310);
+  // The files without a header end, and the FIFO.
+  EXPECT_EQ(std::count(reasons.begin(), reasons.end(), '\n'), 29) << reasons;
+  EXPECT_NE(reasons.find("bodycut: t/d2/fifo: not a regular file\n"), std::string::npos) << reasons;
 }
 
 // A file system mounted inside the tree, and a directory of the same one

@@ -43,6 +43,18 @@ Outcome strip(const std::string& path, int dry_run = 0) {
   return {status, GetCapturedStdout(), errors};
 }
 
+// The lines that say why path was reported "error": one for each time it was.
+std::vector<std::string> reason_lines(const std::string& errors, const std::string& path) {
+  std::vector<std::string> lines;
+  const std::string start = "bodycut: " + path + ": ";
+  for (size_t at = 0, end; (end = errors.find('\n', at)) != std::string::npos; at = end + 1) {
+    std::string line = errors.substr(at, end - at);
+    if (line.compare(0, start.size(), start) == 0 && line.find("could not put back its mode") == std::string::npos)
+      lines.push_back(line.substr(start.size()));
+  }
+  return lines;
+}
+
 class StripTest : public ::testing::Test {
  protected:
   void SetUp() override { fault_disarm(); }
@@ -75,7 +87,10 @@ struct ScanCase {
   std::string before;
   bool stripped;
   std::string body;
+  std::string reason = "no header end";  // when it is not stripped
 };
+
+const char* const BARE_LINE_FEED = "status line ends in a bare LF; strip it with --http";
 
 // The header ends at the first CR LF CR LF the scan matches; a byte that
 // breaks a partial match is not retried as the start of a new one.
@@ -95,8 +110,8 @@ const ScanCase scan_cases[] = {
     // A status line ending in a bare LF: its header's lines end so too, and
     // the first CR LF CR LF would lie in the body. Any other first line
     // leaves the rule as it is.
-    {"HTTP/1.1 200 OK\nA: b\n\n<p>a</p>\r\n\r\n<p>b</p>", false, ""},
-    {"HTTP/2 204\n\r\n\r\nB", false, ""},
+    {"HTTP/1.1 200 OK\nA: b\n\n<p>a</p>\r\n\r\n<p>b</p>", false, "", BARE_LINE_FEED},
+    {"HTTP/2 204\n\r\n\r\nB", false, "", BARE_LINE_FEED},
     {"HTTP/1.1 200 OK\r\n\r\nB", true, "B"},
     {"HTTP/1.0 304\r\n\r\nB", true, "B"},
     {"HTTP/1.1 2\r\n\r\nB", true, "B"},
@@ -115,12 +130,14 @@ TEST_F(StripTest, ScanTable) {
     Outcome dry = strip(path, 1);
     EXPECT_EQ(dry.status, c.stripped ? 0 : 1);
     EXPECT_EQ(dry.output, c.stripped ? "" : "error" LINE_END);
+    EXPECT_EQ(dry.errors, c.stripped ? "" : "bodycut: " + path + ": " + c.reason + LINE_END);
     expect_times_kept(path, false);
     EXPECT_EQ(scratch.read("file"), c.before);
     path = make("file", c.before);  // reading it moved its access time
     Outcome outcome = strip(path);
     EXPECT_EQ(outcome.status, c.stripped ? 0 : 1);
     EXPECT_EQ(outcome.output, c.stripped ? "" : "error" LINE_END);
+    EXPECT_EQ(outcome.errors, c.stripped ? "" : "bodycut: " + path + ": " + c.reason + LINE_END);
     expect_times_kept(path, c.stripped);
     EXPECT_EQ(scratch.read("file"), c.stripped ? c.body : c.before);
   }
@@ -235,6 +252,9 @@ TEST_F(StripTest, RefusesWhatIsNotARegularFile) {
     Outcome outcome = strip(scratch.path(name));
     EXPECT_EQ(outcome.status, 1) << name;
     EXPECT_EQ(outcome.output, "error" LINE_END) << name;
+    EXPECT_EQ(
+        reason_lines(outcome.errors, scratch.path(name)),
+        std::vector<std::string>{std::string(name) == "missing" ? "No such file or directory" : "not a regular file"});
   }
   char events[4096];
   EXPECT_LT(read(watch, events, sizeof events), 0) << "the FIFO was opened";
@@ -264,8 +284,8 @@ const FaultCase fault_cases[] = {
     {FAULT_CreateFileA, 1, false, false},
     {FAULT_GetFileInformationByHandle, 1, false, false},
     {FAULT_ReadFile, 1, false, false},
-    {FAULT_ReadFile, 5, false, false},
-    {FAULT_CreateFileA, 2, false, false},
+    {FAULT_ReadFile, 5, false, false, ": Input/output error" LINE_END},
+    {FAULT_CreateFileA, 2, false, false, ": temporary file: Permission denied" LINE_END},
     {FAULT_copy_rest_of_file, 1, false, false},
     {FAULT_copy_rest_of_file_short, 1, false, false},
     {FAULT_SetFileTime, 1, false, false},
@@ -275,7 +295,7 @@ const FaultCase fault_cases[] = {
     {FAULT_temporary_name_taken, 1, true, false, "", 1},
     {FAULT_CreateFileA, 3, false, false},
     {FAULT_GetFileInformationByHandle, 2, false, false},
-    {FAULT_SetFileTime, 2, false, false},
+    {FAULT_SetFileTime, 2, false, false, ": times cannot be set: not the owner" LINE_END},
     {FAULT_SetFilePointer, 1, false, false},
     {FAULT_copy_rest_of_file, 2, false, true, BODY_KEPT},
     {FAULT_copy_rest_of_file_short, 2, false, true, BODY_KEPT},  // a file system that stops short
@@ -314,8 +334,11 @@ TEST_F(StripTest, EachFailingOperation) {
         EXPECT_TRUE(scratch.read("f") == before);
       }
     }
+    // A file not stripped gets one line that says why, and only then.
+    std::vector<std::string> said = reason_lines(outcome.errors, path);
+    EXPECT_EQ(said.size(), c.stripped ? 0u : 1u) << outcome.errors;
     if (*c.says == '\0')
-      EXPECT_EQ(outcome.errors, "");
+      EXPECT_EQ(outcome.errors, said.empty() ? "" : "bodycut: " + path + ": " + said[0] + LINE_END);
     else
       EXPECT_NE(outcome.errors.find(c.says), std::string::npos) << outcome.errors;
     std::vector<std::string> left = temp_directory_entries();
@@ -364,6 +387,7 @@ TEST_F(StripTest, FailingEveryCallInTurnLosesNothing) {
       if (after == before) EXPECT_EQ(status.st_mtim.tv_nsec, WRITE_NANOSECONDS);
       EXPECT_TRUE(after == before || body_in_temp) << "the body exists nowhere whole";
     }
+    EXPECT_EQ(reason_lines(outcome.errors, path).size(), outcome.output == "" ? 0u : 1u) << outcome.errors;
     EXPECT_LE(left.size(), 1u);
     empty_temp_directory();
   }
@@ -467,8 +491,10 @@ TEST_F(StripTest, FileChangedWhileStrippedIsLeftToItsWriter) {
     RunSettings settings = default_run_settings();
     settings.http_only = moment.http;
     CaptureStdout();
+    CaptureStderr();
     int status = strip_file(path.c_str(), &settings);
-    Outcome outcome = {status, GetCapturedStdout()};
+    std::string errors = GetCapturedStderr();
+    Outcome outcome = {status, GetCapturedStdout(), errors};
     fault_disarm();
     int holder_status = -1;
     if (writer.holder > 0) EXPECT_EQ(waitpid(writer.holder, &holder_status, 0), writer.holder);
@@ -476,6 +502,9 @@ TEST_F(StripTest, FileChangedWhileStrippedIsLeftToItsWriter) {
     std::string report = moment.report;
     EXPECT_EQ(outcome.status, report == "" ? STRIP_OK : report == "error" LINE_END ? STRIP_FAILED : STRIP_SKIPPED);
     EXPECT_EQ(outcome.output, report);
+    std::vector<std::string> reasons;
+    if (report == "error" LINE_END) reasons.push_back("changed while being stripped");
+    EXPECT_EQ(reason_lines(outcome.errors, path), reasons);
     std::string after = moment.touch_only ? before : before + "+appended";
     if (moment.again_at != 0) after += "+appended";
     EXPECT_EQ(scratch.read("grow"), moment.after.empty() ? after : moment.after);
@@ -529,7 +558,10 @@ TEST_F(StripTest, FileSwappedBeforeTheCopyBackIsNeverWritten) {
       if (kind != 2) expect_times_kept(victim, false);
       EXPECT_EQ(read_file(kind == 2 ? path : victim), "H\r\n\r\nvictim!");
       EXPECT_EQ(status_of(kind == 2 ? path : victim).st_mode & 07777, 0644u) << "another file's mode changed";
-      EXPECT_EQ(outcome.errors, kind == 2 ? "bodycut: " + path + ": could not put back its mode" LINE_END : "");
+      // Another file at the path, or none, is a file changed meanwhile.
+      EXPECT_EQ(outcome.errors,
+                (kind == 2 ? "bodycut: " + path + ": could not put back its mode" LINE_END : "") + "bodycut: " + path +
+                    ": " + (kind == 0 ? "No such file or directory" : "changed while being stripped") + LINE_END);
       unlink(path.c_str());
       unlink(victim.c_str());
     }
@@ -565,6 +597,7 @@ TEST_F(StripTest, AppendingWritersLoseNothing) {
   ASSERT_EQ(write(appender, "+2", 2), 2);
   close(appender);
   EXPECT_EQ(outcome.output, "error" LINE_END);
+  EXPECT_EQ(reason_lines(outcome.errors, path), std::vector<std::string>{"open in another process"});
   EXPECT_EQ(scratch.read("log"), before + "+1+2");
   EXPECT_EQ(status_of(path).st_mode & 07777, 0400u) << "the mode is put back when the strip fails";
 }
@@ -706,11 +739,11 @@ TEST_F(StripTest, FullTableLeavesFilesWithSecondNames) {
   ASSERT_EQ(link(linked.c_str(), scratch.path("linked-again").c_str()), 0);
   std::string plain = make("plain", "H\r\n\r\n3");
   testing::internal::CaptureStdout();
-  EXPECT_EQ(strip_found_file(first.c_str(), &settings, &seen, 0), 0);
-  EXPECT_EQ(strip_found_file(scratch.path("first-again").c_str(), &settings, &seen, 0), 0) << "met before";
-  EXPECT_EQ(strip_found_file(linked.c_str(), &settings, &seen, 0), 1);
-  EXPECT_EQ(strip_found_file(plain.c_str(), &settings, &seen, 1), 1) << "reached through a link";
-  EXPECT_EQ(strip_found_file(plain.c_str(), &settings, &seen, 0), 0);
+  EXPECT_EQ(strip_found_file(first.c_str(), &settings, &seen, 0).outcome, 0);
+  EXPECT_EQ(strip_found_file(scratch.path("first-again").c_str(), &settings, &seen, 0).outcome, 0) << "met before";
+  EXPECT_EQ(strip_found_file(linked.c_str(), &settings, &seen, 0).outcome, 1);
+  EXPECT_EQ(strip_found_file(plain.c_str(), &settings, &seen, 1).outcome, 1) << "reached through a link";
+  EXPECT_EQ(strip_found_file(plain.c_str(), &settings, &seen, 0).outcome, 0);
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(scratch.read("first"), "1");
   EXPECT_EQ(scratch.read("linked"), "H\r\n\r\n2");
@@ -725,14 +758,14 @@ TEST_F(StripTest, DryRunCountsAFileAsStripped) {
   settings.dry_run = 1;
   std::string first = make("first", "H\r\n\r\n1");
   ASSERT_EQ(link(first.c_str(), scratch.path("first-again").c_str()), 0);
-  EXPECT_EQ(strip_found_file(first.c_str(), &settings, &seen, 0), 0);
+  EXPECT_EQ(strip_found_file(first.c_str(), &settings, &seen, 0).outcome, 0);
   HANDLE file = CreateFileA(first.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   BY_HANDLE_FILE_INFORMATION information;
   ASSERT_TRUE(GetFileInformationByHandle(file, &information));
   CloseHandle(file);
   FileIdentity identity = identity_of(&information);
   EXPECT_EQ(stripped_files_state(&seen, &identity), FILE_STRIPPED);
-  EXPECT_EQ(strip_found_file(scratch.path("first-again").c_str(), &settings, &seen, 0), 0);
+  EXPECT_EQ(strip_found_file(scratch.path("first-again").c_str(), &settings, &seen, 0).outcome, 0);
   EXPECT_EQ(scratch.read("first"), "H\r\n\r\n1");
 }
 

@@ -1,0 +1,48 @@
+#include "reason_line.h"
+
+// The tool's own words; nullptr where the system's message is given.
+static const char* reason_text(int kind) {
+  switch (kind) {
+    case REASON_NOT_REGULAR: return "not a regular file";
+    case REASON_LINK_OWNER: return "link owned by another user";
+    case REASON_IN_USE: return "open in another process";
+    case REASON_NO_SPACE: return "no space";
+    case REASON_SIZE_LIMIT: return "over the file size limit";
+    case REASON_TOO_LONG: return "path too long";
+    case REASON_STOPPED: return "stopped by a signal";
+    case REASON_NAME_NOT_PLAIN: return "its name would open another file";
+    case REASON_NO_HEADER_END: return "no header end";
+    case REASON_BARE_LINE_FEED: return "status line ends in a bare LF; strip it with --http";
+    case REASON_HTTP_INCOMPLETE: return "incomplete HTTP header";
+    case REASON_CHANGED: return "changed while being stripped";
+    case REASON_TIMES: return "times cannot be set: not the owner";
+    case REASON_TOO_MANY_NAMES: return "too many files with several names to keep track of";
+    default: return nullptr;
+  }
+}
+
+static unsigned append(char* line, unsigned length, const char* text) {
+  for (; *text != '\0'; ++text) line[length++] = *text;
+  return length;
+}
+
+void report_reason(const char* path, Reason reason, const char* rest) {
+  enum { MESSAGE_CAPACITY = 128 };
+  char line[(PATH_CAPACITY + MAX_PATH) * REPORT_EXPANSION + MESSAGE_CAPACITY + 64];
+  unsigned length = append(line, 0, "bodycut: ");
+  length += report_name(path, line + length);
+  if (rest != nullptr) length += report_name(rest, line + length);
+  length = append(line, length, ": ");
+  // A stop befalls the whole file, whichever step it met.
+  if (reason.temporary && reason.kind != REASON_STOPPED) length = append(line, length, "temporary file: ");
+  const char* text = reason_text(reason.kind);
+  if (text != nullptr) {
+    length = append(line, length, text);
+  } else {
+    describe_system_error(reason.number, line + length, MESSAGE_CAPACITY);
+    while (line[length] != '\0') ++length;
+  }
+  length = append(line, length, LINE_END);
+  line[length] = '\0';
+  write_reason_line(line);
+}
