@@ -8,11 +8,13 @@
 static const DWORD PROTECTING_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
 // Whether now describes the file that was read, as it was read: the same
-// file (not another one put at its path), and not changed since.
+// file (not another one put at its path), not changed since, and still
+// with a name (not removed meanwhile, its body then of use to no one).
 static int same_file_unchanged(const BY_HANDLE_FILE_INFORMATION* read, const BY_HANDLE_FILE_INFORMATION* now) {
-  return now->dwVolumeSerialNumber == read->dwVolumeSerialNumber && now->nFileIndexHigh == read->nFileIndexHigh &&
-         now->nFileIndexLow == read->nFileIndexLow && now->nFileSizeHigh == read->nFileSizeHigh &&
-         now->nFileSizeLow == read->nFileSizeLow && CompareFileTime(&now->ftLastWriteTime, &read->ftLastWriteTime) == 0;
+  return now->nNumberOfLinks != 0 && now->dwVolumeSerialNumber == read->dwVolumeSerialNumber &&
+         now->nFileIndexHigh == read->nFileIndexHigh && now->nFileIndexLow == read->nFileIndexLow &&
+         now->nFileSizeHigh == read->nFileSizeHigh && now->nFileSizeLow == read->nFileSizeLow &&
+         CompareFileTime(&now->ftLastWriteTime, &read->ftLastWriteTime) == 0;
 }
 
 // One line on standard error, in one write, so that lines from several
@@ -167,12 +169,12 @@ int strip_found_file(const char* path, const RunSettings* settings, StrippedFile
   }
   // No sharing: refused while anyone else has the file open, and nobody
   // else can open it until this handle is closed.
-  target = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  target = open_held_file(held, path);
   if (target == INVALID_HANDLE_VALUE) goto done;
   if (!GetFileInformationByHandle(target, &now) || !same_file_unchanged(&read, &now)) goto done;
   // The times must be settable before a byte is written: a file rewritten
   // with the wrong last-write time could not be told from an unstripped one.
-  if (!SetFileTime(target, &read.ftCreationTime, &read.ftLastAccessTime, &read.ftLastWriteTime)) goto done;
+  if (!file_times_settable(target, &read.ftCreationTime, &read.ftLastAccessTime, &read.ftLastWriteTime)) goto done;
   if (SetFilePointer(temporary, 0, nullptr, FILE_BEGIN) != 0) goto done;
 
   writing_began = 1;
