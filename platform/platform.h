@@ -65,6 +65,12 @@ void release_file_hold(HANDLE held);
 // writable; the attribute word read from the file puts its mode back as
 // it was held.
 BOOL set_file_attributes(HANDLE held, LPCSTR path, DWORD attributes);
+// Opens for reading, as CreateFileA with read sharing does, the file a
+// handle opened with no access (a query of what path names) was opened on.
+// Where that handle holds the file itself, that very file is opened, and
+// the query handle is left with nothing but to be closed; elsewhere path
+// is opened again, and the caller checks that it is the same file.
+HANDLE open_queried_file(HANDLE query, LPCSTR path);
 // Opens the held file for the copy back, for reading and writing, as
 // CreateFileA with no sharing does: refused while any other process has
 // the file open, and nobody else can open it until the handle is closed.

@@ -108,14 +108,14 @@ int strip_found_file(const char* path, const RunSettings* settings, StrippedFile
     query = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                         nullptr);
     if (query == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(query, &read)) goto done;
-    CloseHandle(query);
-    query = INVALID_HANDLE_VALUE;
     identity = identity_of(&read);
     claim = claim_file(seen, &identity, reached_through_link || read.nNumberOfLinks > 1, &recorded);
     ok = claim == FILE_STRIPPED;
     if (claim != FILE_CLAIMED) goto done;
   }
-  source = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  source = query != INVALID_HANDLE_VALUE ? open_queried_file(query, path)
+                                         : CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                       FILE_ATTRIBUTE_NORMAL, nullptr);
   if (source == INVALID_HANDLE_VALUE) goto done;
   // Its identity, size and times: what the copy back must find again.
   if (!GetFileInformationByHandle(source, &read)) goto done;

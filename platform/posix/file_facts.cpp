@@ -176,3 +176,33 @@ HANDLE open_held_file(HANDLE held, LPCSTR) {
   }
   return file;
 }
+
+// The query's O_PATH descriptor is the file: it is reopened for reading,
+// and passes to the new handle, so no path is resolved again.
+HANDLE open_queried_file(HANDLE query_handle, LPCSTR) {
+  if (fault_fires(FAULT_CreateFileA)) {
+    set_last_error(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  FileObject* query = file_object(query_handle);
+  if (query == nullptr || query->fd < 0 || !query->status_current) return fail_invalid_handle(), INVALID_HANDLE_VALUE;
+  FileObject* file = take_file_object(-1);
+  if (file == nullptr) {
+    set_last_error(ERROR_TOO_MANY_OPEN_FILES);
+    return INVALID_HANDLE_VALUE;
+  }
+  file->fd = reopen_descriptor(query->fd, O_RDONLY | O_NONBLOCK);
+  if (file->fd < 0) {
+    set_last_error_from_errno(errno);
+    release_file_object(file);
+    return INVALID_HANDLE_VALUE;
+  }
+  file->status = query->status;
+  file->status_current = true;
+  file->size = (off_t)file->status.stx_size;
+  // Fewer blocks than bytes: a sparse file (or a compressed one).
+  file->holes = (file->status.stx_mask & STATX_BLOCKS) != 0 && file->status.stx_blocks * 512 < file->status.stx_size;
+  file->path_fd = query->fd;
+  query->fd = -1;
+  return file;
+}

@@ -404,7 +404,8 @@ BOOL CloseHandle(HANDLE handle) {
     unlink(partial);
   }
   if (file->path_fd >= 0) close(file->path_fd);
-  int result = close(file->fd);
+  // A query handle whose file was opened from it holds nothing any more.
+  int result = file->fd >= 0 ? close(file->fd) : 0;
   int error = errno;
   release_file_object(file);
   if (injected) {

@@ -56,6 +56,10 @@ BOOL set_file_attributes(HANDLE, LPCSTR path, DWORD attributes) { return SetFile
 
 BOOL put_back_mode(HANDLE) { return TRUE; }
 
+HANDLE open_queried_file(HANDLE, LPCSTR path) {
+  return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 HANDLE open_held_file(HANDLE, LPCSTR path) {
   return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
