@@ -68,16 +68,18 @@ static std::uint64_t mount_of(int at, const char* name, int flags) {
 }
 
 // Fills the record for one entry; false when it vanished meanwhile. The
-// entry of a regular file is not looked at: the walk needs its type alone,
-// and whether it lies on another file system only with -x.
+// entry of a regular file or a directory is not looked at where the
+// listing tells its type: the walk needs the type alone, and whether it
+// lies on another file system only with -x.
 static bool describe_entry(const SearchObject* search, const struct dirent* entry, WIN32_FIND_DATAA* found) {
   const char* name = entry->d_name;
   int at = dirfd(search->directory);
   std::memset(found, 0, sizeof *found);
   found->listed_at = at;
   found->listed_device = search->device;
-  if (entry->d_type == DT_REG) {
-    found->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+  found->listed_mount = search->mount;
+  if (entry->d_type == DT_REG || entry->d_type == DT_DIR) {
+    found->dwFileAttributes = entry->d_type == DT_DIR ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
     found->on_other_file_system = -1;
     std::strcpy(found->cFileName, name);
     return true;
@@ -110,7 +112,9 @@ int found_on_other_file_system(const WIN32_FIND_DATAA* found) {
   struct stat status;
   // Gone meanwhile: opening it tells.
   if (fstatat(found->listed_at, found->cFileName, &status, AT_SYMLINK_NOFOLLOW) != 0) return 0;
-  return status.st_dev != (dev_t)found->listed_device;
+  return status.st_dev != (dev_t)found->listed_device ||
+         (S_ISDIR(status.st_mode) && found->listed_mount != 0 &&
+          mount_of(found->listed_at, found->cFileName, 0) != found->listed_mount);
 }
 
 // The next entry that matches, or false when the directory is exhausted.

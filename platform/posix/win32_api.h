@@ -111,12 +111,14 @@ typedef struct _WIN32_FIND_DATAA {
   int on_other_file_system;
   int listed_at;                // the directory searched, while its search is open
   std::uint64_t listed_device;  // its file system
+  std::uint64_t listed_mount;   // its mount, 0 where the kernel does not tell
 } WIN32_FIND_DATAA;
 
 // Whether an entry a search found is on another file system, or another
 // mount, than the directory searched: a mount point, or a file in one.
-// The entry of a regular file carries its type alone (its times, size and
-// read-only bit are not looked up), and is looked at here when asked.
+// The entry of a regular file or a directory carries its type alone (its
+// times, size and read-only bit are not looked up), and is looked at here
+// when asked.
 int found_on_other_file_system(const WIN32_FIND_DATAA* found);
 
 // What GetFileInformationByHandle tells of an open file: the volume serial

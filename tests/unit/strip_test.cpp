@@ -408,11 +408,15 @@ namespace {
 struct Swap {
   std::string path;
   std::string victim;
-  int kind;  // 0: a dangling link, 1: a link to the victim, 2: the victim renamed over it
+  int kind;  // 0: a dangling link, 1: a link to the victim, 2: the victim renamed over it, 3: renamed to victim
 };
 
 void swap_meanwhile(void* context) {
   const Swap* swap = static_cast<const Swap*>(context);
+  if (swap->kind == 3) {
+    ASSERT_EQ(rename(swap->path.c_str(), swap->victim.c_str()), 0);
+    return;
+  }
   if (swap->kind == 2) {
     ASSERT_EQ(rename(swap->victim.c_str(), swap->path.c_str()), 0);
     return;
@@ -453,6 +457,20 @@ TEST_F(StripTest, FileSwappedBeforeTheCopyBackIsNeverWritten) {
       unlink(victim.c_str());
     }
   }
+}
+
+// A file renamed between the read and the copy back is still the file that
+// was read: it is stripped under its new name, and nothing appears at the old.
+TEST_F(StripTest, FileRenamedBeforeTheCopyBackIsStrippedWhereItIs) {
+  std::string path = make("page", "H\r\n\r\nbody");
+  Swap swap{path, path + ".moved", 3};
+  fault_hook(FAULT_CreateFileA, 3, swap_meanwhile, &swap);
+  Outcome outcome = strip(path);
+  fault_disarm();
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_NE(access(path.c_str(), F_OK), 0) << "a file was created";
+  expect_times_kept(swap.victim);
+  EXPECT_EQ(read_file(swap.victim), "body");
 }
 
 void append_blocked(void* context) {
