@@ -91,16 +91,34 @@ BOOL read_through_byte(HANDLE file, unsigned char wanted);
 BOOL name_temporary_file(HANDLE temporary, LPSTR name);
 
 // A hold on the very file that file has open, through which its
-// attributes are changed, also once file is closed; it keeps no one from
-// opening the file. Where the system changes attributes by path alone,
-// *held is INVALID_HANDLE_VALUE and the path is used. Ended by
-// release_file_hold, whatever it holds.
+// attributes are changed and the copy back opens it, also once file is
+// closed; it keeps no one from opening the file. Where the system changes
+// attributes and opens files by path alone, *held is INVALID_HANDLE_VALUE
+// and the path is used. Ended by release_file_hold, whatever it holds.
 BOOL hold_file(HANDLE file, HANDLE* held);
 void release_file_hold(HANDLE held);
 // Sets the attributes of the held file: FILE_ATTRIBUTE_NORMAL makes it
 // writable; the attribute word read from the file puts its mode back as
 // it was held.
 BOOL set_file_attributes(HANDLE held, LPCSTR path, DWORD attributes);
+// Opens for reading, as CreateFileA with read sharing does, the file a
+// handle opened with no access (a query of what path names) was opened on.
+// Where that handle holds the file itself, that very file is opened, and
+// the query handle is left with nothing but to be closed; elsewhere path
+// is opened again, and the caller checks that it is the same file.
+HANDLE open_queried_file(HANDLE query, LPCSTR path);
+// Opens the held file for the copy back, for reading and writing, as
+// CreateFileA with no sharing does: refused while any other process has
+// the file open, and nobody else can open it until the handle is closed.
+// Where the hold is on the file itself, that very file is opened, however
+// its names changed meanwhile; elsewhere path is opened, and the caller
+// checks that it is the file that was read.
+HANDLE open_held_file(HANDLE held, LPCSTR path);
+// Whether the file's times can be put back, known before a byte is written
+// to it: where the system tells it from the file's owner, no call is made;
+// elsewhere the times are set to these. FALSE, with the error, when not.
+BOOL file_times_settable(HANDLE file, const FILETIME* creation, const FILETIME* last_access,
+                         const FILETIME* last_write);
 // Where the system drops bits of a file's mode when the file is written
 // (set-user-ID, set-group-ID), puts back the mode that the held file was
 // last given: called after the last write.

@@ -9,11 +9,13 @@
 static const DWORD PROTECTING_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
 // Whether now describes the file that was read, as it was read: the same
-// file (not another one put at its path), and not changed since.
+// file (not another one put at its path), not changed since, and still
+// with a name (not removed meanwhile, its body then of use to no one).
 static int same_file_unchanged(const BY_HANDLE_FILE_INFORMATION* read, const BY_HANDLE_FILE_INFORMATION* now) {
-  return now->dwVolumeSerialNumber == read->dwVolumeSerialNumber && now->nFileIndexHigh == read->nFileIndexHigh &&
-         now->nFileIndexLow == read->nFileIndexLow && now->nFileSizeHigh == read->nFileSizeHigh &&
-         now->nFileSizeLow == read->nFileSizeLow && CompareFileTime(&now->ftLastWriteTime, &read->ftLastWriteTime) == 0;
+  return now->nNumberOfLinks != 0 && now->dwVolumeSerialNumber == read->dwVolumeSerialNumber &&
+         now->nFileIndexHigh == read->nFileIndexHigh && now->nFileIndexLow == read->nFileIndexLow &&
+         now->nFileSizeHigh == read->nFileSizeHigh && now->nFileSizeLow == read->nFileSizeLow &&
+         CompareFileTime(&now->ftLastWriteTime, &read->ftLastWriteTime) == 0;
 }
 
 // One line on standard error, in one write, so that lines from several
@@ -114,15 +116,15 @@ static StripResult strip_once(const char* path, const RunSettings* settings, Str
     query = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                         nullptr);
     if (query == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(query, &read)) goto done;
-    CloseHandle(query);
-    query = INVALID_HANDLE_VALUE;
     identity = identity_of(&read);
     claim = claim_file(seen, &identity, reached_through_link || read.nNumberOfLinks > 1, &recorded);
     ok = claim == FILE_STRIPPED;
     if (claim == FILE_UNSEEN) why = own_reason(REASON_TOO_MANY_NAMES);
     if (claim != FILE_CLAIMED) goto done;
   }
-  source = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  source = query != INVALID_HANDLE_VALUE ? open_queried_file(query, path)
+                                         : CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                       FILE_ATTRIBUTE_NORMAL, nullptr);
   if (source == INVALID_HANDLE_VALUE) {
     *interfered = GetLastError() == ERROR_SHARING_VIOLATION;
     goto done;
@@ -194,7 +196,7 @@ static StripResult strip_once(const char* path, const RunSettings* settings, Str
   }
   // No sharing: refused while anyone else has the file open, and nobody
   // else can open it until this handle is closed.
-  target = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  target = open_held_file(held, path);
   if (target == INVALID_HANDLE_VALUE) {
     *interfered = GetLastError() == ERROR_SHARING_VIOLATION;
     goto done;
@@ -207,7 +209,7 @@ static StripResult strip_once(const char* path, const RunSettings* settings, Str
   }
   // The times must be settable before a byte is written: a file rewritten
   // with the wrong last-write time could not be told from an unstripped one.
-  if (!SetFileTime(target, &read.ftCreationTime, &read.ftLastAccessTime, &read.ftLastWriteTime)) {
+  if (!file_times_settable(target, &read.ftCreationTime, &read.ftLastAccessTime, &read.ftLastWriteTime)) {
     if (GetLastError() == ERROR_ACCESS_DENIED) why = own_reason(REASON_TIMES);
     goto done;
   }

@@ -9,21 +9,26 @@ static StrippedFiles stripped;
 // Whether workers strip the files, or the walk itself does.
 static int with_workers = 0;
 
-// One line of the report: the path, " : ", the outcome. The path and
-// " : " go out in one write; the outcome follows when it is known.
-static void write_line_start(const char* path) {
+// A line of the report: the path, " : ", then outcome. Where the
+// platform writes lines whole, all of it goes out in one write once the
+// outcome is known; elsewhere the path and " : " go out first (outcome
+// empty), and the outcome when it is known.
+static void write_line(const char* path, const char* outcome) {
   static const char separator[] = " : ";
-  char line[PATH_CAPACITY * REPORT_EXPANSION + sizeof separator];
+  char line[PATH_CAPACITY * REPORT_EXPANSION + sizeof separator + sizeof "skipped" LINE_END];
   unsigned length = report_name(path, line);
-  for (unsigned i = 0; i < sizeof separator; ++i) line[length + i] = separator[i];
+  const char* parts[] = {separator, outcome};
+  for (const char* part : parts)
+    for (; *part != '\0'; ++part) line[length++] = *part;
+  line[length] = '\0';
   write_console(line);
 }
 
 // Lines the walk writes itself come after those of every file before them.
 static void report_line(const char* path, const char* outcome) {
   if (with_workers) finish_pending();
-  write_line_start(path);
-  write_console(outcome);
+  write_line(path, WHOLE_REPORT_LINES ? outcome : "");
+  if (!WHOLE_REPORT_LINES) write_console(outcome);
 }
 
 static void report_error(const char* path, Reason why) {
@@ -38,9 +43,13 @@ static void report_file(const char* path, const RunSettings* settings, int reach
   }
   // A file met after a stop is not begun, and gets no line.
   if (stop_requested()) return;
-  write_line_start(path);
+  if (!WHOLE_REPORT_LINES) write_line(path, "");
   StripResult result = strip_found_file(path, settings, &stripped, reached_through_link);
-  write_console(strip_result_text(result.outcome));
+  const char* outcome = strip_result_text(result.outcome);
+  if (WHOLE_REPORT_LINES)
+    write_line(path, outcome);
+  else
+    write_console(outcome);
   if (result.outcome == STRIP_FAILED) report_reason(path, result.why);
 }
 

@@ -1,6 +1,8 @@
 // Error codes, attribute words and time stamps: translated once, here.
 #include "posix_internal.h"
 
+#include <pthread.h>
+#include <unistd.h>
 #include <atomic>
 #include <cerrno>
 
@@ -31,6 +33,16 @@ bool stop_requested(void) {
 }
 
 int requested_stop_signal(void) { return stop_signal.load(std::memory_order_relaxed); }
+
+static unsigned run_user = 0;
+
+static void look_up_run_user(void) { run_user = (unsigned)geteuid(); }
+
+unsigned effective_user(void) {
+  static pthread_once_t once = PTHREAD_ONCE_INIT;
+  pthread_once(&once, look_up_run_user);
+  return run_user;
+}
 
 DWORD GetLastError(void) { return last_error; }
 

@@ -31,23 +31,13 @@ static bool write_all_at(int out, const char* bytes, size_t count, off_t at) {
   return true;
 }
 
-static ssize_t copy_by_read_write(int in, int out, size_t wanted) {
+static ssize_t copy_by_read_write(int in, off_t in_at, int out, off_t out_at, size_t wanted) {
   char buffer[FALLBACK_CHUNK];
   ssize_t got;
-  do got = read(in, buffer, wanted < sizeof buffer ? wanted : sizeof buffer);
+  do got = pread(in, buffer, wanted < sizeof buffer ? wanted : sizeof buffer, in_at);
   while (got < 0 && errno == EINTR);
   if (got <= 0) return got;
-  ssize_t put = 0;
-  while (put < got) {
-    ssize_t n = write(out, buffer + put, (size_t)(got - put));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = ENOSPC;
-      return -1;
-    }
-    put += n;
-  }
-  return got;
+  return write_all_at(out, buffer, (size_t)got, out_at) ? got : -1;
 }
 
 // Bytes of out that held something now read as zeros: punched where the
@@ -81,10 +71,13 @@ static off_t next_data(int in, off_t at, off_t left, off_t* data_length) {
   return data;
 }
 
+// Every step names both offsets, so neither descriptor's own offset is
+// moved or looked at; only sendfile writes at out's, which is set for it.
 off_t copy_descriptor_bytes(const CopyJob* job) {
   enum { RANGE, SENDFILE, READ_WRITE } method = RANGE;
   off_t done = 0;
   off_t out_end = job->out_size;  // out holds bytes up to here
+  off_t out_position = -1;        // out's own offset, where known
   off_t data_left = job->holes ? 0 : job->count;
   while (done < job->count) {
     if (job->stoppable && stop_requested()) {
@@ -104,16 +97,21 @@ off_t copy_descriptor_bytes(const CopyJob* job) {
       if (!zero_range(job->out, job->out_at + done, zero_end - (job->out_at + done))) return -1;
       done += data - at;
       if (data_left == 0) continue;
-      if (lseek(job->in, data, SEEK_SET) < 0 || lseek(job->out, job->out_at + done, SEEK_SET) < 0) return -1;
     }
     size_t wanted = (size_t)(data_left < CHUNK ? data_left : CHUNK);
+    off_t in_at = job->in_at + done;
+    off_t out_at = job->out_at + done;
     ssize_t n;
-    if (method == RANGE)
-      n = copy_file_range(job->in, nullptr, job->out, nullptr, wanted, 0);
-    else if (method == SENDFILE)
-      n = sendfile(job->out, job->in, nullptr, wanted);
-    else
-      n = copy_by_read_write(job->in, job->out, wanted);
+    if (method == RANGE) {
+      n = copy_file_range(job->in, &in_at, job->out, &out_at, wanted, 0);
+    } else if (method == SENDFILE) {
+      if (out_position != out_at && lseek(job->out, out_at, SEEK_SET) < 0) return -1;
+      out_position = out_at;
+      n = sendfile(job->out, job->in, &in_at, wanted);
+      if (n > 0) out_position += n;
+    } else {
+      n = copy_by_read_write(job->in, in_at, job->out, out_at, wanted);
+    }
     if (n < 0 && errno == EINTR) continue;
     // Some file systems refuse a method, or report the end too early
     // through it: the next method then goes on from the same place.
@@ -128,10 +126,7 @@ off_t copy_descriptor_bytes(const CopyJob* job) {
     if (job->out_at + done > out_end) out_end = job->out_at + done;
   }
   // A hole at the end: out is made as long as the bytes it stands for.
-  if (job->holes) {
-    off_t end = job->out_at + done;
-    if (end > out_end && ftruncate(job->out, end) != 0) return -1;
-    if (lseek(job->in, job->in_at + done, SEEK_SET) < 0 || lseek(job->out, end, SEEK_SET) < 0) return -1;
-  }
+  off_t end = job->out_at + done;
+  if (job->holes && end > out_end && ftruncate(job->out, end) != 0) return -1;
   return done;
 }

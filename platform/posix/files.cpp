@@ -1,6 +1,6 @@
 // File handles: a descriptor plus a read buffer, so that the one-byte reads
 // of the header scan cost no system call each.
-#include "posix_internal.h"
+#include "file_object.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,30 +11,7 @@
 #include <ctime>
 
 // Room for every worker's source, temporary and target handles at once.
-enum { FILE_POOL_SIZE = 4 + 3 * 64, READ_BUFFER_SIZE = 65536 };
-
-// A handle points at its object, whose first member is what the inline
-// ReadFile sees.
-struct FileObject {
-  FileReadView view;  // buffer, next unread byte, limit of the inline path
-  DWORD filled;       // bytes of buffer that hold file data
-  int in_use;
-  int fd;
-  // The descriptor's offset and the file's size as this handle left them,
-  // kept here so that no call is spent asking for them.
-  off_t offset;
-  off_t size;
-  LeaseWatch lease;
-  int holes;    // may have holes: only its data is copied
-  int unnamed;  // a temporary file still without its name...
-  int partial;  // ...or, where files cannot be unnamed, under name + ".part"
-  char name[PATH_CAPACITY];
-  // Taken when the handle was opened; serves GetFileInformationByHandle
-  // until the handle itself changes the file.
-  struct statx status;
-  bool status_current;
-  unsigned char buffer[READ_BUFFER_SIZE];
-};
+enum { FILE_POOL_SIZE = 4 + 3 * 64 };
 
 // Shared by the threads, each object taken whole by one of them; the first
 // free one is taken, so a run touches the memory of a few objects only.
@@ -43,7 +20,7 @@ static FileObject file_pool[FILE_POOL_SIZE];
 // Without fault injection every buffered byte may be read inline.
 static const bool inline_reads = !BODYCUT_FAULT_INJECTION;
 
-static FileObject* file_object(HANDLE handle) {
+FileObject* file_object(HANDLE handle) {
   std::uintptr_t offset = (std::uintptr_t)handle - (std::uintptr_t)file_pool;
   if (offset >= sizeof file_pool || offset % sizeof(FileObject) != 0) return nullptr;
   FileObject* file = &file_pool[offset / sizeof(FileObject)];
@@ -51,19 +28,20 @@ static FileObject* file_object(HANDLE handle) {
   return __atomic_load_n(&file->in_use, __ATOMIC_ACQUIRE) ? file : nullptr;
 }
 
-static void set_filled(FileObject* file, DWORD filled) {
+void set_filled(FileObject* file, DWORD filled) {
   file->view.position = 0;
   file->filled = filled;
   file->view.fast_limit = inline_reads ? filled : 0;
 }
 
-static FileObject* take_file_object(int fd) {
+FileObject* take_file_object(int fd) {
   for (int i = 0; i < FILE_POOL_SIZE; ++i) {
     FileObject* file = &file_pool[i];
     int free_object = 0;
     if (!__atomic_compare_exchange_n(&file->in_use, &free_object, 1, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED))
       continue;
     file->fd = fd;
+    file->path_fd = -1;
     file->offset = 0;
     file->size = 0;
     file->lease.leased = 0;
@@ -79,39 +57,54 @@ static FileObject* take_file_object(int fd) {
   return nullptr;
 }
 
-static void release_file_object(FileObject* file) {
+void release_file_object(FileObject* file) {
   file->fd = -1;
   set_filled(file, 0);
   __atomic_store_n(&file->in_use, 0, __ATOMIC_RELEASE);
 }
 
-// The handle's status, read again when the handle has changed the file.
-static bool current_status(FileObject* file) {
+bool current_status(FileObject* file) {
   if (file->status_current) return true;
   if (statx(file->fd, "", AT_EMPTY_PATH, STATUS_FIELDS, &file->status) != 0) {
     set_last_error_from_errno(errno);
     return false;
   }
+  file->size = (off_t)file->status.stx_size;
   file->status_current = true;
   return true;
 }
 
-// Nothing is written to a file whose lease may have run out.
-static bool may_write(FileObject* file) {
+bool may_write(FileObject* file) {
   if (lease_still_held(file->fd, &file->lease)) return true;
   set_last_error(ERROR_LOCK_VIOLATION);
   return false;
+}
+
+int open_leased(int path_fd, LeaseWatch* lease) {
+  enum { LEASE_ATTEMPTS = 25 };
+  for (int attempt = 1;; ++attempt) {
+    int fd = reopen_descriptor(path_fd, O_RDWR | O_NONBLOCK);
+    if (fd < 0) {
+      set_last_error_from_errno(errno);
+      return -1;
+    }
+    if (take_write_lease(fd, lease)) return fd;
+    close(fd);
+    if (GetLastError() != ERROR_SHARING_VIOLATION || attempt == LEASE_ATTEMPTS) return -1;
+    // A pause of its own length, so that two runs do not meet again.
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    Sleep((DWORD)(1 + now.tv_nsec / 1000 % 5));
+  }
 }
 
 // Only a regular file is ever opened, and the very one the path resolved
 // to. Opening does not wait: a lease held elsewhere is a sharing violation.
 // A handle with neither read nor write access only tells what the file is:
 // it keeps the O_PATH descriptor, which opens nothing. An exclusive handle
-// takes the write lease; another process that has the file open for a
-// moment only (another run reading it) is waited out for a little while,
-// so that two runs do not refuse each other the same file.
+// takes the write lease (open_leased). A handle for reading keeps the
+// O_PATH descriptor too, for a hold to take over.
 static int open_existing(LPCSTR path, DWORD access, bool exclusive, FileObject* file) {
-  enum { LEASE_ATTEMPTS = 25 };
   int path_fd = resolve_path(path, &file->status);
   if (path_fd < 0) return -1;
   int fd = -1;
@@ -120,27 +113,15 @@ static int open_existing(LPCSTR path, DWORD access, bool exclusive, FileObject* 
     set_failure_reason(REASON_NOT_REGULAR);
   } else if ((access & (GENERIC_READ | GENERIC_WRITE)) == 0) {
     return path_fd;
+  } else if (exclusive) {
+    fd = open_leased(path_fd, &file->lease);
   } else {
-    int flags = O_NONBLOCK;
-    if ((access & GENERIC_WRITE) != 0)
-      flags |= (access & GENERIC_READ) != 0 ? O_RDWR : O_WRONLY;
-    else
-      flags |= O_RDONLY;
-    for (int attempt = 1; attempt <= LEASE_ATTEMPTS; ++attempt) {
-      fd = reopen_descriptor(path_fd, flags);
-      if (fd < 0) {
-        set_last_error_from_errno(errno);
-        break;
-      }
-      file->fd = fd;
-      if (!exclusive || take_write_lease(fd, &file->lease)) break;
-      close(fd);
-      fd = -1;
-      if (GetLastError() != ERROR_SHARING_VIOLATION || attempt == LEASE_ATTEMPTS) break;
-      // A pause of its own length, so that two runs do not meet again.
-      struct timespec now;
-      clock_gettime(CLOCK_MONOTONIC, &now);
-      Sleep((DWORD)(1 + now.tv_nsec / 1000 % 5));
+    int flags = O_NONBLOCK | ((access & GENERIC_WRITE) == 0 ? O_RDONLY : O_RDWR);
+    fd = reopen_descriptor(path_fd, flags);
+    if (fd < 0) set_last_error_from_errno(errno);
+    if (fd >= 0) {
+      file->path_fd = path_fd;
+      return fd;
     }
   }
   close(path_fd);
@@ -214,23 +195,18 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD sharing, void*, DWORD dispos
   return file;
 }
 
-static BOOL fail_invalid_handle() {
+BOOL fail_invalid_handle(void) {
   set_last_error(ERROR_INVALID_HANDLE);
   return FALSE;
 }
 
-// One read(2), retried when a signal interrupts it: -1 on error.
-static ssize_t read_some(int fd, void* buffer, size_t wanted) {
-  ssize_t got;
-  do got = read(fd, buffer, wanted);
-  while (got < 0 && errno == EINTR);
-  return got;
-}
-
-// Fills the read buffer anew with one read(2): the bytes read, 0 at the
-// end, -1 with the error recorded.
+// Fills the read buffer anew with one pread(2) at the handle's offset,
+// retried when a signal interrupts it: the bytes read, 0 at the end, -1
+// with the error recorded.
 static ssize_t refill(FileObject* file) {
-  ssize_t got = read_some(file->fd, file->buffer, READ_BUFFER_SIZE);
+  ssize_t got;
+  do got = pread(file->fd, file->buffer, READ_BUFFER_SIZE, file->offset);
+  while (got < 0 && errno == EINTR);
   if (got < 0) {
     set_last_error_from_errno(errno);
     set_filled(file, 0);
@@ -298,10 +274,10 @@ BOOL read_through_byte(HANDLE handle, unsigned char wanted) {
 #endif
 }
 
-// Writes all of count bytes to fd at its offset; false with errno else.
-static bool write_all(int fd, const unsigned char* bytes, size_t count) {
+// Writes all of count bytes to fd at offset at; false with errno else.
+static bool write_all(int fd, const unsigned char* bytes, size_t count, off_t at) {
   while (count > 0) {
-    ssize_t put = write(fd, bytes, count);
+    ssize_t put = pwrite(fd, bytes, count, at);
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) {
       if (put == 0) errno = ENOSPC;
@@ -309,6 +285,7 @@ static bool write_all(int fd, const unsigned char* bytes, size_t count) {
     }
     bytes += put;
     count -= (size_t)put;
+    at += put;
   }
   return true;
 }
@@ -323,7 +300,7 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written, v
   }
   if (!may_write(file)) return FALSE;
   file->status_current = false;
-  if (!write_all(file->fd, static_cast<const unsigned char*>(buffer), count)) {
+  if (!write_all(file->fd, static_cast<const unsigned char*>(buffer), count, file->offset)) {
     set_last_error_from_errno(errno);
     return FALSE;
   }
@@ -350,7 +327,7 @@ BOOL copy_rest_of_file(HANDLE from_handle, HANDLE to_handle) {
   off_t wanted = buffered + (from->size > from->offset ? from->size - from->offset : 0);
   off_t limit = stop_halfway ? wanted / 2 : wanted;
   off_t first = buffered < limit ? buffered : limit;
-  if (first > 0 && !write_all(to->fd, from->buffer + from->view.position, (size_t)first)) {
+  if (first > 0 && !write_all(to->fd, from->buffer + from->view.position, (size_t)first, to->offset)) {
     set_last_error_from_errno(errno);
     return FALSE;
   }
@@ -409,118 +386,6 @@ BOOL name_temporary_file(HANDLE handle, LPSTR name) {
   return TRUE;
 }
 
-bool descriptor_and_mode(HANDLE handle, int* fd, unsigned* mode) {
-  FileObject* file = file_object(handle);
-  if (file == nullptr) return fail_invalid_handle();
-  if (!current_status(file)) return false;
-  *fd = file->fd;
-  *mode = file->status.stx_mode;
-  return true;
-}
-
-static FILETIME filetime_from_statx(const struct statx_timestamp& time) {
-  FILETIME stamp;
-  stamp.seconds = time.tv_sec;
-  stamp.nanoseconds = (std::int32_t)time.tv_nsec;
-  return stamp;
-}
-
-BOOL GetFileInformationByHandle(HANDLE handle, BY_HANDLE_FILE_INFORMATION* information) {
-  FileObject* file = file_object(handle);
-  if (file == nullptr) return fail_invalid_handle();
-  if (fault_fires(FAULT_GetFileInformationByHandle)) {
-    set_last_error(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  if (!current_status(file)) return FALSE;
-  const struct statx& status = file->status;
-  const unsigned needed = STATX_MODE | STATX_INO | STATX_NLINK | STATX_SIZE | STATX_ATIME | STATX_MTIME;
-  if ((status.stx_mask & needed) != needed) {
-    set_last_error(ERROR_GEN_FAILURE);
-    return FALSE;
-  }
-  // Where the system keeps no creation time it reads as zero.
-  FILETIME none = {0, 0};
-  information->dwFileAttributes =
-      FILE_ATTRIBUTE_NORMAL | ((status.stx_mode & S_IWUSR) == 0 ? FILE_ATTRIBUTE_READONLY : 0);
-  information->ftCreationTime = (status.stx_mask & STATX_BTIME) != 0 ? filetime_from_statx(status.stx_btime) : none;
-  information->ftLastAccessTime = filetime_from_statx(status.stx_atime);
-  information->ftLastWriteTime = filetime_from_statx(status.stx_mtime);
-  information->dwVolumeSerialNumber = (status.stx_dev_major << 20) | (status.stx_dev_minor & 0xFFFFF);
-  information->nFileSizeHigh = (DWORD)(status.stx_size >> 32);
-  information->nFileSizeLow = (DWORD)status.stx_size;
-  information->nNumberOfLinks = status.stx_nlink;
-  information->nFileIndexHigh = (DWORD)(status.stx_ino >> 32);
-  information->nFileIndexLow = (DWORD)status.stx_ino;
-  return TRUE;
-}
-
-// The creation time cannot be set here; it is left as the system keeps it.
-BOOL SetFileTime(HANDLE handle, const FILETIME*, const FILETIME* last_access, const FILETIME* last_write) {
-  FileObject* file = file_object(handle);
-  if (file == nullptr) return fail_invalid_handle();
-  if (fault_fires(FAULT_SetFileTime)) {
-    set_last_error(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  struct timespec times[2];
-  times[0].tv_sec = 0;
-  times[0].tv_nsec = UTIME_OMIT;
-  times[1] = times[0];
-  if (last_access != nullptr) times[0] = timespec_from_filetime(last_access);
-  if (last_write != nullptr) times[1] = timespec_from_filetime(last_write);
-  if (!may_write(file)) return FALSE;
-  file->status_current = false;
-  if (futimens(file->fd, times) != 0) {
-    set_last_error_from_errno(errno);
-    return FALSE;
-  }
-  return TRUE;
-}
-
-// Only moves from the start are needed: a file is read again from its start.
-DWORD SetFilePointer(HANDLE handle, LONG distance, LONG* distance_high, DWORD method) {
-  FileObject* file = file_object(handle);
-  if (file == nullptr) {
-    set_last_error(ERROR_INVALID_HANDLE);
-    return INVALID_SET_FILE_POINTER;
-  }
-  if (fault_fires(FAULT_SetFilePointer)) {
-    set_last_error(ERROR_ACCESS_DENIED);
-    return INVALID_SET_FILE_POINTER;
-  }
-  // The two halves as bits: a negative high half gives a negative offset,
-  // which no file has.
-  std::uint64_t bits = (std::uint32_t)distance;
-  if (distance_high != nullptr) bits |= (std::uint64_t)(std::uint32_t)*distance_high << 32;
-  long long offset = (long long)bits;
-  if (method != FILE_BEGIN || offset < 0 || lseek(file->fd, (off_t)offset, SEEK_SET) < 0) {
-    set_last_error(method != FILE_BEGIN || offset < 0 ? ERROR_INVALID_PARAMETER : ERROR_GEN_FAILURE);
-    return INVALID_SET_FILE_POINTER;
-  }
-  set_filled(file, 0);
-  file->offset = (off_t)offset;
-  set_last_error(NO_ERROR);
-  return (DWORD)offset;
-}
-
-BOOL SetEndOfFile(HANDLE handle) {
-  FileObject* file = file_object(handle);
-  if (file == nullptr) return fail_invalid_handle();
-  if (fault_fires(FAULT_SetEndOfFile)) {
-    set_last_error(ERROR_WRITE_FAULT);
-    return FALSE;
-  }
-  if (!may_write(file)) return FALSE;
-  file->status_current = false;
-  if (ftruncate(file->fd, file->offset) != 0) {
-    set_last_error_from_errno(errno);
-    return FALSE;
-  }
-  file->size = file->offset;
-  return TRUE;
-}
-
 BOOL CloseHandle(HANDLE handle) {
   FileObject* file = file_object(handle);
   if (file == nullptr) return close_sync_object(handle) ? TRUE : fail_invalid_handle();
@@ -536,7 +401,9 @@ BOOL CloseHandle(HANDLE handle) {
     std::snprintf(partial, sizeof partial, "%s.part", file->name);
     unlink(partial);
   }
-  int result = close(file->fd);
+  if (file->path_fd >= 0) close(file->path_fd);
+  // A query handle whose file was opened from it holds nothing any more.
+  int result = file->fd >= 0 ? close(file->fd) : 0;
   int error = errno;
   release_file_object(file);
   if (injected) {

@@ -67,9 +67,23 @@ static std::uint64_t mount_of(int at, const char* name, int flags) {
   return (status.stx_mask & STATX_MNT_ID) != 0 ? status.stx_mnt_id : 0;
 }
 
-// Fills the record for one entry; false when it vanished meanwhile.
-static bool describe_entry(const SearchObject* search, const char* name, WIN32_FIND_DATAA* found) {
+// Fills the record for one entry; false when it vanished meanwhile. The
+// entry of a regular file or a directory is not looked at where the
+// listing tells its type: the walk needs the type alone, and whether it
+// lies on another file system only with -x.
+static bool describe_entry(const SearchObject* search, const struct dirent* entry, WIN32_FIND_DATAA* found) {
+  const char* name = entry->d_name;
   int at = dirfd(search->directory);
+  std::memset(found, 0, sizeof *found);
+  found->listed_at = at;
+  found->listed_device = search->device;
+  found->listed_mount = search->mount;
+  if (entry->d_type == DT_REG || entry->d_type == DT_DIR) {
+    found->dwFileAttributes = entry->d_type == DT_DIR ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    found->on_other_file_system = -1;
+    std::strcpy(found->cFileName, name);
+    return true;
+  }
   struct stat status;
   if (fstatat(at, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return false;
   DWORD reparse = 0;
@@ -80,7 +94,6 @@ static bool describe_entry(const SearchObject* search, const char* name, WIN32_F
     reparse = FILE_ATTRIBUTE_REPARSE_POINT;
     if (fstatat(at, name, &target, 0) == 0) status = target;
   }
-  std::memset(found, 0, sizeof *found);
   found->dwFileAttributes = attributes_from_stat(&status) | reparse;
   found->ftLastAccessTime = filetime_from_timespec(&status.st_atim);
   found->ftLastWriteTime = filetime_from_timespec(&status.st_mtim);
@@ -94,6 +107,16 @@ static bool describe_entry(const SearchObject* search, const char* name, WIN32_F
   return true;
 }
 
+int found_on_other_file_system(const WIN32_FIND_DATAA* found) {
+  if (found->on_other_file_system >= 0) return found->on_other_file_system;
+  struct stat status;
+  // Gone meanwhile: opening it tells.
+  if (fstatat(found->listed_at, found->cFileName, &status, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+  return status.st_dev != (dev_t)found->listed_device ||
+         (S_ISDIR(status.st_mode) && found->listed_mount != 0 &&
+          mount_of(found->listed_at, found->cFileName, 0) != found->listed_mount);
+}
+
 // The next entry that matches, or false when the directory is exhausted.
 static bool next_match(SearchObject* search, WIN32_FIND_DATAA* found) {
   for (;;) {
@@ -105,7 +128,7 @@ static bool next_match(SearchObject* search, WIN32_FIND_DATAA* found) {
     }
     if (std::strlen(entry->d_name) >= MAX_PATH) continue;
     if (!matches(search->pattern, entry->d_name)) continue;
-    if (describe_entry(search, entry->d_name, found)) return true;
+    if (describe_entry(search, entry, found)) return true;
   }
 }
 

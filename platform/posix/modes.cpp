@@ -29,14 +29,17 @@ static FileHold* file_hold(HANDLE handle) {
   return __atomic_load_n(&hold->in_use, __ATOMIC_ACQUIRE) ? hold : nullptr;
 }
 
-// A mode that the strip keeps as it is needs no hold: *held stays empty.
+// Every file being stripped gets a hold: the copy back reopens the file
+// through it (open_held_file). It takes over the O_PATH descriptor the
+// file was resolved to, at no call; only a handle without one opens
+// another. A mode that the strip keeps as it is cannot fail to be held.
 BOOL hold_file(HANDLE file, HANDLE* held) {
   int fd = -1;
   unsigned mode = 0;
   *held = INVALID_HANDLE_VALUE;
   if (!descriptor_and_mode(file, &fd, &mode)) return FALSE;
-  if ((mode & S_IWUSR) != 0 && (mode & BITS_A_WRITE_DROPS) == 0) return TRUE;
-  if (fault_fires(FAULT_hold_file)) {
+  bool mode_changes = (mode & S_IWUSR) == 0 || (mode & BITS_A_WRITE_DROPS) != 0;
+  if (mode_changes && fault_fires(FAULT_hold_file)) {
     set_last_error(ERROR_TOO_MANY_OPEN_FILES);
     return FALSE;
   }
@@ -50,7 +53,8 @@ BOOL hold_file(HANDLE file, HANDLE* held) {
     set_last_error(ERROR_TOO_MANY_OPEN_FILES);
     return FALSE;
   }
-  hold->fd = open(self_path(fd).text, O_PATH | O_CLOEXEC);
+  hold->fd = take_path_descriptor(file);
+  if (hold->fd < 0) hold->fd = open(self_path(fd).text, O_PATH | O_CLOEXEC);
   if (hold->fd < 0) {
     set_last_error_from_errno(errno);
     __atomic_store_n(&hold->in_use, 0, __ATOMIC_RELEASE);
@@ -59,6 +63,11 @@ BOOL hold_file(HANDLE file, HANDLE* held) {
   hold->mode = mode & 07777;
   *held = hold;
   return TRUE;
+}
+
+int held_descriptor(HANDLE held) {
+  FileHold* hold = file_hold(held);
+  return hold != nullptr ? hold->fd : -1;
 }
 
 void release_file_hold(HANDLE held) {
@@ -96,7 +105,7 @@ BOOL set_file_attributes(HANDLE held, LPCSTR, DWORD attributes) {
   return change_mode(hold, mode);
 }
 
-// A file without such bits, which has no hold, keeps its mode through a write.
+// A file without such bits keeps its mode through a write.
 BOOL put_back_mode(HANDLE held) {
   FileHold* hold = file_hold(held);
   if (hold == nullptr || (hold->mode & BITS_A_WRITE_DROPS) == 0) return TRUE;

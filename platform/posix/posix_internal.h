@@ -38,8 +38,8 @@ int resolve_path(LPCSTR path, struct statx* status);
 // A descriptor of the directory path names, for listing; -1 and the error.
 int open_directory(LPCSTR path);
 struct LeaseWatch;
-// A copy of count bytes from in's offset (in_at) to out's (out_at), both
-// moving on.
+// A copy of count bytes from in at in_at to out at out_at; the descriptors'
+// own offsets play no part.
 struct CopyJob {
   int in;
   int out;
@@ -78,6 +78,14 @@ void forget_lease_break_time(void);
 // The descriptor that a file handle holds, and its file's mode and type;
 // false, with the error recorded, for any other handle.
 bool descriptor_and_mode(HANDLE handle, int* fd, unsigned* mode);
+// Passes on the O_PATH descriptor a handle opened by path keeps: the
+// caller closes it. -1 when the handle has none (any more).
+int take_path_descriptor(HANDLE handle);
+// The O_PATH descriptor of the file a hold is on; -1 for no hold.
+int held_descriptor(HANDLE held);
+
+// The user the run acts as, looked up once.
+unsigned effective_user(void);
 
 // A temporary name ends in this many random letters and digits, then ".tmp".
 enum { TEMPORARY_NAME_RANDOM = 6, TEMPORARY_NAME_TAIL = TEMPORARY_NAME_RANDOM + 4 };

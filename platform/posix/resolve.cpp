@@ -80,7 +80,7 @@ static int follow_own_link(int link_fd, const char* relative, struct statx* stat
   int error = 0;
   ssize_t length = -1;
   const char* slash = std::strrchr(relative, '/');
-  if (status->stx_uid != geteuid()) {
+  if (status->stx_uid != effective_user()) {
     error = EACCES;
     goto done;
   }

@@ -36,6 +36,9 @@ typedef const char* LPCSTR;
 #define REPORT_EXPANSION 4
 // A temporary name is only chosen: the file is the run's once named.
 #define TEMPORARY_NAME_MAKES_FILE 0
+// A report line goes out in one write once its outcome is known, so that
+// lines of several runs or workers never interleave mid-line.
+#define WHOLE_REPORT_LINES 1
 
 inline int is_path_separator(char c) { return c == '/'; }
 // POSIX paths have no drive prefix.
@@ -104,12 +107,19 @@ typedef struct _WIN32_FIND_DATAA {
   DWORD dwReserved1;
   char cFileName[MAX_PATH];
   char cAlternateFileName[14];
-  int on_other_file_system;  // mounted from elsewhere than the directory searched
+  // Mounted from elsewhere than the directory searched; -1: not looked at yet.
+  int on_other_file_system;
+  int listed_at;                // the directory searched, while its search is open
+  std::uint64_t listed_device;  // its file system
+  std::uint64_t listed_mount;   // its mount, 0 where the kernel does not tell
 } WIN32_FIND_DATAA;
 
 // Whether an entry a search found is on another file system, or another
 // mount, than the directory searched: a mount point, or a file in one.
-inline int found_on_other_file_system(const WIN32_FIND_DATAA* found) { return found->on_other_file_system; }
+// The entry of a regular file or a directory carries its type alone (its
+// times, size and read-only bit are not looked up), and is looked at here
+// when asked.
+int found_on_other_file_system(const WIN32_FIND_DATAA* found);
 
 // What GetFileInformationByHandle tells of an open file: the volume serial
 // number and file index are the device and inode numbers.

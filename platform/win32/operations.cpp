@@ -55,3 +55,17 @@ void release_file_hold(HANDLE) {}
 BOOL set_file_attributes(HANDLE, LPCSTR path, DWORD attributes) { return SetFileAttributesA(path, attributes); }
 
 BOOL put_back_mode(HANDLE) { return TRUE; }
+
+HANDLE open_queried_file(HANDLE, LPCSTR path) {
+  return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+HANDLE open_held_file(HANDLE, LPCSTR path) {
+  return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Setting them is the one way to know.
+BOOL file_times_settable(HANDLE file, const FILETIME* creation, const FILETIME* last_access,
+                         const FILETIME* last_write) {
+  return SetFileTime(file, creation, last_access, last_write);
+}

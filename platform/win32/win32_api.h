@@ -20,6 +20,9 @@ inline int found_on_other_file_system(const WIN32_FIND_DATAA*) { return 0; }
 
 // GetTempFileNameA makes the file: it is the run's from then on.
 #define TEMPORARY_NAME_MAKES_FILE 1
+// The console shows a file's path while the file is stripped; its
+// outcome follows.
+#define WHOLE_REPORT_LINES 0
 
 // The system takes a forward slash for a backslash, so a path typed with
 // one must split where the system splits it.
