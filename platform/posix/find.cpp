@@ -168,7 +168,10 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* found) {
   int fd = open_directory(slash == nullptr ? "." : directory);
   DIR* listing = fd >= 0 ? fdopendir(fd) : nullptr;
   if (listing == nullptr) {
-    if (fd >= 0) close(fd);
+    if (fd >= 0) {
+      set_last_error_from_errno(errno);
+      close(fd);
+    }
     if (open_searches == 0) walk_root_end();
     // The system's own error stays with the code, for the reason line.
     if (GetLastError() == ERROR_FILE_NOT_FOUND) set_last_error_as(ERROR_PATH_NOT_FOUND, ENOENT);
