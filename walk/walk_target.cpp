@@ -2,6 +2,7 @@
 
 #include "../strip/strip_file.h"
 #include "path_helpers.h"
+#include "report_line.h"
 #include "workers.h"
 
 // The files this run stripped; too large for a stack, and one per run.
@@ -9,25 +10,12 @@ static StrippedFiles stripped;
 // Whether workers strip the files, or the walk itself does.
 static int with_workers = 0;
 
-// A line of the report: the path, " : ", then outcome. Where the
-// platform writes lines whole, all of it goes out in one write once the
-// outcome is known; elsewhere the path and " : " go out first (outcome
-// empty), and the outcome when it is known.
-static void write_line(const char* path, const char* outcome) {
-  static const char separator[] = " : ";
-  char line[PATH_CAPACITY * REPORT_EXPANSION + sizeof separator + sizeof "skipped" LINE_END];
-  unsigned length = report_name(path, line);
-  const char* parts[] = {separator, outcome};
-  for (const char* part : parts)
-    for (; *part != '\0'; ++part) line[length++] = *part;
-  line[length] = '\0';
-  write_console(line);
-}
-
 // Lines the walk writes itself come after those of every file before them.
 static void report_line(const char* path, const char* outcome) {
   if (with_workers) finish_pending();
-  write_line(path, WHOLE_REPORT_LINES ? outcome : "");
+  // Where the platform writes lines whole, the line goes out in one write;
+  // elsewhere the path and " : " first, and the outcome after them.
+  write_report_line(path, WHOLE_REPORT_LINES ? outcome : "");
   if (!WHOLE_REPORT_LINES) write_console(outcome);
 }
 
@@ -43,11 +31,11 @@ static void report_file(const char* path, const RunSettings* settings, int reach
   }
   // A file met after a stop is not begun, and gets no line.
   if (stop_requested()) return;
-  if (!WHOLE_REPORT_LINES) write_line(path, "");
+  if (!WHOLE_REPORT_LINES) write_report_line(path, "");
   StripResult result = strip_found_file(path, settings, &stripped, reached_through_link);
   const char* outcome = strip_result_text(result.outcome);
   if (WHOLE_REPORT_LINES)
-    write_line(path, outcome);
+    write_report_line(path, outcome);
   else
     write_console(outcome);
   if (result.outcome == STRIP_FAILED) report_reason(path, result.why);

@@ -1,6 +1,7 @@
 #include "workers.h"
 
 #include "../strip/strip_file.h"
+#include "report_line.h"
 
 enum { WINDOW = 64 };
 enum { SLOT_WAITING, SLOT_DONE };
@@ -90,7 +91,6 @@ unsigned start_workers(const RunSettings* settings, StrippedFiles* seen) {
 
 // Writes the lines whose files are done, in the order they were handed over.
 static void write_done_lines(void) {
-  static const char separator[] = " : ";
   for (;;) {
     EnterCriticalSection(&workers.lock);
     Slot* slot = workers.head != workers.tail && workers.slots[workers.head % WINDOW].state == SLOT_DONE
@@ -99,13 +99,7 @@ static void write_done_lines(void) {
     LeaveCriticalSection(&workers.lock);
     if (slot == nullptr) return;
     if (slot->result != NOT_BEGUN) {
-      char line[PATH_CAPACITY * REPORT_EXPANSION + sizeof separator + sizeof "skipped" LINE_END];
-      unsigned length = report_name(slot->path, line);
-      const char* parts[] = {separator, strip_result_text(slot->result)};
-      for (const char* part : parts)
-        for (; *part != '\0'; ++part) line[length++] = *part;
-      line[length] = '\0';
-      write_console(line);
+      write_report_line(slot->path, strip_result_text(slot->result));
       if (slot->result == STRIP_FAILED) report_reason(slot->path, slot->why);
     }
     EnterCriticalSection(&workers.lock);

@@ -1,0 +1,14 @@
+#include "report_line.h"
+
+#include "../platform/platform.h"
+
+void write_report_line(const char* path, const char* outcome) {
+  static const char separator[] = " : ";
+  char line[PATH_CAPACITY * REPORT_EXPANSION + sizeof separator + sizeof "skipped" LINE_END];
+  unsigned length = report_name(path, line);
+  const char* parts[] = {separator, outcome};
+  for (const char* part : parts)
+    for (; *part != '\0'; ++part) line[length++] = *part;
+  line[length] = '\0';
+  write_console(line);
+}

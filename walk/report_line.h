@@ -1,0 +1,11 @@
+// The one place a line of a tree or pattern run's report is made: the
+// path as the report gives it, " : ", then the outcome.
+#ifndef BODYCUT_REPORT_LINE_H
+#define BODYCUT_REPORT_LINE_H
+
+// Writes path, " : " and outcome (which carries its line end, or is empty
+// where the outcome follows in a write of its own) in one write, so that
+// no other output cuts into it.
+void write_report_line(const char* path, const char* outcome);
+
+#endif
