@@ -1,31 +1,46 @@
-// Test builds only: make one platform operation fail on purpose, so the
-// logic's handling of every failing call can be exercised for real.
+// Test builds only: make one platform operation, or one system call, fail
+// on purpose, so the logic's handling of every failure is exercised for
+// real. Every system call a platform makes goes through its table of
+// calls (system_calls.h), where the nth call of one can be made to fail as
+// the system would fail it; the operations of files.h and
+// walk_directory.h can be made to fail before they do anything.
 #ifndef BODYCUT_FAULT_INJECTION_H
 #define BODYCUT_FAULT_INJECTION_H
 
+#if defined(_WIN32)
+#include "win32/system_calls.h"
+#else
+#include "posix/system_calls.h"
+#endif
+
 enum FaultOperation {
-  FAULT_ANY = 0,  // counts every call below
-  FAULT_GetFileAttributesA,
-  FAULT_SetFileAttributesA,
-  FAULT_GetTempPathA,
-  FAULT_GetTempFileNameA,
-  FAULT_CreateFileA,
-  FAULT_GetFileInformationByHandle,
-  FAULT_SetFileTime,
-  FAULT_SetFilePointer,
-  FAULT_SetEndOfFile,
-  FAULT_ReadFile,
-  FAULT_WriteFile,
-  FAULT_CloseHandle,
-  FAULT_copy_rest_of_file,        // fails before any byte is copied
-  FAULT_copy_rest_of_file_short,  // stops halfway, as if the file system said it was done
-  FAULT_name_temporary_file,
-  FAULT_DeleteFileA,
-  FAULT_FindFirstFileA,
-  FAULT_FindNextFileA,
-  FAULT_temporary_name_taken,  // another file takes the name just before the temporary file gets it
-  FAULT_hold_file,
-  FAULT_OPERATION_COUNT
+  FAULT_ANY = 0,  // counts every system call, and only those
+  // The platform's operations: the nth fails first thing, with an input
+  // and output error, and does nothing.
+  FAULT_open_source,
+  FAULT_find_source,
+  FAULT_open_found_source,
+  FAULT_read_source,
+  FAULT_end_source_reading,
+  FAULT_make_source_writable,
+  FAULT_restore_protection,
+  FAULT_choose_body_name,
+  FAULT_create_body_file,
+  FAULT_fill_body_file,
+  FAULT_keep_body_file,
+  FAULT_close_body_file,  // its deletion fails
+  FAULT_open_copy_back_target,
+  FAULT_check_times_settable,
+  FAULT_copy_body_back,
+  FAULT_copy_body_back_short,  // writes half the body, then fails, as a full disk would
+  FAULT_finish_copy_back,
+  FAULT_first_entry,
+  FAULT_next_entry,
+  FAULT_body_name_taken,  // another file takes the body file's name just before it is given
+  // The platform's system calls, one each, in the order its table lists
+  // them: FAULT_SYSTEM_CALL + SYSTEM_CALL_name.
+  FAULT_SYSTEM_CALL,
+  FAULT_OPERATION_COUNT = FAULT_SYSTEM_CALL + SYSTEM_CALL_COUNT
 };
 
 // The nth call (from 1) of the operation fails; every other call runs.
@@ -38,12 +53,19 @@ void fault_hook(int operation, unsigned nth, void (*action)(void*), void* contex
 unsigned fault_calls(int operation);
 // Whether the armed fault has been injected.
 int fault_injected(void);
-// Reads BODYCUT_FAULT ("N" or "Operation:N", e.g. "copy_rest_of_file_short:2").
+// Reads BODYCUT_FAULT ("N", or "name:N" with an operation's or a system
+// call's name, e.g. "copy_body_back_short:1" or "pwrite:2").
 void fault_arm_from_environment(void);
 // Forgets what the platform reads once per run (the lease break time), so
 // that the next strip reads it again, as a new run would.
 void fault_new_run(void);
 // Name of an operation, as BODYCUT_FAULT spells it.
 const char* fault_operation_name(int operation);
+
+// For the platforms' own use: counts a call of the operation, runs a hook
+// set on it, and tells whether it is the one armed to fail. Several
+// workers count in one sequence, and one fault is injected however they
+// meet; what is armed is set before any worker starts.
+bool fault_fires(int operation);
 
 #endif

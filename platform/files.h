@@ -1,0 +1,105 @@
+// The files a strip works on, in the order it uses them: the source file
+// it reads, the body file it keeps the body in, and the copy-back target,
+// which is the very file that was read, made writable and held alone.
+// Every operation returns a Reason (reason.h); a handle struct is set up
+// by the call that opens it and ended by its close call, whatever became
+// of it. The structs (SourceFile, BodyFile, CopyBackTarget,
+// TemporaryDirectory, WalkRoot) are each platform's own, in its
+// handles.h; the logic reads only the members named here.
+#ifndef BODYCUT_FILES_H
+#define BODYCUT_FILES_H
+
+#include "facts.h"
+#include "reason.h"
+
+// ---- The run's temporary directory, looked up once per run.
+
+// Looks the directory up (Windows: GetTempPathA; POSIX: TMPDIR, else
+// /tmp, opened once). A failure is kept and given by every
+// choose_body_name, so that each file that needed it reports it.
+void find_temporary_directory(TemporaryDirectory* directory);
+void close_temporary_directory(TemporaryDirectory* directory);
+
+// ---- The source file.
+
+// Opens the file path names for reading, as CreateFileA with read sharing
+// and OPEN_EXISTING does, and reads its facts into file->facts. root is
+// the walk's root when path was found by a walk, else null (a target
+// named on the command line, followed as given): below a root a path is
+// resolved beneath it, and a symbolic link is followed only when the user
+// running the tool owns it (REASON_LINK_OWNER). Only a regular file is
+// opened (REASON_NOT_REGULAR). REASON_IN_USE: another process holds it
+// (a sharing violation). close_source ends it, whatever this gives.
+Reason open_source(const WalkRoot* root, const char* path, SourceFile* file);
+// The same in two steps, for a file several workers may reach: find_source
+// reads the facts of what path names without opening it for reading
+// (Windows: CreateFileA with no access); open_found_source then opens it
+// for reading and reads the facts again, into file->facts. On POSIX that
+// is the very file found; on Windows path is opened again, and the caller
+// compares identities.
+Reason find_source(const WalkRoot* root, const char* path, SourceFile* file);
+Reason open_found_source(SourceFile* file, const char* path);
+// Reads up to wanted bytes at offset from the file's start into buffer;
+// *got is 0 at the end. Offsets may go back (the HTTP scan steps back).
+// A stop asked for gives REASON_STOPPED.
+Reason read_source(SourceFile* file, FileSize offset, void* buffer, unsigned wanted, unsigned* got);
+// Ends the reading but keeps what the copy back needs of the file (POSIX:
+// a hold on the very file, through which its mode is changed and it is
+// reopened). Windows closes the handle: no share-0 open succeeds while it
+// is open.
+Reason end_source_reading(SourceFile* file);
+// Makes the file writable when file->facts.write_protected (Windows:
+// SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL); POSIX: the owner-write
+// bit, through the hold, never by path). restore_protection puts the
+// attributes or mode back as read, on a strip that failed after this.
+Reason make_source_writable(SourceFile* file, const char* path);
+Reason restore_protection(SourceFile* file, const char* path);
+void close_source(SourceFile* file);
+
+// ---- The body file, in the run's temporary directory.
+
+// Chooses the body file's name into body->name (Windows: GetTempFileNameA
+// with the prefix "BCT", which makes the file: it is this run's from then
+// on; POSIX: a name drawn from the system's random source, with no file
+// made). A dry run stops here and discards it.
+Reason choose_body_name(const TemporaryDirectory* directory, BodyFile* body);
+// Creates the file for writing (Windows: CreateFileA CREATE_ALWAYS on the
+// name; POSIX: an unnamed file in the directory, or where the file
+// system has none, name + ".part").
+Reason create_body_file(const TemporaryDirectory* directory, BodyFile* body);
+// Copies the source from offset to its end into the body file, only its
+// data where it has holes. Given up with REASON_STOPPED once a stop is
+// asked for: nothing is lost then.
+Reason fill_body_file(BodyFile* body, SourceFile* source, FileSize offset);
+// Stamps the body file with times and gives it its name, whole: from then
+// on the file at body->name is this run's, and holds the whole body.
+// Where another file took the name meanwhile, a new one is drawn, a few
+// times over, into body->name. REASON_STOPPED once a stop is asked for.
+Reason keep_body_file(BodyFile* body, const FileTimes* times);
+// Closes the body file, and deletes it when delete_it and the run made
+// the file at its name; a failed deletion is returned.
+Reason close_body_file(BodyFile* body, int delete_it);
+
+// ---- The copy-back target: the file that was read, opened again.
+
+// Opens the very file that was read for reading and writing, alone, as
+// CreateFileA with no sharing does: REASON_IN_USE while any other process
+// has it open, and nobody else opens it meanwhile (Windows: path opened
+// with share mode 0; POSIX: the hold reopened under a write lease). Its
+// facts now go into target->facts, for the caller to compare.
+Reason open_copy_back_target(SourceFile* source, const char* path, CopyBackTarget* target);
+// Whether the file's times can be put back, known before a byte is
+// written: REASON_TIMES when they cannot.
+Reason check_times_settable(CopyBackTarget* target, const FileTimes* times);
+// Copies the whole body file over the target from its start, and cuts the
+// target to the body's length. REASON_LEASE_LOST: the target may have
+// been written by another process meanwhile, and is not written again.
+Reason copy_body_back(CopyBackTarget* target, BodyFile* body);
+// Puts back the mode the system dropped on writing (set-user-ID and
+// set-group-ID bits), stamps the times and closes: a failed close may
+// mean the bytes did not all reach the file. *mode_lost: the mode could
+// not be put back, though the rest was done.
+Reason finish_copy_back(CopyBackTarget* target, SourceFile* source, const FileTimes* times, int* mode_lost);
+void close_copy_back_target(CopyBackTarget* target);
+
+#endif

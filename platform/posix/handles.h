@@ -1,0 +1,97 @@
+// The POSIX build's constants, and what its handles hold: descriptors.
+// The logic reads only the members the platform headers name.
+//
+// The implementation is Linux's, not portable POSIX: it needs statx (Linux
+// 4.11), O_TMPFILE, copy_file_range, file leases, getrandom and a mounted
+// /proc (to reopen a descriptor), and uses openat2 (5.6) where the kernel
+// has it.
+#ifndef BODYCUT_POSIX_HANDLES_H
+#define BODYCUT_POSIX_HANDLES_H
+
+#include "../facts.h"
+#include "../reason.h"
+
+#include <cstdint>
+
+// Buffers that hold a path hold this many bytes, the NUL included.
+#define PATH_CAPACITY 4096
+#define PATH_SEPARATOR '/'
+// Console lines end the way the platform's tools expect.
+#define LINE_END "\n"
+// A name's byte takes up to four in a report: "\x1b" for ESC.
+#define REPORT_EXPANSION 4
+// A temporary name is only chosen: the file is the run's once named.
+#define TEMPORARY_NAME_MAKES_FILE 0
+// A report line goes out in one write once its outcome is known, so that
+// lines of several runs or workers never interleave mid-line.
+#define WHOLE_REPORT_LINES 1
+
+inline int is_path_separator(char c) { return c == '/'; }
+// POSIX paths have no drive prefix.
+inline unsigned drive_prefix_length(const char*) { return 0; }
+
+struct TemporaryDirectory {
+  int fd;          // -1 when it could not be opened
+  Reason failure;  // why, given to every file that needs it
+  unsigned length;
+  char path[PATH_CAPACITY];
+};
+
+struct SourceFile {
+  FileFacts facts;
+  int fd;    // open for reading; -1 once the reading ended
+  int hold;  // O_PATH descriptor of the very file: its mode, and the copy back
+  std::uint32_t owner;
+  std::uint32_t mode;   // as read, type bits included
+  int mode_changed;     // made writable: restore_protection puts mode back
+};
+
+struct BodyFile {
+  char name[PATH_CAPACITY];
+  int fd;
+  int named;    // the file at name is this run's
+  int partial;  // where files cannot be unnamed: made under name + ".part"
+  int holes;    // the source may have holes: only its data is copied
+  FileSize size;
+};
+
+struct CopyBackTarget {
+  FileFacts facts;
+  int fd;
+  // The write lease: when it was last seen whole, and whether it may
+  // since have run out.
+  int leased;
+  int lost;
+  std::int64_t held_seconds;
+  std::int64_t held_nanoseconds;
+  unsigned breaks;
+};
+
+struct WalkRoot {
+  int fd;  // -1 outside a walk
+  unsigned length;
+  char text[PATH_CAPACITY];
+};
+
+struct WalkSearch {
+  void* directory;  // the DIR stream
+  char pattern[260];
+  std::uint64_t device;  // the file system of the directory listed
+  std::uint64_t mount;   // its mount, 0 where the kernel does not tell
+  int at;                // its descriptor
+};
+
+// Room for the system's lock and threads, which the logic never looks into.
+struct Lock {
+  alignas(16) unsigned char opaque[64];
+};
+
+enum { MAX_WORKER_THREADS = 16 };
+struct WorkerThreads {
+  alignas(16) unsigned char work[64];  // a counting semaphore
+  alignas(16) unsigned char done[64];  // a flag and what waits on it
+  unsigned long threads[MAX_WORKER_THREADS];
+  unsigned count;
+};
+
+#endif

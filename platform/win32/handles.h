@@ -1,0 +1,79 @@
+// The Windows build's constants, and what its handles hold. The logic
+// reads only the members the platform headers name; the system's own
+// types stay out of sight, behind integers of their size.
+#ifndef BODYCUT_WIN32_HANDLES_H
+#define BODYCUT_WIN32_HANDLES_H
+
+#include "../facts.h"
+#include "../reason.h"
+
+#include <cstdint>
+
+// Buffers that hold a path hold this many bytes, the NUL included (MAX_PATH).
+#define PATH_CAPACITY 260
+#define PATH_SEPARATOR '\\'
+#define LINE_END "\r\n"
+// Names hold no control bytes: the report gives them unchanged.
+#define REPORT_EXPANSION 1
+// GetTempFileNameA makes the file: it is the run's from then on.
+#define TEMPORARY_NAME_MAKES_FILE 1
+// The console shows a file's path while the file is stripped; its
+// outcome follows.
+#define WHOLE_REPORT_LINES 0
+
+// The system takes a forward slash for a backslash, so a path typed with
+// one must split where the system splits it.
+inline int is_path_separator(char c) { return c == '\\' || c == '/'; }
+
+// A drive prefix "X:" belongs to the directory part of a path: the name in
+// "C:x.htm" starts after the colon.
+inline unsigned drive_prefix_length(const char* path) {
+  char c = path[0];
+  return ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) && path[1] == ':' ? 2u : 0u;
+}
+
+typedef std::uintptr_t SystemHandle;  // a HANDLE
+
+struct TemporaryDirectory {
+  Reason failure;  // GetTempPathA's, given to every file that needs it
+  char path[PATH_CAPACITY];
+};
+
+struct SourceFile {
+  FileFacts facts;
+  SystemHandle handle;    // INVALID_HANDLE_VALUE once closed
+  int attributes_cleared; // restore_protection sets them back
+};
+
+struct BodyFile {
+  char name[PATH_CAPACITY];
+  SystemHandle handle;
+  int named;  // the file at name is this run's
+};
+
+struct CopyBackTarget {
+  FileFacts facts;
+  SystemHandle handle;
+};
+
+struct WalkRoot {
+  int unused;
+};
+
+struct WalkSearch {
+  SystemHandle handle;  // FindFirstFileA's
+};
+
+struct Lock {
+  alignas(8) unsigned char opaque[64];  // a CRITICAL_SECTION
+};
+
+enum { MAX_WORKER_THREADS = 16 };
+struct WorkerThreads {
+  SystemHandle work;  // a semaphore
+  SystemHandle done;  // an auto-reset event
+  SystemHandle threads[MAX_WORKER_THREADS];
+  unsigned count;
+};
+
+#endif

@@ -1,0 +1,30 @@
+// The KERNEL32 calls the Windows platform makes, each through one table so
+// that a test build can fail the nth call of any (fault_injection.h).
+#ifndef BODYCUT_WIN32_SYSTEM_CALLS_H
+#define BODYCUT_WIN32_SYSTEM_CALLS_H
+
+// X(name): one row per call; the implementation fills the table.
+#define SYSTEM_CALLS(X)         \
+  X(CreateFileA)                \
+  X(GetFileInformationByHandle) \
+  X(ReadFile)                   \
+  X(WriteFile)                  \
+  X(SetFilePointer)             \
+  X(SetEndOfFile)               \
+  X(SetFileTime)                \
+  X(SetFileAttributesA)         \
+  X(GetTempPathA)               \
+  X(GetTempFileNameA)           \
+  X(DeleteFileA)                \
+  X(CloseHandle)                \
+  X(FindFirstFileA)             \
+  X(FindNextFileA)
+
+enum SystemCallName {
+#define SYSTEM_CALL_ENUM(name) SYSTEM_CALL_##name,
+  SYSTEM_CALLS(SYSTEM_CALL_ENUM)
+#undef SYSTEM_CALL_ENUM
+      SYSTEM_CALL_COUNT
+};
+
+#endif
