@@ -9,29 +9,28 @@
 #include <cstring>
 
 #define FAULT_NAME(name) #name,
-static const char* const operation_names[FAULT_OPERATION_COUNT] = {
-    "ANY",
-    "open_source",
-    "find_source",
-    "open_found_source",
-    "read_source",
-    "end_source_reading",
-    "make_source_writable",
-    "restore_protection",
-    "choose_body_name",
-    "create_body_file",
-    "fill_body_file",
-    "keep_body_file",
-    "close_body_file",
-    "open_copy_back_target",
-    "check_times_settable",
-    "copy_body_back",
-    "copy_body_back_short",
-    "finish_copy_back",
-    "first_entry",
-    "next_entry",
-    "body_name_taken",
-    SYSTEM_CALLS(FAULT_NAME)};
+static const char* const operation_names[FAULT_OPERATION_COUNT] = {"ANY",
+                                                                   "open_source",
+                                                                   "find_source",
+                                                                   "open_found_source",
+                                                                   "read_source",
+                                                                   "end_source_reading",
+                                                                   "make_source_writable",
+                                                                   "restore_protection",
+                                                                   "choose_body_name",
+                                                                   "create_body_file",
+                                                                   "fill_body_file",
+                                                                   "keep_body_file",
+                                                                   "close_body_file",
+                                                                   "open_copy_back_target",
+                                                                   "check_times_settable",
+                                                                   "copy_body_back",
+                                                                   "copy_body_back_short",
+                                                                   "finish_copy_back",
+                                                                   "first_entry",
+                                                                   "next_entry",
+                                                                   "body_name_taken",
+                                                                   SYSTEM_CALLS(FAULT_NAME)};
 #undef FAULT_NAME
 
 static std::atomic<unsigned> calls[FAULT_OPERATION_COUNT];
@@ -99,7 +98,8 @@ bool fault_fires(int operation) {
   unsigned any = operation >= FAULT_SYSTEM_CALL ? calls[FAULT_ANY].fetch_add(1, std::memory_order_relaxed) + 1 : 0;
   if (hook_action != nullptr && operation == hooked_operation && nth == hooked_call) hook_action(hook_context);
   if (armed_operation < 0) return false;
-  bool hit = armed_operation == FAULT_ANY ? any == armed_call : armed_operation == operation && nth == armed_call;
+  bool hit =
+      armed_operation == FAULT_ANY ? any != 0 && any == armed_call : armed_operation == operation && nth == armed_call;
   int none = 0;
   hit = hit && injected.compare_exchange_strong(none, 1, std::memory_order_acq_rel);
   if (hit && announce) announce_fault(operation, nth);

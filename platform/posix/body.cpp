@@ -82,8 +82,8 @@ Reason create_body_file(const TemporaryDirectory*, BodyFile* body) {
   if (injected(FAULT_create_body_file)) return reason_from_errno_on_temporary(EIO);
   body->fd = sys::openat(body->directory, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (body->fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-    body->fd = sys::openat(body->directory, partial_name(body).text, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                           0600);
+    body->fd =
+        sys::openat(body->directory, partial_name(body).text, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     body->partial = body->fd >= 0;
   }
   return body->fd < 0 ? reason_from_errno_on_temporary(errno) : done_reason();
@@ -119,7 +119,8 @@ static void take_name_first(const BodyFile* body) {
 static int give_name(BodyFile* body) {
   enum { NAME_ATTEMPTS = 8 };
   const char* base = body->name + body->base;
-  if (body->partial) return sys::renameat2(body->directory, partial_name(body).text, body->directory, base, RENAME_NOREPLACE);
+  if (body->partial)
+    return sys::renameat2(body->directory, partial_name(body).text, body->directory, base, RENAME_NOREPLACE);
   for (int attempt = 1;; ++attempt) {
 #if BODYCUT_FAULT_INJECTION
     if (injected(FAULT_body_name_taken)) take_name_first(body);

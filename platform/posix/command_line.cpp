@@ -73,11 +73,13 @@ const char* next_character(const char* position) {
   return position + length;
 }
 
-// A link counts as what it names; a dangling one as a file, which opening
-// it tells more of.
+// A link counts as what it names; a dangling one, or a loop of them, as a
+// file, which opening it tells more of. What cannot be looked at names
+// nothing: it is searched as a pattern, which tells why it fails.
 int path_kind(const char* path) {
   struct statx status;
   if (sys::statx(AT_FDCWD, path, 0, STATX_TYPE, &status) == 0)
     return S_ISDIR(status.stx_mode) ? PATH_DIRECTORY : PATH_OTHER;
+  if (errno != ENOENT && errno != ELOOP) return PATH_NAMES_NOTHING;
   return sys::statx(AT_FDCWD, path, AT_SYMLINK_NOFOLLOW, STATX_TYPE, &status) == 0 ? PATH_OTHER : PATH_NAMES_NOTHING;
 }

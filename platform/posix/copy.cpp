@@ -3,7 +3,6 @@
 // data of a file with holes, so that a sparse file stays sparse.
 #include "posix_internal.h"
 
-
 enum { FALLBACK_CHUNK = 65536 };
 // A stop and the lease are looked at between chunks: this bounds how long
 // either waits.

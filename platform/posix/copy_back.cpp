@@ -51,7 +51,8 @@ static struct timespec timespec_of(const FileStamp& stamp) {
 static Reason stamp_times(CopyBackTarget* target, const FileTimes* times) {
   struct timespec stamps[2] = {timespec_of(times->accessed), timespec_of(times->written)};
   if (!lease_still_held(target)) return own_reason(REASON_LEASE_LOST);
-  if (sys::futimens(target->fd, stamps) != 0) return errno == EPERM ? own_reason(REASON_TIMES) : reason_from_errno(errno);
+  if (sys::futimens(target->fd, stamps) != 0)
+    return errno == EPERM ? own_reason(REASON_TIMES) : reason_from_errno(errno);
   return done_reason();
 }
 
@@ -87,7 +88,7 @@ Reason copy_body_back(CopyBackTarget* target, BodyFile* body) {
 Reason finish_copy_back(CopyBackTarget* target, SourceFile* source, const FileTimes* times, int* mode_lost) {
   *mode_lost = 0;
   if (injected(FAULT_finish_copy_back)) return input_output_error();
-  *mode_lost = !put_back_mode(source);
+  *mode_lost = !put_back_mode(source, target->fd);
   Reason why = stamp_times(target, times);
   bool held = lease_still_held(target);
   int result = sys::close(target->fd);

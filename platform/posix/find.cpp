@@ -52,6 +52,10 @@ static bool describe_entry(const WalkSearch* search, const struct dirent* found,
   return true;
 }
 
+// Names are the bytes the file system holds: no code page bends them, and
+// a link is followed by the rules of the resolution.
+int entry_name_is_plain(const char*, int) { return 1; }
+
 // The next entry that matches, LISTED_ALL at the end of the directory.
 static int next_match(WalkSearch* search, WalkEntry* entry, Reason* why) {
   for (;;) {
@@ -98,7 +102,10 @@ int first_entry(const WalkRoot* root, const char* pattern, WalkSearch* search, W
   search->directory = listing;
   if (!place_of(search->at, "", AT_EMPTY_PATH, &search->device, &search->mount)) search->device = search->mount = 0;
   std::memcpy(search->pattern, last, last_length + 1);
-  return next_match(search, entry, why);
+  // As a search that finds nothing does on Windows, nothing matched fails.
+  int listed = next_match(search, entry, why);
+  if (listed == LISTED_ALL && !stop_requested()) *why = reason_from_errno(ENOENT);
+  return listed == LISTED_ALL && !stop_requested() ? LIST_FAILED : listed;
 }
 
 int next_entry(WalkSearch* search, WalkEntry* entry, Reason* why) {
@@ -114,8 +121,7 @@ int entry_on_other_file_system(WalkSearch* search, const WalkEntry* entry) {
   std::uint64_t device = 0;
   std::uint64_t mount = 0;
   if (!place_of(search->at, entry->name, entry->link ? 0 : AT_SYMLINK_NOFOLLOW, &device, &mount)) return 0;
-  return device != search->device ||
-         (!entry->link && entry->directory && search->mount != 0 && mount != search->mount);
+  return device != search->device || (!entry->link && entry->directory && search->mount != 0 && mount != search->mount);
 }
 
 void end_search(WalkSearch* search) {

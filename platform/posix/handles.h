@@ -42,9 +42,9 @@ struct SourceFile {
   int fd;    // open for reading; -1 once the reading ended
   int hold;  // O_PATH descriptor of the very file: its mode, and the copy back
   std::uint32_t owner;
-  std::uint32_t mode;   // as read, type bits included
-  int mode_changed;     // made writable: restore_protection puts mode back
-  int holes;            // fewer blocks than bytes: only its data is copied
+  std::uint32_t mode;  // as read, type bits included
+  int mode_changed;    // made writable: restore_protection puts mode back
+  int holes;           // fewer blocks than bytes: only its data is copied
 };
 
 struct BodyFile {
@@ -55,8 +55,8 @@ struct BodyFile {
   int holes;    // the source may have holes: only its data is copied
   FileSize size;
   FileTimes times;  // stamped on the file once it is kept
-  int directory;  // the temporary directory's descriptor, which the name is in
-  unsigned base;  // where the name's last component begins
+  int directory;    // the temporary directory's descriptor, which the name is in
+  unsigned base;    // where the name's last component begins
 };
 
 struct CopyBackTarget {

@@ -47,7 +47,8 @@ Reason take_write_lease(int fd, CopyBackTarget* target) {
   // Only the owner takes a lease, as only the owner sets the times kept.
   if (error == EACCES) return own_reason(REASON_TIMES);
   if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP) return reason_from_errno(error);
-  if (sys::flock(fd, LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK ? own_reason(REASON_IN_USE) : reason_from_errno(errno);
+  if (sys::flock(fd, LOCK_EX | LOCK_NB) != 0)
+    return errno == EWOULDBLOCK ? own_reason(REASON_IN_USE) : reason_from_errno(errno);
   return done_reason();
 }
 
@@ -101,7 +102,8 @@ bool lease_still_held(CopyBackTarget* target) {
     target->breaks = breaks;
     return true;
   }
-  long long waited = (long long)(now.tv_sec - target->held_seconds) * 1000 + (now.tv_nsec - target->held_nanoseconds) / 1000000;
+  long long waited =
+      (long long)(now.tv_sec - target->held_seconds) * 1000 + (now.tv_nsec - target->held_nanoseconds) / 1000000;
   long limit = lease_break_milliseconds();
   if (limit > 0 && waited + MARGIN_MILLISECONDS < limit) return true;
   target->lost = 1;

@@ -56,6 +56,7 @@ BODYCUT_CALL(sendfile, (int o, int i, off_t* ia, size_t n), (o, i, ia, n))
 BODYCUT_CALL(fallocate, (int fd, int mode, off_t at, off_t n), (fd, mode, at, n))
 BODYCUT_CALL(ftruncate, (int fd, off_t n), (fd, n))
 BODYCUT_CALL(futimens, (int fd, const struct timespec* t), (fd, t))
+BODYCUT_CALL(fchmod, (int fd, mode_t m), (fd, m))
 BODYCUT_CALL(fchmodat, (int d, const char* p, mode_t m), (d, p, m, 0))
 BODYCUT_CALL(fcntl, (int fd, int command, int argument = 0), (fd, command, argument))
 BODYCUT_CALL(flock, (int fd, int operation), (fd, operation))
@@ -87,9 +88,9 @@ unsigned effective_user(void);
 // facts the logic reads of that.
 bool read_status(int fd, struct statx* status);
 void facts_of(const struct statx* status, FileFacts* facts);
-// Gives a file with set-ID bits its mode back through the hold, after the
-// last write took them; false when it cannot.
-bool put_back_mode(SourceFile* file);
+// Gives a file with set-ID bits its mode back through fd, the very file
+// opened for writing, after the last write took them; false when it cannot.
+bool put_back_mode(const SourceFile* file, int fd);
 
 // The name under which /proc gives the very file a descriptor holds.
 struct SelfPath {
@@ -122,10 +123,10 @@ struct CopyJob {
   off_t in_at;
   off_t out_at;
   off_t count;
-  off_t out_size;             // bytes out holds already
-  bool holes;                 // only in's data is copied, and out gets holes there
-  bool stoppable;             // a requested stop ends the copy
-  CopyBackTarget* lease;      // out's, looked at before each step; null: none
+  off_t out_size;         // bytes out holds already
+  bool holes;             // only in's data is copied, and out gets holes there
+  bool stoppable;         // a requested stop ends the copy
+  CopyBackTarget* lease;  // out's, looked at before each step; null: none
 };
 // The bytes copied (fewer only where in ends first), or -1 with errno:
 // EINTR for a stop, ENOLCK when out's lease may have run out.

@@ -15,9 +15,7 @@ static FileStamp stamp_of(const struct statx_timestamp& time) {
   return stamp;
 }
 
-bool read_status(int fd, struct statx* status) {
-  return sys::statx(fd, "", AT_EMPTY_PATH, STATUS_FIELDS, status) == 0;
-}
+bool read_status(int fd, struct statx* status) { return sys::statx(fd, "", AT_EMPTY_PATH, STATUS_FIELDS, status) == 0; }
 
 void facts_of(const struct statx* status, FileFacts* facts) {
   // Where the system keeps no creation time it reads as zero.
@@ -116,8 +114,8 @@ static int follow_own_link(const WalkRoot* root, int link_fd, const char* relati
 
 int resolve_path(const WalkRoot* root, const char* path, struct statx* status, Reason* why) {
   const char* relative = below_root(root, path);
-  int fd = relative != nullptr ? open_beneath(root->fd, relative, O_PATH | O_NOFOLLOW)
-                               : sys::open(path, O_PATH | O_CLOEXEC);
+  int fd =
+      relative != nullptr ? open_beneath(root->fd, relative, O_PATH | O_NOFOLLOW) : sys::open(path, O_PATH | O_CLOEXEC);
   if (fd >= 0 && !read_status(fd, status)) {
     int error = errno;
     sys::close(fd);

@@ -67,12 +67,15 @@ Reason read_source(SourceFile* file, FileSize offset, void* buffer, unsigned wan
   return done_reason();
 }
 
-// The hold stays: it opens nothing, so no lease is refused for it.
+// The hold stays: it opens nothing, so no lease is refused for it. The
+// descriptor goes even when the close fails, as the system's does.
 Reason end_source_reading(SourceFile* file) {
-  if (injected(FAULT_end_source_reading)) return input_output_error();
+  bool fails = injected(FAULT_end_source_reading);
   int result = file->fd >= 0 ? sys::close(file->fd) : 0;
+  int error = errno;
   file->fd = -1;
-  return result != 0 && errno != EINTR ? reason_from_errno(errno) : done_reason();
+  if (fails) return input_output_error();
+  return result != 0 && error != EINTR ? reason_from_errno(error) : done_reason();
 }
 
 // Through /proc the very file the hold is on is changed; an O_PATH
@@ -101,10 +104,10 @@ Reason restore_protection(SourceFile* file, const char*) {
 
 // A file without set-ID bits keeps its mode through a write; one with them
 // gets them back, with the owner-write bit as the strip left it.
-bool put_back_mode(SourceFile* file) {
+bool put_back_mode(const SourceFile* file, int fd) {
   if ((file->mode & BITS_A_WRITE_DROPS) == 0) return true;
   unsigned mode = (file->mode & 07777) | (file->mode_changed ? S_IWUSR : 0);
-  return !failed(change_mode(file, mode));
+  return sys::fchmod(fd, (mode_t)mode) == 0;
 }
 
 void close_source(SourceFile* file) {

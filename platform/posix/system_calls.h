@@ -4,28 +4,29 @@
 #define BODYCUT_POSIX_SYSTEM_CALLS_H
 
 // X(name): one row per system call; the implementation fills the table.
-#define SYSTEM_CALLS(X)\
-  X(open)             \
-  X(openat)           \
-  X(openat2)          \
-  X(statx)            \
-  X(readlinkat)       \
-  X(pread)            \
-  X(pwrite)           \
-  X(lseek)            \
-  X(copy_file_range)  \
-  X(sendfile)         \
-  X(fallocate)        \
-  X(ftruncate)        \
-  X(futimens)         \
-  X(fchmodat)         \
-  X(fcntl)            \
-  X(flock)            \
-  X(linkat)           \
-  X(renameat2)        \
-  X(unlinkat)         \
-  X(close)            \
-  X(getdents)         \
+#define SYSTEM_CALLS(X) \
+  X(open)               \
+  X(openat)             \
+  X(openat2)            \
+  X(statx)              \
+  X(readlinkat)         \
+  X(pread)              \
+  X(pwrite)             \
+  X(lseek)              \
+  X(copy_file_range)    \
+  X(sendfile)           \
+  X(fallocate)          \
+  X(ftruncate)          \
+  X(futimens)           \
+  X(fchmod)             \
+  X(fchmodat)           \
+  X(fcntl)              \
+  X(flock)              \
+  X(linkat)             \
+  X(renameat2)          \
+  X(unlinkat)           \
+  X(close)              \
+  X(getdents)           \
   X(getrandom)
 
 enum SystemCallName {
