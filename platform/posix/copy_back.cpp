@@ -82,6 +82,15 @@ Reason copy_body_back(CopyBackTarget* target, BodyFile* body) {
   return done_reason();
 }
 
+// A file without set-ID bits keeps its mode through a write; one with them
+// gets them back, through the very file, with the owner-write bit as the
+// strip left it. Anyone but root loses them by writing.
+static bool put_back_mode(const SourceFile* file, int fd) {
+  if ((file->mode & (S_ISUID | S_ISGID)) == 0) return true;
+  unsigned mode = (file->mode & 07777) | (file->mode_changed ? S_IWUSR : 0);
+  return sys::fchmod(fd, (mode_t)mode) == 0;
+}
+
 // The close ends the copy back: a break that has not run out by now did
 // not let anyone in, and a failed close may mean the bytes did not all
 // reach the file.

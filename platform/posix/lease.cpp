@@ -77,10 +77,8 @@ static long lease_break_milliseconds(void) {
   return value;
 }
 
-void forget_lease_break_time(void) { __atomic_store_n(&break_milliseconds, 0, __ATOMIC_RELEASE); }
-
 // A test's next strip reads the break time again, as a new run would.
-void fault_new_run(void) { forget_lease_break_time(); }
+void fault_new_run(void) { __atomic_store_n(&break_milliseconds, 0, __ATOMIC_RELEASE); }
 
 // While no break has begun since the lease was last seen whole, it holds.
 // F_GETLEASE tells a pending break's target, not whether the lease is gone:

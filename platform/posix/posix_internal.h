@@ -88,9 +88,6 @@ unsigned effective_user(void);
 // facts the logic reads of that.
 bool read_status(int fd, struct statx* status);
 void facts_of(const struct statx* status, FileFacts* facts);
-// Gives a file with set-ID bits its mode back through fd, the very file
-// opened for writing, after the last write took them; false when it cannot.
-bool put_back_mode(const SourceFile* file, int fd);
 
 // The name under which /proc gives the very file a descriptor holds.
 struct SelfPath {
@@ -113,8 +110,6 @@ Reason take_write_lease(int fd, CopyBackTarget* target);
 // Whether the file may still be written: true without a lease, and while a
 // break that someone waits for has not run out.
 bool lease_still_held(CopyBackTarget* target);
-// The lease break time is read again, as by a new run.
-void forget_lease_break_time(void);
 
 // A copy of count bytes from in at in_at to out at out_at.
 struct CopyJob {

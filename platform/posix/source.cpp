@@ -3,9 +3,6 @@
 // offsets; its mode changed only through the hold.
 #include "posix_internal.h"
 
-// Bits that a write by anyone but root takes from a file's mode.
-static const unsigned BITS_A_WRITE_DROPS = S_ISUID | S_ISGID;
-
 static Reason resolve_source(const WalkRoot* root, const char* path, SourceFile* file) {
   struct statx status;
   Reason why;
@@ -100,14 +97,6 @@ Reason restore_protection(SourceFile* file, const char*) {
   Reason why = change_mode(file, file->mode & 07777);
   file->mode_changed = failed(why);
   return why;
-}
-
-// A file without set-ID bits keeps its mode through a write; one with them
-// gets them back, with the owner-write bit as the strip left it.
-bool put_back_mode(const SourceFile* file, int fd) {
-  if ((file->mode & BITS_A_WRITE_DROPS) == 0) return true;
-  unsigned mode = (file->mode & 07777) | (file->mode_changed ? S_IWUSR : 0);
-  return sys::fchmod(fd, (mode_t)mode) == 0;
 }
 
 void close_source(SourceFile* file) {
