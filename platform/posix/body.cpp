@@ -130,35 +130,25 @@ static int give_name(BodyFile* body) {
   }
 }
 
-// The times are stamped only on a body that is kept (close_body_file):
-// one that is deleted needs none, and a strip costs a call less.
+// The creation time cannot be set here; it is left as the system keeps it.
 Reason keep_body_file(BodyFile* body, const FileTimes* times) {
   if (injected(FAULT_keep_body_file)) return reason_from_errno_on_temporary(EIO);
   if (stop_requested()) return own_reason(REASON_STOPPED);
-  body->times = *times;
-  if (give_name(body) != 0) return reason_from_errno_on_temporary(errno);
+  struct timespec stamps[2] = {{(time_t)times->accessed.count, times->accessed.remainder},
+                               {(time_t)times->written.count, times->written.remainder}};
+  if (sys::futimens(body->fd, stamps) != 0 || give_name(body) != 0) return reason_from_errno_on_temporary(errno);
   body->named = 1;
   body->partial = 0;
   return done_reason();
 }
 
-// The creation time cannot be set here; it is left as the system keeps it.
-static Reason stamp_body(BodyFile* body) {
-  const FileTimes* times = &body->times;
-  struct timespec stamps[2] = {{(time_t)times->accessed.count, times->accessed.remainder},
-                               {(time_t)times->written.count, times->written.remainder}};
-  return sys::futimens(body->fd, stamps) != 0 ? reason_from_errno_on_temporary(errno) : done_reason();
-}
-
-// A file still under its ".part" name is the run's, and always goes; a
-// body that is kept gets the times of the file it is the body of.
+// A file still under its ".part" name is the run's, and always goes.
 Reason close_body_file(BodyFile* body, int delete_it) {
   Reason why = done_reason();
   bool deletion_fails = injected(FAULT_close_body_file);
   if (body->partial) sys::unlinkat(body->directory, partial_name(body).text, 0);
   if (body->named && delete_it && (deletion_fails || sys::unlinkat(body->directory, body->name + body->base, 0) != 0))
     why = reason_from_errno_on_temporary(deletion_fails ? EIO : errno);
-  if (body->named && !delete_it) why = stamp_body(body);
   if (body->fd >= 0) sys::close(body->fd);
   body->fd = -1;
   body->partial = 0;

@@ -54,9 +54,8 @@ struct BodyFile {
   int partial;  // where files cannot be unnamed: made under name + ".part"
   int holes;    // the source may have holes: only its data is copied
   FileSize size;
-  FileTimes times;  // stamped on the file once it is kept
-  int directory;    // the temporary directory's descriptor, which the name is in
-  unsigned base;    // where the name's last component begins
+  int directory;  // the temporary directory's descriptor, which the name is in
+  unsigned base;  // where the name's last component begins
 };
 
 struct CopyBackTarget {
