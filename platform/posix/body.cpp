@@ -30,22 +30,41 @@ void find_temporary_directory(TemporaryDirectory* directory) {
   directory->path[length] = '\0';
   directory->length = (unsigned)length;
   directory->fd = sys::open(directory->path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  lock_begin(&directory->randomness.lock);
+  directory->randomness.used = sizeof directory->randomness.bytes;
   directory->failure = directory->fd < 0 ? reason_from_errno_on_temporary(errno) : done_reason();
 }
 
 void close_temporary_directory(TemporaryDirectory* directory) {
   if (directory->fd >= 0) sys::close(directory->fd);
+  if (directory->length > 0) lock_end(&directory->randomness.lock);
   directory->fd = -1;
+}
+
+// Eight random bytes, never given twice; false with errno when the system
+// gives none.
+static bool random_bits(NameRandomness* randomness, std::uint64_t* bits) {
+  bool drawn = true;
+  lock_take(&randomness->lock);
+  if (randomness->used + sizeof *bits > sizeof randomness->bytes) {
+    ssize_t got;
+    do got = sys::getrandom(randomness->bytes, sizeof randomness->bytes, 0);
+    while (got < 0 && errno == EINTR);
+    drawn = got == (ssize_t)sizeof randomness->bytes;
+    if (drawn) randomness->used = 0;
+    if (got >= 0 && !drawn) errno = EAGAIN;
+  }
+  if (drawn) std::memcpy(bits, randomness->bytes + randomness->used, sizeof *bits);
+  if (drawn) randomness->used += sizeof *bits;
+  lock_release(&randomness->lock);
+  return drawn;
 }
 
 // Draws the random letters of the name anew, in place; 62 to the 6th is far
 // below 2 to the 64th, so the remainders are as good as even.
 static Reason draw_name(BodyFile* body) {
   std::uint64_t bits = 0;
-  ssize_t got;
-  do got = sys::getrandom(&bits, sizeof bits, 0);
-  while (got < 0 && errno == EINTR);
-  if (got != (ssize_t)sizeof bits) return reason_from_errno_on_temporary(got < 0 ? errno : EAGAIN);
+  if (!random_bits(&body->from->randomness, &bits)) return reason_from_errno_on_temporary(errno);
   char* at = body->name + body->base + 3;
   for (int i = 0; i < NAME_RANDOM; ++i, bits /= sizeof letters - 1) at[i] = letters[bits % (sizeof letters - 1)];
   return done_reason();
@@ -57,6 +76,7 @@ Reason choose_body_name(const TemporaryDirectory* directory, BodyFile* body) {
   body->partial = 0;
   body->holes = 0;
   body->size = 0;
+  body->from = directory;
   body->directory = directory->fd;
   body->base = directory->length;
   body->name[0] = '\0';

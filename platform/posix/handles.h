@@ -30,11 +30,26 @@ inline int is_path_separator(char c) { return c == '/'; }
 // POSIX paths have no drive prefix.
 inline unsigned drive_prefix_length(const char*) { return 0; }
 
+// Room for the system's lock and threads, which the logic never looks into.
+struct Lock {
+  alignas(16) unsigned char opaque[64];
+};
+
+// Random bytes for the names of a run's body files, drawn from the
+// system's random source a batch at a time, each byte used once, so that
+// a name costs no call of its own. The workers share them under the lock.
+struct NameRandomness {
+  Lock lock;
+  unsigned used;
+  unsigned char bytes[512];
+};
+
 struct TemporaryDirectory {
   int fd;          // -1 when it could not be opened
   Reason failure;  // why, given to every file that needs it
   unsigned length;
   char path[PATH_CAPACITY];
+  mutable NameRandomness randomness;
 };
 
 struct SourceFile {
@@ -54,7 +69,8 @@ struct BodyFile {
   int partial;  // where files cannot be unnamed: made under name + ".part"
   int holes;    // the source may have holes: only its data is copied
   FileSize size;
-  int directory;  // the temporary directory's descriptor, which the name is in
+  const TemporaryDirectory* from;  // where its names are drawn
+  int directory;                   // the temporary directory's descriptor, which the name is in
   unsigned base;  // where the name's last component begins
 };
 
@@ -85,10 +101,6 @@ struct WalkSearch {
   int at;                // its descriptor
 };
 
-// Room for the system's lock and threads, which the logic never looks into.
-struct Lock {
-  alignas(16) unsigned char opaque[64];
-};
 
 enum { MAX_WORKER_THREADS = 16 };
 struct WorkerThreads {
