@@ -71,7 +71,7 @@ struct BodyFile {
   FileSize size;
   const TemporaryDirectory* from;  // where its names are drawn
   int directory;                   // the temporary directory's descriptor, which the name is in
-  unsigned base;  // where the name's last component begins
+  unsigned base;                   // where the name's last component begins
 };
 
 struct CopyBackTarget {
@@ -100,7 +100,6 @@ struct WalkSearch {
   std::uint64_t mount;   // its mount, 0 where the kernel does not tell
   int at;                // its descriptor
 };
-
 
 enum { MAX_WORKER_THREADS = 16 };
 struct WorkerThreads {
