@@ -129,12 +129,11 @@ static BOOL is_reserved(char c) {
 // Links and junctions lead elsewhere and are not followed. A name Win32
 // would not open as it is, since it drops a trailing dot or blank, would
 // open another file.
-static BOOL found_entry_is_plain(const WIN32_FIND_DATAA* found) {
-  const char* name = found->cFileName;
+int entry_name_is_plain(const char* name, int link) {
   const char* last = name;
-  if ((found->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || name[0] == '\0') return FALSE;
+  if (link || name[0] == '\0') return 0;
   for (const char* p = name; *p != '\0'; p = CharNextA(p)) {
-    if (is_reserved(*p)) return FALSE;
+    if (is_reserved(*p)) return 0;
     last = p;
   }
   return *last != '.' && *last != ' ';
@@ -153,7 +152,7 @@ static int listed(HANDLE search, const WIN32_FIND_DATAA* found, WalkEntry* entry
   entry->name[length] = '\0';
   entry->directory = (found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   entry->link = (found->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  entry->plain = found_entry_is_plain(found);
+  entry->plain = entry_name_is_plain(entry->name, entry->link);
   return LISTED_ENTRY;
 }
 

@@ -1,0 +1,109 @@
+// Fault injection for test builds, the same on every platform: counts the
+// calls of every operation and system call, and fails the one armed.
+#include "fault_injection.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform.h"
+
+static const char* const operation_names[FAULT_OPERATION_COUNT] = {
+    "Any", "open_source", "find_source", "open_found_source", "read_source", "end_source_reading",
+    "make_source_writable", "restore_protection", "choose_body_name", "create_body_file", "fill_body_file",
+    "keep_body_file", "close_body_file", "open_copy_back_target", "check_times_settable", "copy_body_back",
+    "copy_body_back_short", "finish_copy_back", "first_entry", "next_entry", "body_name_taken",
+#define SYSTEM_CALL_NAME(name) #name,
+    SYSTEM_CALLS(SYSTEM_CALL_NAME)
+#undef SYSTEM_CALL_NAME
+};
+
+// Test builds only: what a test arms before any worker starts, and the
+// counters every worker adds to.
+static std::atomic<unsigned> calls[FAULT_OPERATION_COUNT];
+static std::atomic<int> injected;
+static int armed_operation = -1;
+static unsigned armed_call = 0;
+static int hooked_operation = -1;
+static unsigned hooked_call = 0;
+static void (*hook_action)(void*) = nullptr;
+static void* hook_context = nullptr;
+static int announce = 0;  // armed from the environment: say so on stderr
+
+static void announce_fault(int operation, unsigned nth) {
+  char line[96] = "fault injected: ";
+  std::strcat(line, operation_names[operation]);
+  std::strcat(line, " #");
+  char digits[12];
+  int length = 0;
+  do digits[length++] = (char)('0' + nth % 10);
+  while ((nth /= 10) != 0);
+  size_t at = std::strlen(line);
+  while (length > 0) line[at++] = digits[--length];
+  std::strcpy(line + at, LINE_END);
+  write_error(line);
+}
+
+const char* fault_operation_name(int operation) {
+  return operation >= 0 && operation < FAULT_OPERATION_COUNT ? operation_names[operation] : "?";
+}
+
+void fault_hook(int operation, unsigned nth, void (*action)(void*), void* context) {
+  hooked_operation = operation;
+  hooked_call = nth;
+  hook_action = action;
+  hook_context = context;
+}
+
+void fault_disarm(void) {
+  for (auto& count : calls) count.store(0);
+  hooked_operation = -1;
+  hook_action = nullptr;
+  armed_operation = -1;
+  armed_call = 0;
+  injected.store(0);
+}
+
+void fault_arm(int operation, unsigned nth) {
+  fault_disarm();
+  armed_operation = operation;
+  armed_call = nth;
+}
+
+unsigned fault_calls(int operation) {
+  return operation >= 0 && operation < FAULT_OPERATION_COUNT ? calls[operation].load() : 0;
+}
+
+int fault_injected(void) { return injected.load(); }
+
+// Workers count their calls in one sequence: each number goes to one call,
+// and one fault is injected however the threads meet.
+bool fault_fires(int operation) {
+  unsigned nth = ++calls[operation];
+  unsigned any = operation >= FAULT_SYSTEM_CALL ? ++calls[FAULT_ANY] : 0;
+  if (hook_action != nullptr && operation == hooked_operation && nth == hooked_call) hook_action(hook_context);
+  if (armed_operation < 0) return false;
+  bool hit = armed_operation == FAULT_ANY ? any == armed_call : armed_operation == operation && nth == armed_call;
+  int none = 0;
+  hit = hit && injected.compare_exchange_strong(none, 1);
+  if (hit && announce) announce_fault(operation, nth);
+  return hit;
+}
+
+void fault_arm_from_environment(void) {
+  const char* setting = std::getenv("BODYCUT_FAULT");
+  if (setting == nullptr || setting[0] == '\0') return;
+  announce = 1;
+  const char* colon = std::strchr(setting, ':');
+  if (colon == nullptr) {
+    fault_arm(FAULT_ANY, (unsigned)std::strtoul(setting, nullptr, 10));
+    return;
+  }
+  for (int operation = 0; operation < FAULT_OPERATION_COUNT; ++operation) {
+    size_t length = std::strlen(operation_names[operation]);
+    if (length == (size_t)(colon - setting) && std::strncmp(setting, operation_names[operation], length) == 0) {
+      fault_arm(operation, (unsigned)std::strtoul(colon + 1, nullptr, 10));
+      return;
+    }
+  }
+}

@@ -1,0 +1,187 @@
+// The Windows platform under wine: every system call and every operation
+// fails in turn during a strip, a single file's and a tree's with workers,
+// and no byte is lost whichever it is.
+#include "platform/fault_injection.h"
+#include "platform/platform.h"
+#include "strip/strip_file.h"
+#include "walk/walk_target.h"
+
+#include <windows.h>
+#include <gtest/gtest.h>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string read_whole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void write_whole(const std::string& path, const std::string& bytes) {
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::vector<std::string> names_in(const std::string& pattern) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+  for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
+    if (found.cFileName[0] != '.') names.push_back(found.cFileName);
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  return names;
+}
+
+// A directory of the test's own in the system's temporary directory, which
+// is also the run's temporary directory (TMP), with the console's output
+// going to a file in it.
+class Win32Platform : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char base[MAX_PATH];
+    ASSERT_NE(GetTempPathA(MAX_PATH, base), 0u);
+    directory = std::string(base) + "bodycut-test-" + std::to_string(GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryA(directory.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((directory + "\\tree").c_str(), nullptr));
+    SetEnvironmentVariableA("TMP", directory.c_str());
+    fault_disarm();
+  }
+  void TearDown() override {
+    fault_disarm();
+    for (const std::string& name : names_in(directory + "\\tree\\*")) remove_file(directory + "\\tree\\" + name);
+    RemoveDirectoryA((directory + "\\tree").c_str());
+    for (const std::string& name : names_in(directory + "\\*")) remove_file(directory + "\\" + name);
+    EXPECT_TRUE(RemoveDirectoryA(directory.c_str()));
+  }
+  static void remove_file(const std::string& path) {
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(path.c_str());
+  }
+
+  // Runs action with standard output and error going to a file; gives what was written.
+  template <typename Action>
+  std::string console_of(Action action) {
+    std::string path = directory + "\\console.txt";
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    SetStdHandle(STD_OUTPUT_HANDLE, file);
+    SetStdHandle(STD_ERROR_HANDLE, file);
+    action();
+    SetStdHandle(STD_OUTPUT_HANDLE, output);
+    SetStdHandle(STD_ERROR_HANDLE, error);
+    CloseHandle(file);
+    std::string written = read_whole(path);
+    DeleteFileA(path.c_str());
+    return written;
+  }
+
+  // Whether a temporary file the run named on the console holds body
+  // whole; every temporary file left is that or empty (one whose deletion
+  // failed, which the console names too), and is removed.
+  bool body_kept(const std::string& body, const std::string& console) {
+    bool kept = false;
+    for (const std::string& name : names_in(directory + "\\BCT*.tmp")) {
+      std::string held = read_whole(directory + "\\" + name);
+      EXPECT_TRUE(held.empty() || held == body) << name;
+      EXPECT_NE(console.find(name), std::string::npos) << name;
+      kept = kept || held == body;
+      remove_file(directory + "\\" + name);
+    }
+    return kept;
+  }
+
+  // Every byte is kept: the file is as it was or its body, or its body is
+  // whole in a temporary file.
+  static void expect_nothing_lost(const std::string& path, const std::string& before, const std::string& body,
+                                  bool kept) {
+    std::string now = read_whole(path);
+    EXPECT_TRUE(now == before || now == body || kept) << path << ": " << now;
+  }
+
+  std::string directory;
+};
+
+struct StripCase {
+  const char* content;
+  const char* body;
+  DWORD attributes;
+};
+
+const StripCase strip_cases[] = {
+    {"H\r\n\r\nbody", "body", FILE_ATTRIBUTE_NORMAL},
+    {"H\r\n\r\nread-only body", "read-only body", FILE_ATTRIBUTE_READONLY},
+};
+
+// The nth system call fails, for each n until a strip makes no more.
+TEST_F(Win32Platform, EverySystemCallOfAStripFailingInTurn) {
+  for (const StripCase& row : strip_cases) {
+    std::string path = directory + "\\page.htm";
+    bool injected = true;
+    for (unsigned nth = 1; injected && nth < 200; ++nth) {
+      write_whole(path, row.content);
+      SetFileAttributesA(path.c_str(), row.attributes);
+      RunSettings settings = default_run_settings();
+      int status = -1;
+      fault_arm(FAULT_ANY, nth);
+      std::string console = console_of([&] { status = strip_file(path.c_str(), &settings); });
+      injected = fault_injected() != 0;
+      fault_disarm();
+      SCOPED_TRACE(row.content + std::string(" call ") + std::to_string(nth));
+      if (status == STRIP_OK || !injected) EXPECT_EQ(read_whole(path), row.body);
+      expect_nothing_lost(path, row.content, row.body, body_kept(row.body, console));
+    }
+    EXPECT_FALSE(injected);
+  }
+}
+
+// Each operation fails first thing.
+TEST_F(Win32Platform, EachOperationOfAStripFailing) {
+  for (int operation = FAULT_ANY + 1; operation < FAULT_SYSTEM_CALL; ++operation) {
+    std::string path = directory + "\\page.htm";
+    write_whole(path, strip_cases[0].content);
+    RunSettings settings = default_run_settings();
+    int status = -1;
+    fault_arm(operation, 1);
+    std::string console = console_of([&] { status = strip_file(path.c_str(), &settings); });
+    bool injected = fault_injected() != 0;
+    fault_disarm();
+    SCOPED_TRACE(fault_operation_name(operation));
+    EXPECT_EQ(status == STRIP_OK, !injected || operation == FAULT_close_body_file);
+    expect_nothing_lost(path, strip_cases[0].content, strip_cases[0].body, body_kept(strip_cases[0].body, console));
+  }
+}
+
+// A tree with workers: the files are found, then opened, and the walk's
+// searches fail too.
+TEST_F(Win32Platform, EverySystemCallOfATreeRunWithWorkersFailingInTurn) {
+  static WalkMemory memory;
+  const std::string tree = directory + "\\tree";
+  const char* const names[] = {"a.htm", "b.htm", "c.htm"};
+  bool injected = true;
+  for (unsigned nth = 1; injected && nth < 400; ++nth) {
+    for (const char* name : names) write_whole(tree + "\\" + name, strip_cases[0].content);
+    RunSettings settings = default_run_settings();
+    settings.workers = 2;
+    Reason why = done_reason();
+    fault_arm(FAULT_ANY, nth);
+    std::string console = console_of([&] { walk_target(tree.c_str(), 0, &settings, &memory, &why); });
+    injected = fault_injected() != 0;
+    fault_disarm();
+    SCOPED_TRACE("call " + std::to_string(nth));
+    bool kept = body_kept("body", console);
+    for (const char* name : names) {
+      std::string path = tree + "\\" + name;
+      if (!injected || console.find(path + " : ok") != std::string::npos) EXPECT_EQ(read_whole(path), "body");
+      expect_nothing_lost(path, strip_cases[0].content, "body", kept);
+    }
+  }
+  EXPECT_FALSE(injected);
+}
+
+}  // namespace
