@@ -12,7 +12,7 @@ const char usage_text[] =
 int bodycut_main(const RunSettings* settings) {
   char buffer[PATH_CAPACITY];
   unsigned length = 0;
-  const char* cursor = GetCommandLineA();
+  const char* cursor = command_line_text();
   // The first token is the program's own name, never used.
   next_token(&cursor, buffer, sizeof buffer, &length);
   const char* target_start = cursor;
@@ -32,11 +32,13 @@ int bodycut_main(const RunSettings* settings) {
     write_console("Target holds a character the code page does not: it could name another file" LINE_END);
     return 1;
   }
-  DWORD attributes = GetFileAttributesA(buffer);
-  // A path that names nothing has every bit set: it is searched as a pattern.
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    Reason why = own_reason(REASON_NONE);
-    int walked = walk_target(buffer, attributes, settings, &why);
+  int kind = path_kind(buffer);
+  // A path that names nothing is searched as a pattern.
+  if (kind != PATH_OTHER) {
+    // What a walk keeps beyond its stack, passed down from here.
+    static WalkMemory memory;
+    Reason why = done_reason();
+    int walked = walk_target(buffer, kind == PATH_NAMES_NOTHING, settings, &memory, &why);
     if (walked == WALK_NOT_LISTED) write_console("Source open error" LINE_END);
     if (walked == WALK_NOT_LISTED) report_reason(buffer, why);
     if (walked == WALK_TOO_LONG) write_console("Target too long" LINE_END);

@@ -30,12 +30,18 @@ static bool read_workers(const char* text, unsigned* workers) {
 }
 
 int names_something(const char* name) {
-  if (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES) return 1;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(name, &found);
-  if (search == INVALID_HANDLE_VALUE) return 0;
-  FindClose(search);
-  return 1;
+  if (path_kind(name) != PATH_NAMES_NOTHING) return 1;
+  WalkRoot root;
+  WalkSearch search;
+  WalkEntry entry;
+  Reason why = done_reason();
+  int listed = LIST_FAILED;
+  if (!failed(open_walk_root(name, &root))) {
+    listed = first_entry(&root, name, &search, &entry, &why);
+    end_search(&search);
+  }
+  close_walk_root(&root);
+  return listed == LISTED_ENTRY;
 }
 
 OptionsOutcome parse_options(int argc, const char* const* argv, Options* options, NamesSomething names) {

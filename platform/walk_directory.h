@@ -21,10 +21,14 @@ struct WalkEntry {
   int plain;
 };
 
+// Whether an entry found under this name, a link or not, may be opened
+// under it: what WalkEntry.plain tells.
+int entry_name_is_plain(const char* name, int link);
+
 enum ListOutcome {
   LISTED_ENTRY,  // *entry holds the next entry
   LISTED_ALL,    // no more entries; or a stop was asked for: nothing more is listed
-  LIST_FAILED    // the listing broke off, or (first_entry) never began: *why tells
+  LIST_FAILED    // the listing broke off, or (first_entry) nothing matched: *why tells
 };
 
 // Opens the root of a walk whose first search is pattern (the part
@@ -37,7 +41,8 @@ void close_walk_root(WalkRoot* root);
 // pattern ('*' any run of bytes, '?' any one byte, "*.*" every name), in
 // the walk that root began (FindFirstFileA). Where the system lists names
 // in wide characters, a name the ANSI code page does not hold exactly
-// comes with '?' for each character it would bend. end_search ends it
+// comes with '?' for each character it would bend. As FindFirstFileA,
+// first_entry gives LIST_FAILED when nothing matches. end_search ends it
 // whatever first_entry gave.
 int first_entry(const WalkRoot* root, const char* pattern, WalkSearch* search, WalkEntry* entry, Reason* why);
 int next_entry(WalkSearch* search, WalkEntry* entry, Reason* why);

@@ -2,35 +2,15 @@
 
 #include "status_line.h"
 
-// The file, read one byte at a time, and how many bytes were read: where a
-// look past a block steps back to.
-struct Reader {
-  HANDLE source;
-  DWORD offset;
-  int overflowed;
-};
-
-enum { BYTE_READ = 0, BYTE_END = 1, BYTE_FAILED = 2 };
-
-// One byte into *byte. The end of the file is told apart from a failed
-// read: a file too short for a status line is only skipped.
-static int next_byte(Reader* reader, unsigned char* byte) {
-  DWORD read = 0;
-  if (!ReadFile(reader->source, byte, 1, &read, nullptr)) return BYTE_FAILED;
-  if (read != 1) return BYTE_END;
-  if (++reader->offset > 0x7FFFFFFF) reader->overflowed = 1;
-  return BYTE_READ;
-}
-
 enum { LINE_MATCHED = 0, LINE_NOT_STATUS = 1, LINE_FAILED = 2 };
 
 // Reads a status line through its end, stopping at the first byte that
 // cannot belong to one; *code gets its status code.
-static int read_status_line(Reader* reader, int* code) {
+static int read_status_line(SourceReader* reader, int* code) {
   StatusLine line = {0, 0};
   unsigned char byte = 0;
   for (;;) {
-    int got = next_byte(reader, &byte);
+    int got = reader_next(reader, &byte);
     if (got != BYTE_READ) return got == BYTE_END ? LINE_NOT_STATUS : LINE_FAILED;
     int step = status_line_step(&line, byte);
     if (step == NO_STATUS_LINE) return LINE_NOT_STATUS;
@@ -74,12 +54,12 @@ static int field_flag(const char* name, unsigned length) {
 
 // Reads the rest of a line through its LF. *zero: whether its bytes are
 // one or more '0' among blanks (SP, HTAB, CR), as a value of 0 is.
-static int rest_of_line(Reader* reader, int* zero) {
+static int rest_of_line(SourceReader* reader, int* zero) {
   unsigned char byte = 0;
   int zeros = 0;
   int others = 0;
   for (;;) {
-    int got = next_byte(reader, &byte);
+    int got = reader_next(reader, &byte);
     if (got != BYTE_READ) return got;
     if (byte == 0x0A) break;
     if (byte == '0')
@@ -94,7 +74,7 @@ static int rest_of_line(Reader* reader, int* zero) {
 // Reads a block's field lines through the empty line that ends it, LF or
 // CR LF; *declared gets the flags of the fields found. BYTE_READ at the
 // end of the block.
-static int read_fields(Reader* reader, int* declared) {
+static int read_fields(SourceReader* reader, int* declared) {
   *declared = 0;
   for (;;) {
     char name[NAME_CAPACITY];
@@ -104,7 +84,7 @@ static int read_fields(Reader* reader, int* declared) {
     // The name, up to its colon. Field lines are ASCII: a byte is put in
     // lower case by setting one bit, which no byte of a name looked for
     // is changed by.
-    while (length < NAME_CAPACITY && (got = next_byte(reader, &byte)) == BYTE_READ && byte != ':' && byte != 0x0A)
+    while (length < NAME_CAPACITY && (got = reader_next(reader, &byte)) == BYTE_READ && byte != ':' && byte != 0x0A)
       name[length++] = (char)(byte >= 'A' && byte <= 'Z' ? byte | 0x20 : byte);
     if (got != BYTE_READ) return got;
     if (byte == 0x0A && length <= 1 && (length == 0 || name[0] == 0x0D)) return BYTE_READ;
@@ -129,25 +109,17 @@ static int body_withheld(int code, int declared) {
   return kind == 2 && (declared & (HAS_CONTENT_LENGTH | HAS_TRANSFER_ENCODING)) == 0;
 }
 
-// Puts the file position back at offset, which the reader has passed.
-static BOOL step_back(Reader* reader, DWORD offset) {
-  if (reader->offset == offset) return TRUE;
-  if (reader->overflowed) return FALSE;
-  return SetFilePointer(reader->source, (LONG)offset, nullptr, FILE_BEGIN) == offset;
-}
-
-int scan_http_header(HANDLE source) {
-  Reader reader = {source, 0, 0};
+int scan_http_header(SourceReader* reader) {
   int code = 0;
   int declared = 0;
-  int line = read_status_line(&reader, &code);
+  int line = read_status_line(reader, &code);
   if (line != LINE_MATCHED) return line == LINE_FAILED ? HTTP_SCAN_ERROR : HTTP_SCAN_SKIPPED;
   for (;;) {
-    if (read_fields(&reader, &declared) != BYTE_READ) return HTTP_SCAN_ERROR;
+    if (read_fields(reader, &declared) != BYTE_READ) return HTTP_SCAN_ERROR;
     if (!body_withheld(code, declared)) return HTTP_SCAN_BODY;
-    DWORD body = reader.offset;
+    FileSize body = reader_offset(reader);
     int interim = code / 100 == 1;
-    line = read_status_line(&reader, &code);
+    line = read_status_line(reader, &code);
     if (line == LINE_FAILED) return HTTP_SCAN_ERROR;
     if (line == LINE_MATCHED) continue;
     // A file that claims an interim response but holds no final one is
@@ -155,6 +127,7 @@ int scan_http_header(HANDLE source) {
     if (interim) return HTTP_SCAN_ERROR;
     // The block was the response after all, and what was read past it
     // begins its body.
-    return step_back(&reader, body) ? HTTP_SCAN_BODY : HTTP_SCAN_ERROR;
+    reader_step_back(reader, body);
+    return HTTP_SCAN_BODY;
   }
 }

@@ -1,13 +1,13 @@
 // The header scan for HTTP mode: a file is stripped only when it begins
 // with an HTTP status line, and the blocks of responses that a client
 // saves ahead of the final one are removed with it. Reads one byte at a
-// time, so the file position after a match is exactly the start of the
+// time, so the reader's offset after a match is exactly the start of the
 // body; where it had to read past a block to tell what follows, it steps
 // back.
 #ifndef BODYCUT_HTTP_SCAN_H
 #define BODYCUT_HTTP_SCAN_H
 
-#include "../platform/platform.h"
+#include "source_reader.h"
 
 enum {
   HTTP_SCAN_BODY = 0,     // the body starts at the file position
@@ -24,6 +24,6 @@ enum {
 // Transfer-Encoding (a tunnel's reply); any with Content-Length 0. Field
 // names are matched in any case. Any other block is the response, and what
 // follows it is the body. A 1xx must be followed by a status line.
-int scan_http_header(HANDLE source);
+int scan_http_header(SourceReader* reader);
 
 #endif

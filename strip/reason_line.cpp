@@ -5,7 +5,8 @@ static const char* reason_text(int kind) {
   switch (kind) {
     case REASON_NOT_REGULAR: return "not a regular file";
     case REASON_LINK_OWNER: return "link owned by another user";
-    case REASON_IN_USE: return "open in another process";
+    case REASON_IN_USE:
+    case REASON_LEASE_LOST: return "open in another process";
     case REASON_NO_SPACE: return "no space";
     case REASON_SIZE_LIMIT: return "over the file size limit";
     case REASON_TOO_LONG: return "path too long";
@@ -28,7 +29,7 @@ static unsigned append(char* line, unsigned length, const char* text) {
 
 void report_reason(const char* path, Reason reason, const char* rest) {
   enum { MESSAGE_CAPACITY = 128 };
-  char line[(PATH_CAPACITY + MAX_PATH) * REPORT_EXPANSION + MESSAGE_CAPACITY + 64];
+  char line[(PATH_CAPACITY + ENTRY_NAME_CAPACITY) * REPORT_EXPANSION + MESSAGE_CAPACITY + 64];
   unsigned length = append(line, 0, "bodycut: ");
   length += report_name(path, line + length);
   if (rest != nullptr) length += report_name(rest, line + length);
@@ -46,3 +47,26 @@ void report_reason(const char* path, Reason reason, const char* rest) {
   line[length] = '\0';
   write_reason_line(line);
 }
+
+// One line on standard error, in one write, so that lines from several
+// workers do not mix: before, a name, after, a second name if any, and a
+// tail. Names go in as the report shows them.
+static void write_error_line(const char* before, const char* name, const char* after, const char* second_name,
+                             const char* tail) {
+  char line[2 * PATH_CAPACITY * REPORT_EXPANSION + 160];
+  unsigned length = append(line, 0, before);
+  length += report_name(name, line + length);
+  length = append(line, length, after);
+  if (second_name != nullptr) length += report_name(second_name, line + length);
+  length = append(line, length, tail);
+  length = append(line, length, LINE_END);
+  line[length] = '\0';
+  write_error(line);
+}
+
+void report_kept_body(const char* path, const char* body_name, int let_go) {
+  write_error_line("", path, " : not stripped whole; its whole body is kept in ", body_name,
+                   let_go ? "; the file may hold bytes from another writer" : "");
+}
+
+void report_left_undone(const char* path, const char* what) { write_error_line("bodycut: ", path, what, nullptr, ""); }

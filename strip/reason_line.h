@@ -5,16 +5,19 @@
 
 #include "../platform/platform.h"
 
-// A reason the tool names itself, with no system error behind it.
-inline Reason own_reason(int kind) {
-  Reason reason = {kind, 0, 0};
-  return reason;
-}
-
 // Writes the line for path in one write, so that lines from several
 // workers do not mix. Every reason line of a run is written here. rest,
 // when given, is the end of a path too long for one buffer: it follows
 // path in the line.
 void report_reason(const char* path, Reason reason, const char* rest = nullptr);
+
+// Tells, as "bodycut: PATH: WHAT", what a strip could not tidy up and its
+// result does not show.
+void report_left_undone(const char* path, const char* what);
+
+// Tells the user where the only whole copy of a file's body is; and, when
+// the file was let go while it was written, that another writer may have
+// written.
+void report_kept_body(const char* path, const char* body_name, int let_go);
 
 #endif

@@ -3,9 +3,12 @@
 #ifndef BODYCUT_RELEASE_WAIT_H
 #define BODYCUT_RELEASE_WAIT_H
 
+#include "../platform/platform.h"
+
 // Returns once path can be opened for reading, or cannot for any reason
-// but a sharing violation, or after about ten seconds: a copy back that
-// takes longer is taken for a file that keeps changing.
-void wait_until_released(const char* path);
+// but another process holding it, or after about ten seconds: a copy back
+// that takes longer is taken for a file that keeps changing. root: as for
+// open_source.
+void wait_until_released(const char* path, const WalkRoot* root);
 
 #endif

@@ -1,260 +1,171 @@
 #include "strip_file.h"
 
-#include "../platform/platform.h"
+#include "claim.h"
 #include "header_scan.h"
 #include "http_scan.h"
 #include "release_wait.h"
 
-// Attributes a file must lose before it can be opened for writing.
-static const DWORD PROTECTING_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-
 // Whether now describes the file that was read, as it was read: the same
 // file (not another one put at its path), not changed since, and still
 // with a name (not removed meanwhile, its body then of use to no one).
-static int same_file_unchanged(const BY_HANDLE_FILE_INFORMATION* read, const BY_HANDLE_FILE_INFORMATION* now) {
-  return now->nNumberOfLinks != 0 && now->dwVolumeSerialNumber == read->dwVolumeSerialNumber &&
-         now->nFileIndexHigh == read->nFileIndexHigh && now->nFileIndexLow == read->nFileIndexLow &&
-         now->nFileSizeHigh == read->nFileSizeHigh && now->nFileSizeLow == read->nFileSizeLow &&
-         CompareFileTime(&now->ftLastWriteTime, &read->ftLastWriteTime) == 0;
+static bool same_file_unchanged(const FileFacts* read, const FileFacts* now) {
+  return now->links != 0 && same_identity(&now->identity, &read->identity) && now->size == read->size &&
+         same_stamp(&now->times.written, &read->times.written);
 }
 
-// One line on standard error, in one write, so that lines from several
-// workers do not mix: before, a name, after, a second name if any, and a
-// tail. Names go in as the report shows them.
-static void write_error_line(const char* before, const char* name, const char* after, const char* second_name,
-                             const char* tail) {
-  char line[2 * PATH_CAPACITY * REPORT_EXPANSION + 160];
-  unsigned length = 0;
-  for (; before[length] != '\0'; ++length) line[length] = before[length];
-  length += report_name(name, line + length);
-  for (; *after != '\0'; ++after) line[length++] = *after;
-  if (second_name != nullptr) length += report_name(second_name, line + length);
-  for (; *tail != '\0'; ++tail) line[length++] = *tail;
-  for (const char* end = LINE_END; *end != '\0'; ++end) line[length++] = *end;
-  line[length] = '\0';
-  write_error(line);
-}
-
-// Tells the user where the only whole copy of a file's body is; and, when
-// the file was let go while it was written, that another writer may have
-// written.
-static void report_kept_body(const char* path, const char* temporary_name, int let_go) {
-  write_error_line("", path, " : not stripped whole; its whole body is kept in ", temporary_name,
-                   let_go ? "; the file may hold bytes from another writer" : "");
-}
-
-// Tells, as "bodycut: PATH: REASON", what a strip could not tidy up and
-// its result does not show.
-static void report_left_undone(const char* path, const char* what) {
-  write_error_line("bodycut: ", path, what, nullptr, "");
-}
-
-// Takes the file for this strip. FILE_STRIPPED: another name of it was
-// stripped in this run. FILE_CLAIMED: this strip may go on, and *recorded
-// tells whether the table holds it. FILE_UNSEEN: it must be left alone,
-// since it may be met again and the table has no room to remember it.
-static int claim_file(StrippedFiles* seen, const FileIdentity* identity, int reachable_twice, int* recorded) {
-  for (;;) {
-    if (seen->shared) EnterCriticalSection(&seen->lock);
-    int state = stripped_files_state(seen, identity);
-    if (state == FILE_UNSEEN) {
-      *recorded = stripped_files_set(seen, identity, FILE_CLAIMED);
-      state = *recorded || !reachable_twice ? FILE_CLAIMED : FILE_UNSEEN;
-    } else if (state == FILE_CLAIMED) {
-      state = -1;
-    }
-    if (seen->shared) LeaveCriticalSection(&seen->lock);
-    if (state != -1) return state;
-    // Another worker strips it under another name: its outcome is near.
-    Sleep(1);
+// Opens the file and takes it in the run's table. With several workers
+// the file is claimed before it is opened: no worker then holds open a
+// file another one is copying back. *claim: FILE_CLAIMED when the strip
+// goes on; FILE_STRIPPED when another name of it was stripped already.
+// *found: the identity claimed.
+static Reason open_and_claim(const char* path, const Run* run, int reached_through_link, SourceFile* source,
+                             FileIdentity* found, int* claim, int* recorded, int* interfered) {
+  StrippedFiles* seen = run->stripped;
+  int shared = seen != nullptr && seen->shared;
+  Reason why = shared ? find_source(run->root, path, source) : open_source(run->root, path, source);
+  *interfered = why.kind == REASON_IN_USE;
+  if (!failed(why) && seen != nullptr) {
+    *found = source->facts.identity;
+    *claim = claim_file(seen, found, reached_through_link || source->facts.links > 1, recorded);
+    if (*claim == FILE_UNSEEN) why = own_reason(REASON_TOO_MANY_NAMES);
   }
+  if (!failed(why) && *claim == FILE_CLAIMED && shared) {
+    why = open_found_source(source, path);
+    *interfered = why.kind == REASON_IN_USE;
+    if (!failed(why) && !same_identity(&source->facts.identity, found)) why = own_reason(REASON_CHANGED);
+  }
+  return why;
 }
 
-static void settle_file(StrippedFiles* seen, const FileIdentity* identity, int stripped) {
-  if (seen->shared) EnterCriticalSection(&seen->lock);
-  stripped_files_set(seen, identity, stripped ? FILE_STRIPPED : FILE_UNSEEN);
-  if (seen->shared) LeaveCriticalSection(&seen->lock);
-}
-
-// The body goes into a temporary file stamped with the file's times; once
-// whole it gets its name, and is copied back over the very file that was
-// read, through a handle that no other process may hold meanwhile. The
-// temporary file is deleted on every path but one: when the copy back may
-// have written before it failed, that file holds the only whole body.
-// *interfered: it failed because another process held or changed the file.
-static StripResult strip_once(const char* path, const RunSettings* settings, StrippedFiles* seen,
-                              int reached_through_link, int* interfered) {
-  char directory[PATH_CAPACITY];
-  char temporary_name[PATH_CAPACITY];
-  HANDLE source = INVALID_HANDLE_VALUE;
-  HANDLE temporary = INVALID_HANDLE_VALUE;
-  HANDLE target = INVALID_HANDLE_VALUE;
-  HANDLE query = INVALID_HANDLE_VALUE;
-  HANDLE held = INVALID_HANDLE_VALUE;
-  BY_HANDLE_FILE_INFORMATION read = {};
-  BY_HANDLE_FILE_INFORMATION now = {};
-  FileIdentity identity = {};
-  FileIdentity opened = {};
-  int claim = FILE_UNSEEN;
-  int recorded = 0;
-  int have_temporary = 0;
-  int attributes_cleared = 0;
-  int writing_began = 0;
-  int skipped = 0;
-  int scan = HTTP_SCAN_ERROR;
+// Reads the header; *body gets the body's offset. *skipped: HTTP mode
+// found no status line.
+static Reason read_header(SourceFile* source, const RunSettings* settings, FileSize* body, int* skipped) {
+  SourceReader reader;
   int bare_line_feed = 0;
-  BOOL ok = FALSE;
-  BOOL closed = FALSE;
-  DWORD directory_length = 0;
-  // Why it failed where the strip tells itself; else the failed call's reason.
-  Reason why = own_reason(REASON_NONE);
-  int on_temporary = 0;  // the step in hand is the temporary file's
+  Reason why = done_reason();
+  reader_begin(&reader, source);
+  if (settings->http_only) {
+    int scan = scan_http_header(&reader);
+    *skipped = scan == HTTP_SCAN_SKIPPED;
+    if (scan == HTTP_SCAN_ERROR) why = failed(reader.failure) ? reader.failure : own_reason(REASON_HTTP_INCOMPLETE);
+  } else {
+    int scan = scan_default_header(&reader, &bare_line_feed);
+    if (scan == BYTE_FAILED) why = reader.failure;
+    if (scan == BYTE_END) why = own_reason(bare_line_feed ? REASON_BARE_LINE_FEED : REASON_NO_HEADER_END);
+  }
+  if (*skipped) why = own_reason(REASON_NONE);
+  *body = reader_offset(&reader);
+  return why;
+}
 
-  // With several workers the file is claimed before it is opened: no
-  // worker then holds open a file another one is copying back.
-  if (seen != nullptr && seen->shared) {
-    query = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                        nullptr);
-    if (query == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(query, &read)) goto done;
-    identity = identity_of(&read);
-    claim = claim_file(seen, &identity, reached_through_link || read.nNumberOfLinks > 1, &recorded);
-    ok = claim == FILE_STRIPPED;
-    if (claim == FILE_UNSEEN) why = own_reason(REASON_TOO_MANY_NAMES);
-    if (claim != FILE_CLAIMED) goto done;
+// Fills the body file from the source and gives it its name, whole. The
+// source's reading ends first: the copy back needs the file to itself.
+static Reason keep_body(SourceFile* source, BodyFile* body, const Run* run, FileSize offset) {
+  Reason why = create_body_file(run->temporary, body);
+  if (!failed(why)) why = fill_body_file(body, source, offset);
+  why.temporary = failed(why);
+  // A source whose reading did not end cleanly was read whole all the same.
+  if (!failed(why)) end_source_reading(source);
+  if (!failed(why)) {
+    why = keep_body_file(body, &source->facts.times);
+    why.temporary = failed(why);
   }
-  source = query != INVALID_HANDLE_VALUE ? open_queried_file(query, path)
-                                         : CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                                       FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (source == INVALID_HANDLE_VALUE) {
-    *interfered = GetLastError() == ERROR_SHARING_VIOLATION;
-    goto done;
-  }
-  // Its identity, size and times: what the copy back must find again.
-  if (!GetFileInformationByHandle(source, &read)) goto done;
-  if (seen != nullptr) {
-    opened = identity_of(&read);
-    if (seen->shared && !same_identity(&opened, &identity)) {
-      why = own_reason(REASON_CHANGED);
-      goto done;
-    }
-    if (!seen->shared) {
-      identity = opened;
-      // Stripped already under another name in this run: done, not read again.
-      claim = claim_file(seen, &identity, reached_through_link || read.nNumberOfLinks > 1, &recorded);
-      ok = claim == FILE_STRIPPED;
-      if (claim == FILE_UNSEEN) why = own_reason(REASON_TOO_MANY_NAMES);
-      if (claim != FILE_CLAIMED) goto done;
-    }
-  }
-  // A scan that failed with no error met the file's end first.
-  SetLastError(NO_ERROR);
-  scan = settings->http_only                            ? scan_http_header(source)
-         : scan_default_header(source, &bare_line_feed) ? HTTP_SCAN_BODY
-                                                        : HTTP_SCAN_ERROR;
-  skipped = scan == HTTP_SCAN_SKIPPED;
-  if (scan != HTTP_SCAN_BODY) {
-    if (bare_line_feed)
-      why = own_reason(REASON_BARE_LINE_FEED);
-    else if (GetLastError() == NO_ERROR || GetLastError() == ERROR_HANDLE_EOF)
-      why = own_reason(settings->http_only ? REASON_HTTP_INCOMPLETE : REASON_NO_HEADER_END);
-    goto done;
-  }
+  return why;
+}
 
-  // The temporary name is made only for a file that has a body to keep.
-  on_temporary = 1;
-  directory_length = GetTempPathA(PATH_CAPACITY, directory);
-  if (directory_length >= PATH_CAPACITY) why = own_reason(REASON_TOO_LONG);
-  if (directory_length == 0 || directory_length >= PATH_CAPACITY) goto done;
-  if (GetTempFileNameA(directory, "BCT", 0, temporary_name) == 0) goto done;
-  // A file at the name is deleted only once it is this run's own.
-  have_temporary = TEMPORARY_NAME_MAKES_FILE;
-  // A dry run ends before the first write, as if the rest had gone well;
-  // the file counts as stripped, so its other names are not read again.
-  if (settings->dry_run) {
-    ok = TRUE;
-    goto done;
-  }
-  temporary = CreateFileA(temporary_name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (temporary == INVALID_HANDLE_VALUE) goto done;
-  if (!copy_rest_of_file(source, temporary)) goto done;
-  if (!SetFileTime(temporary, &read.ftCreationTime, &read.ftLastAccessTime, &read.ftLastWriteTime)) goto done;
-  // The attributes are changed through what was read, not what the path names by then.
-  on_temporary = 0;
-  if (!hold_file(source, &held)) goto done;
-  CloseHandle(source);
-  source = INVALID_HANDLE_VALUE;
-  on_temporary = 1;
-  if (!name_temporary_file(temporary, temporary_name)) goto done;
-  have_temporary = 1;
-  on_temporary = 0;
-
-  // Cleared only where it must be, and put back if the strip fails.
-  if ((read.dwFileAttributes & PROTECTING_ATTRIBUTES) != 0) {
-    if (!set_file_attributes(held, path, FILE_ATTRIBUTE_NORMAL)) goto done;
-    attributes_cleared = 1;
-  }
-  // No sharing: refused while anyone else has the file open, and nobody
-  // else can open it until this handle is closed.
-  target = open_held_file(held, path);
-  if (target == INVALID_HANDLE_VALUE) {
-    *interfered = GetLastError() == ERROR_SHARING_VIOLATION;
-    goto done;
-  }
-  if (!GetFileInformationByHandle(target, &now)) goto done;
-  if (!same_file_unchanged(&read, &now)) {
+// Opens the very file that was read, alone, and checks that it is as it
+// was read and that its times can be put back: a file rewritten with the
+// wrong last-write time could not be told from an unstripped one.
+static Reason take_target(SourceFile* source, const char* path, CopyBackTarget* target, int* interfered) {
+  Reason why = open_copy_back_target(source, path, target);
+  *interfered = why.kind == REASON_IN_USE;
+  if (!failed(why) && !same_file_unchanged(&source->facts, &target->facts)) {
     *interfered = 1;
     why = own_reason(REASON_CHANGED);
-    goto done;
   }
-  // The times must be settable before a byte is written: a file rewritten
-  // with the wrong last-write time could not be told from an unstripped one.
-  if (!file_times_settable(target, &read.ftCreationTime, &read.ftLastAccessTime, &read.ftLastWriteTime)) {
-    if (GetLastError() == ERROR_ACCESS_DENIED) why = own_reason(REASON_TIMES);
-    goto done;
-  }
-  if (SetFilePointer(temporary, 0, nullptr, FILE_BEGIN) != 0) goto done;
+  if (!failed(why)) why = check_times_settable(target, &source->facts.times);
+  return why;
+}
 
+// The body goes into a body file stamped with the file's times; once
+// whole it gets its name, and is copied back over the very file that was
+// read, held alone meanwhile. The body file is deleted on every path but
+// one: when the copy back may have written before it failed, that file
+// holds the only whole body. *interfered: it failed because another
+// process held or changed the file.
+static StripResult strip_once(const char* path, const Run* run, int reached_through_link, int* interfered) {
+  SourceFile source;
+  BodyFile body;
+  CopyBackTarget target;
+  FileIdentity claimed = {0, 0};
+  FileSize offset = 0;
+  int claim = FILE_CLAIMED;
+  int recorded = 0;
+  int skipped = 0;
+  int body_begun = 0;
+  int writable_made = 0;
+  int target_open = 0;
+  int writing_began = 0;
+  int mode_lost = 0;
+  bool ok = false;
+
+  Reason why = open_and_claim(path, run, reached_through_link, &source, &claimed, &claim, &recorded, interfered);
+  // Stripped already under another name in this run: done, not read again.
+  ok = !failed(why) && claim == FILE_STRIPPED;
+  if (failed(why) || claim != FILE_CLAIMED) goto done;
+  why = read_header(&source, run->settings, &offset, &skipped);
+  if (failed(why) || skipped) goto done;
+
+  // The body file's name is chosen only for a file that has a body to keep.
+  body_begun = 1;
+  why = choose_body_name(run->temporary, &body);
+  why.temporary = failed(why);
+  // A dry run ends before the first write, as if the rest had gone well;
+  // the file counts as stripped, so its other names are not read again.
+  ok = !failed(why) && run->settings->dry_run;
+  if (failed(why) || ok) goto done;
+  why = keep_body(&source, &body, run, offset);
+  if (failed(why)) goto done;
+
+  // Cleared only where it must be, and put back if the strip fails.
+  if (source.facts.write_protected) {
+    why = make_source_writable(&source, path);
+    if (failed(why)) goto done;
+    writable_made = 1;
+  }
+  target_open = 1;
+  why = take_target(&source, path, &target, interfered);
+  if (failed(why)) goto done;
   writing_began = 1;
-  if (!copy_rest_of_file(temporary, target) || !SetEndOfFile(target)) goto done;
-  if (!put_back_mode(held)) report_left_undone(path, ": could not put back its mode");
-  if (!SetFileTime(target, &read.ftCreationTime, &read.ftLastAccessTime, &read.ftLastWriteTime)) goto done;
-  // A failed close may mean the bytes did not all reach the file.
-  closed = CloseHandle(target);
-  target = INVALID_HANDLE_VALUE;
-  ok = closed;
+  why = copy_body_back(&target, &body);
+  if (!failed(why)) why = finish_copy_back(&target, &source, &source.facts.times, &mode_lost);
+  if (mode_lost) report_left_undone(path, ": could not put back its mode");
+  ok = !failed(why);
 
 done:
-  // The copy back's own failure, before the cleanup below sets another.
-  DWORD failure = ok ? NO_ERROR : GetLastError();
-  if (!ok && why.kind == REASON_NONE) why = last_failure_reason();
-  why.temporary = on_temporary;
-  if (query != INVALID_HANDLE_VALUE) CloseHandle(query);
-  if (source != INVALID_HANDLE_VALUE) CloseHandle(source);
-  if (target != INVALID_HANDLE_VALUE) CloseHandle(target);
-  if (temporary != INVALID_HANDLE_VALUE) CloseHandle(temporary);
-  if (!ok && attributes_cleared && !set_file_attributes(held, path, read.dwFileAttributes))
+  if (target_open) close_copy_back_target(&target);
+  if (!ok && writable_made && failed(restore_protection(&source, path)))
     report_left_undone(path, ": could not put back its mode");
-  release_file_hold(held);
-  if (recorded) settle_file(seen, &identity, ok);
-  if (!ok && writing_began) report_kept_body(path, temporary_name, failure == ERROR_LOCK_VIOLATION);
-  if (have_temporary && !(!ok && writing_began) && !DeleteFileA(temporary_name))
-    report_left_undone(temporary_name, ": could not delete this temporary file");
-  StripResult result = {ok ? STRIP_OK : skipped ? STRIP_SKIPPED : STRIP_FAILED, why};
+  close_source(&source);
+  if (recorded) settle_file(run->stripped, &claimed, ok);
+  bool body_kept = !ok && writing_began;
+  if (body_kept) report_kept_body(path, body.name, why.kind == REASON_LEASE_LOST);
+  if (body_begun && failed(close_body_file(&body, !body_kept)))
+    report_left_undone(body.name, ": could not delete this temporary file");
+  StripResult result = {ok ? STRIP_OK : skipped ? STRIP_SKIPPED : STRIP_FAILED, ok ? done_reason() : why};
   return result;
 }
 
 // In HTTP mode a file that another run was stripping is read again once
 // that run is done with it: then it no longer begins with a status line,
 // and is skipped, as the manual promises.
-StripResult strip_found_file(const char* path, const RunSettings* settings, StrippedFiles* seen,
-                             int reached_through_link) {
+StripResult strip_found_file(const char* path, const Run* run, int reached_through_link) {
   int interfered = 0;
-  StripResult result = strip_once(path, settings, seen, reached_through_link, &interfered);
-  if (result.outcome == STRIP_FAILED && interfered && settings->http_only && !stop_requested()) {
-    wait_until_released(path);
+  StripResult result = strip_once(path, run, reached_through_link, &interfered);
+  if (result.outcome == STRIP_FAILED && interfered && run->settings->http_only && !stop_requested()) {
+    wait_until_released(path, run->root);
     interfered = 0;
-    result = strip_once(path, settings, seen, reached_through_link, &interfered);
+    result = strip_once(path, run, reached_through_link, &interfered);
   }
   return result;
 }
@@ -264,7 +175,11 @@ const char* strip_result_text(int result) {
 }
 
 int strip_file(const char* path, const RunSettings* settings) {
-  StripResult result = strip_found_file(path, settings, nullptr, 0);
+  TemporaryDirectory temporary;
+  find_temporary_directory(&temporary);
+  Run run = {settings, nullptr, &temporary, nullptr};
+  StripResult result = strip_found_file(path, &run, 0);
+  close_temporary_directory(&temporary);
   if (result.outcome != STRIP_OK) write_console(strip_result_text(result.outcome));
   if (result.outcome == STRIP_FAILED) report_reason(path, result.why);
   return result.outcome;

@@ -5,8 +5,7 @@
 #define BODYCUT_STRIP_FILE_H
 
 #include "reason_line.h"
-#include "run_settings.h"
-#include "stripped_files.h"
+#include "run.h"
 
 enum {
   STRIP_OK = 0,      // stripped; nothing written
@@ -20,8 +19,8 @@ struct StripResult {
   Reason why;
 };
 
-// One of the results above. A file not stripped for an error also gets
-// its reason line.
+// A single-file run: one of the results above. A file not stripped for an
+// error also gets its reason line.
 int strip_file(const char* path, const RunSettings* settings);
 
 // What a report line says of a result: "ok", "error" or "skipped", with
@@ -29,10 +28,10 @@ int strip_file(const char* path, const RunSettings* settings);
 const char* strip_result_text(int result);
 
 // The same for a file a walk found, but no report or reason line is
-// written: the walker reports. seen holds the files this run stripped: one of them
-// met again under another name is not read again and counts as stripped.
-// reached_through_link tells that path is a symbolic link.
-StripResult strip_found_file(const char* path, const RunSettings* settings, StrippedFiles* seen,
-                             int reached_through_link);
+// written: the walker reports. run->stripped holds the files this run
+// stripped: one of them met again under another name is not read again
+// and counts as stripped. reached_through_link tells that path is a
+// symbolic link.
+StripResult strip_found_file(const char* path, const Run* run, int reached_through_link);
 
 #endif

@@ -1,5 +1,7 @@
 #include "stripped_files.h"
 
+#include <cstdint>
+
 // Only a table that was used is wiped: its pages stay untouched till then.
 void stripped_files_clear(StrippedFiles* files) {
   if (files->count > 0)
@@ -9,18 +11,9 @@ void stripped_files_clear(StrippedFiles* files) {
   files->shared = 0;
 }
 
-FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION* information) {
-  FileIdentity identity = {information->dwVolumeSerialNumber, information->nFileIndexHigh, information->nFileIndexLow};
-  return identity;
-}
-
-int same_identity(const FileIdentity* first, const FileIdentity* second) {
-  return first->volume == second->volume && first->index_high == second->index_high &&
-         first->index_low == second->index_low;
-}
-
 static unsigned first_slot(const FileIdentity* identity) {
-  unsigned hash = identity->index_low * 2654435761u ^ identity->index_high * 40503u ^ identity->volume * 2246822519u;
+  std::uint64_t mixed = identity->index * 0x9E3779B97F4A7C15ull ^ identity->volume * 0xC2B2AE3D27D4EB4Full;
+  unsigned hash = (unsigned)(mixed >> 32) ^ (unsigned)mixed;
   return (hash ^ (hash >> 16)) & (STRIPPED_FILES_SLOTS - 1);
 }
 
@@ -51,6 +44,6 @@ int stripped_files_set(StrippedFiles* files, const FileIdentity* identity, int s
     files->entries[files->count].identity = *identity;
     files->index[slot] = (unsigned short)(++files->count);
   }
-  files->entries[files->index[slot] - 1].state = (DWORD)state;
+  files->entries[files->index[slot] - 1].state = (unsigned)state;
   return 1;
 }

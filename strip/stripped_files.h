@@ -10,12 +10,6 @@
 // grows with the files it met; the index over them is small and sparse.
 enum { STRIPPED_FILES_SLOTS = 1 << 16, STRIPPED_FILES_LIMIT = STRIPPED_FILES_SLOTS / 4 * 3 };
 
-struct FileIdentity {
-  DWORD volume;
-  DWORD index_high;
-  DWORD index_low;
-};
-
 enum FileState {
   FILE_UNSEEN = 1,   // its strip failed (or it is not in the table): anyone may try it
   FILE_CLAIMED = 2,  // a worker is stripping it now
@@ -27,19 +21,17 @@ struct StrippedFiles {
   unsigned count;
   unsigned limit;  // entries taken before it counts as full; tests lower it
   int shared;      // several workers use it: lock taken, claims made
-  CRITICAL_SECTION lock;
+  Lock lock;
   unsigned short index[STRIPPED_FILES_SLOTS];  // 0: free; else an entry's number + 1
   struct {
     FileIdentity identity;
-    DWORD state;
+    unsigned state;
   } entries[STRIPPED_FILES_LIMIT];
 };
 
 // Empties the table; its limit leaves a quarter of the index free, so that
 // every look-up ends soon.
 void stripped_files_clear(StrippedFiles* files);
-FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION* information);
-int same_identity(const FileIdentity* first, const FileIdentity* second);
 // The state of a file; FILE_UNSEEN for one the table does not hold.
 int stripped_files_state(const StrippedFiles* files, const FileIdentity* identity);
 int stripped_files_full(const StrippedFiles* files);

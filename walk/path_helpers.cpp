@@ -5,7 +5,7 @@
 const char* find_separator(const char* p) {
   while (!is_path_separator(*p)) {
     if (*p == '\0') return nullptr;
-    p = CharNextA(p);
+    p = next_character(p);
   }
   return p;
 }
@@ -20,7 +20,7 @@ char* final_component(char* path) {
 int append_path(char* buffer, unsigned capacity, unsigned* length, const char* tail) {
   const char* end = buffer + *length;
   const char* last = end;
-  for (const char* p = buffer; p < end; p = CharNextA(p)) last = p;
+  for (const char* p = buffer; p < end; p = next_character(p)) last = p;
   unsigned used = *length;
   // A separator goes in unless the path is empty or ends in the platform's
   // own: "d/" on Windows gets a backslash too. A lone slash, the root, gets

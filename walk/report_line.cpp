@@ -12,3 +12,12 @@ void write_report_line(const char* path, const char* outcome) {
   line[length] = '\0';
   write_console(line);
 }
+
+void report_outcome(const char* path, StripResult result, int whole) {
+  const char* outcome = strip_result_text(result.outcome);
+  if (whole)
+    write_report_line(path, outcome);
+  else
+    write_console(outcome);
+  if (result.outcome == STRIP_FAILED) report_reason(path, result.why);
+}

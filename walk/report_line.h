@@ -3,9 +3,15 @@
 #ifndef BODYCUT_REPORT_LINE_H
 #define BODYCUT_REPORT_LINE_H
 
+#include "../strip/strip_file.h"
+
 // Writes path, " : " and outcome (which carries its line end, or is empty
 // where the outcome follows in a write of its own) in one write, so that
 // no other output cuts into it.
 void write_report_line(const char* path, const char* outcome);
+
+// The line of a file's result, and its reason line when it failed: the
+// whole line when whole, else the outcome alone, its path written before.
+void report_outcome(const char* path, StripResult result, int whole);
 
 #endif

@@ -1,44 +1,27 @@
 #include "walk_target.h"
 
-#include "../strip/strip_file.h"
 #include "path_helpers.h"
 #include "report_line.h"
-#include "workers.h"
 
-// The files this run stripped; too large for a stack, and one per run.
-static StrippedFiles stripped;
-// Whether workers strip the files, or the walk itself does.
-static int with_workers = 0;
+// What every level of one walk shares.
+struct Walk {
+  const Run* run;
+  WorkQueue* queue;
+  const WalkRoot* root;
+};
 
 // Lines the walk writes itself come after those of every file before them.
-static void report_line(const char* path, const char* outcome) {
-  if (with_workers) finish_pending();
+static void report_line(Walk* walk, const char* path, const char* outcome) {
+  queue_flush(walk->queue);
   // Where the platform writes lines whole, the line goes out in one write;
   // elsewhere the path and " : " first, and the outcome after them.
   write_report_line(path, WHOLE_REPORT_LINES ? outcome : "");
   if (!WHOLE_REPORT_LINES) write_console(outcome);
 }
 
-static void report_error(const char* path, Reason why) {
-  report_line(path, "error" LINE_END);
+static void report_error(Walk* walk, const char* path, Reason why) {
+  report_line(walk, path, "error" LINE_END);
   report_reason(path, why);
-}
-
-static void report_file(const char* path, const RunSettings* settings, int reached_through_link) {
-  if (with_workers) {
-    hand_to_workers(path, reached_through_link);
-    return;
-  }
-  // A file met after a stop is not begun, and gets no line.
-  if (stop_requested()) return;
-  if (!WHOLE_REPORT_LINES) write_report_line(path, "");
-  StripResult result = strip_found_file(path, settings, &stripped, reached_through_link);
-  const char* outcome = strip_result_text(result.outcome);
-  if (WHOLE_REPORT_LINES)
-    write_report_line(path, outcome);
-  else
-    write_console(outcome);
-  if (result.outcome == STRIP_FAILED) report_reason(path, result.why);
 }
 
 // Copies name over path from name_at on, within capacity; 0, with path
@@ -59,110 +42,103 @@ static int place_name(char* path, unsigned capacity, char* name_at, const char* 
 
 // The line of an entry whose whole path does not fit: written from its
 // parts, and nothing is done to it.
-static void report_unfit(char* path, char* name_at, const char* name) {
-  if (with_workers) finish_pending();
+static void report_unfit(Walk* walk, char* path, char* name_at, const char* name) {
+  queue_flush(walk->queue);
   char shown[PATH_CAPACITY * REPORT_EXPANSION];
   *name_at = '\0';
   report_name(path, shown);
   write_console(shown);
-  report_line(name, "error" LINE_END);
+  report_line(walk, name, "error" LINE_END);
   report_reason(path, own_reason(REASON_TOO_LONG), name);
+}
+
+static int walk_level(Walk* walk, char* path, unsigned length, int is_pattern, Reason* why);
+
+// One entry of a listing, its name placed after name_at.
+static void walk_entry(Walk* walk, char* path, char* name_at, WalkSearch* search, const WalkEntry* entry) {
+  // Dot directories are never entered, the directory itself and its
+  // parent among them; links to directories are not entered either, so no
+  // cycle of links can form.
+  if (entry->directory && (entry->name[0] == '.' || (entry->plain && entry->link))) return;
+  // Another file system is left alone, but its mount point still gets a
+  // line: no directory goes unprocessed without one.
+  int elsewhere = walk->run->settings->one_file_system && entry_on_other_file_system(search, entry);
+  if (!place_name(path, PATH_CAPACITY, name_at, entry->name)) {
+    report_unfit(walk, path, name_at, entry->name);
+  } else if (!entry->plain) {
+    // Opening it would reach another file, or where it leads: its line
+    // says so, and nothing is opened.
+    report_error(walk, path, own_reason(REASON_NAME_NOT_PLAIN));
+  } else if (elsewhere) {
+    report_line(walk, path, "skipped" LINE_END);
+  } else if (entry->directory) {
+    unsigned below = (unsigned)(name_at - path);
+    while (path[below] != '\0') ++below;
+    // A directory that cannot be listed is reported, not passed over.
+    Reason why = done_reason();
+    int listed = walk_level(walk, path, below, 0, &why);
+    if (listed != WALK_LISTED) report_error(walk, path, listed == WALK_TOO_LONG ? own_reason(REASON_TOO_LONG) : why);
+  } else {
+    queue_file(walk->queue, path, entry->link);
+  }
 }
 
 // The walk shares one path buffer across its levels: each level writes its
 // entries' names after its own part, and a level below writes after those,
 // so a level's stack does not grow with the path's capacity and the
 // deepest tree a path allows can be walked. path holds length bytes: a
-// directory, or, for INVALID_FILE_ATTRIBUTES, a search pattern.
-static int walk_level(char* path, unsigned length, DWORD attributes, const RunSettings* settings, int depth) {
-  WIN32_FIND_DATAA found;
+// directory, or a search pattern. WALK_NOT_LISTED: the search found
+// nothing, *why tells why.
+static int walk_level(Walk* walk, char* path, unsigned length, int is_pattern, Reason* why) {
+  WalkSearch search;
+  WalkEntry entry;
   unsigned pattern_length = length;
-  if (attributes != INVALID_FILE_ATTRIBUTES && !append_path(path, PATH_CAPACITY, &pattern_length, "*.*"))
-    return WALK_TOO_LONG;
-  HANDLE search = find_first_entry(path, &found);
-  if (search == INVALID_HANDLE_VALUE) {
-    path[length] = '\0';
-    // A run asked to stop lists nothing more; that is no failure to report.
-    return GetLastError() == ERROR_OPERATION_ABORTED ? WALK_LISTED : WALK_NOT_LISTED;
-  }
+  if (!is_pattern && !append_path(path, PATH_CAPACITY, &pattern_length, "*.*")) return WALK_TOO_LONG;
+  int listed = first_entry(walk->root, path, &search, &entry, why);
+  int result = listed == LIST_FAILED ? WALK_NOT_LISTED : WALK_LISTED;
   // Each name goes after the final component found here, whatever the name
   // holds: one that the platform does not take as plain is only reported.
   char* name_at = final_component(path);
-  DWORD ended;
-  do {
-    DWORD entry = found.dwFileAttributes;
-    int is_link = (entry & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    int is_directory = (entry & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    // Another file system is left alone, but its mount point still gets a
-    // line: no directory goes unprocessed without one.
-    int elsewhere = settings->one_file_system && found_on_other_file_system(&found);
-    // Dot directories are never entered, the directory itself and its
-    // parent among them.
-    if (is_directory && found.cFileName[0] == '.') continue;
-    if (!found_entry_is_plain(&found)) {
-      // Opening it would reach another file, or where it leads: its line
-      // says so, and nothing is opened.
-      if (place_name(path, PATH_CAPACITY, name_at, found.cFileName))
-        report_error(path, own_reason(REASON_NAME_NOT_PLAIN));
-      else
-        report_unfit(path, name_at, found.cFileName);
-    } else if (is_directory) {
-      // Links to directories are not entered, so no cycle of links can form.
-      if (is_link) continue;
-      if (!place_name(path, PATH_CAPACITY, name_at, found.cFileName)) {
-        report_unfit(path, name_at, found.cFileName);
-        continue;
-      }
-      if (elsewhere) {
-        report_line(path, "skipped" LINE_END);
-        continue;
-      }
-      unsigned below = (unsigned)(name_at - path);
-      while (path[below] != '\0') ++below;
-      // A directory that cannot be listed is reported, not passed over.
-      int listed = walk_level(path, below, entry, settings, depth + 1);
-      if (listed != WALK_LISTED)
-        report_error(path, listed == WALK_TOO_LONG ? own_reason(REASON_TOO_LONG) : last_failure_reason());
-    } else if (!place_name(path, PATH_CAPACITY, name_at, found.cFileName)) {
-      report_unfit(path, name_at, found.cFileName);
-    } else if (elsewhere) {
-      report_line(path, "skipped" LINE_END);
-    } else {
-      report_file(path, settings, is_link);
-    }
-  } while (find_next_entry(search, &found) == TRUE);
-  ended = GetLastError();
-  Reason why = last_failure_reason();
-  // Paths below the walk's first search resolve from it: its files must all
-  // be done before it closes.
-  if (depth == 0 && with_workers) {
-    stop_workers();
-    with_workers = 0;
+  while (listed == LISTED_ENTRY) {
+    walk_entry(walk, path, name_at, &search, &entry);
+    listed = next_entry(&search, &entry, why);
   }
-  FindClose(search);
+  end_search(&search);
   // A listing that broke off leaves entries unreported: its directory is.
-  if (ended != ERROR_NO_MORE_FILES && ended != ERROR_OPERATION_ABORTED) {
+  if (listed == LIST_FAILED && result == WALK_LISTED) {
     *name_at = '\0';
-    if (attributes != INVALID_FILE_ATTRIBUTES) path[length] = '\0';
-    report_error(path[0] != '\0' ? path : ".", why);
+    if (!is_pattern) path[length] = '\0';
+    report_error(walk, path[0] != '\0' ? path : ".", *why);
   }
   path[length] = '\0';
-  return WALK_LISTED;
+  return result;
 }
 
-int walk_target(const char* path, DWORD attributes, const RunSettings* settings, Reason* why) {
+int walk_target(const char* path, int is_pattern, const RunSettings* settings, WalkMemory* memory, Reason* why) {
   char buffer[PATH_CAPACITY];
+  TemporaryDirectory temporary;
+  WalkRoot root;
   unsigned length = 0;
-  for (; path[length] != '\0'; ++length) {
-    if (length + 1 >= sizeof buffer) return WALK_TOO_LONG;
-    buffer[length] = path[length];
-  }
+  int result = WALK_TOO_LONG;
+  for (; path[length] != '\0' && length + 1 < sizeof buffer; ++length) buffer[length] = path[length];
   buffer[length] = '\0';
-  stripped_files_clear(&stripped);
-  with_workers = settings->workers != 1 && start_workers(settings, &stripped) > 0;
-  int result = walk_level(buffer, length, attributes, settings, 0);
-  *why = last_failure_reason();
-  if (with_workers) stop_workers();
-  with_workers = 0;
+  if (path[length] != '\0') return result;
+  // The root is the directory of the first search.
+  unsigned pattern_length = length;
+  if (!is_pattern && !append_path(buffer, PATH_CAPACITY, &pattern_length, "*.*")) return result;
+  *why = open_walk_root(buffer, &root);
+  buffer[length] = '\0';
+  result = WALK_NOT_LISTED;
+  if (!failed(*why)) {
+    find_temporary_directory(&temporary);
+    stripped_files_clear(&memory->stripped);
+    Run run = {settings, &memory->stripped, &temporary, &root};
+    Walk walk = {&run, &memory->queue, &root};
+    queue_begin(walk.queue, &run);
+    result = walk_level(&walk, buffer, length, is_pattern, why);
+    queue_end(walk.queue);
+    close_temporary_directory(&temporary);
+  }
+  close_walk_root(&root);
   return result;
 }

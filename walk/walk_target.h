@@ -3,8 +3,7 @@
 #ifndef BODYCUT_WALK_TARGET_H
 #define BODYCUT_WALK_TARGET_H
 
-#include "../platform/platform.h"
-#include "../strip/run_settings.h"
+#include "work_queue.h"
 
 enum {
   WALK_LISTED = 0,      // searched, whatever the outcome for each file
@@ -12,9 +11,16 @@ enum {
   WALK_TOO_LONG = 2     // the target, or its search pattern, does not fit a path
 };
 
-// attributes INVALID_FILE_ATTRIBUTES: path is itself the search pattern;
-// any other value: path names a directory, whose whole tree is walked.
-// For WALK_NOT_LISTED, *why tells why the first search found nothing.
-int walk_target(const char* path, DWORD attributes, const RunSettings* settings, Reason* why);
+// What a walk keeps beyond its stack: too large for one. The driver holds
+// it and passes it in.
+struct WalkMemory {
+  StrippedFiles stripped;
+  WorkQueue queue;
+};
+
+// is_pattern: path is itself the search pattern; else path names a
+// directory, whose whole tree is walked. For WALK_NOT_LISTED, *why tells
+// why the first search found nothing.
+int walk_target(const char* path, int is_pattern, const RunSettings* settings, WalkMemory* memory, Reason* why);
 
 #endif

@@ -294,7 +294,7 @@ TEST(WalkFaults, CopyBackFailingMidwayKeepsThatBodyAndGoesOn) {
   scratch.make_directory("tmp");
   std::vector<TreeFile> files = small_tree();
   for (const TreeFile& file : files) scratch.write("work/" + file.name, file.before);
-  ToolRun run = run_in(scratch, {"t"}, BODYCUT_FAULTS_EXE, "copy_rest_of_file_short:2");
+  ToolRun run = run_in(scratch, {"t"}, BODYCUT_FAULTS_EXE, "copy_body_back_short:1");
   EXPECT_EQ(run.status, 1);
   std::vector<std::string> lines = lines_of(run.output);
   ASSERT_EQ(lines.size(), 3u);
@@ -336,10 +336,10 @@ TEST(WalkFaults, SingleFileCopyBackFailures) {
     bool body_left;
     std::string name = "p";
     std::string shown = "p";  // as the line that tells where the body is gives it
-  } cases[] = {{"CreateFileA:3", 1, false},
-               {"copy_rest_of_file_short:2", 1, true},
-               {"DeleteFileA:1", 0, true},
-               {"copy_rest_of_file_short:2", 1, true, "p\tx\x1b : ok", "p\\tx\\x1b : ok"}};
+  } cases[] = {{"open_copy_back_target:1", 1, false},
+               {"copy_body_back_short:1", 1, true},
+               {"close_body_file:1", 0, true},
+               {"copy_body_back_short:1", 1, true, "p\tx\x1b : ok", "p\\tx\\x1b : ok"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
     Scratch scratch;

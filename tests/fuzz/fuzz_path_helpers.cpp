@@ -16,7 +16,7 @@ namespace {
 // Starts of the characters of a text, as the platform steps them.
 std::vector<size_t> character_starts(const char* text) {
   std::vector<size_t> starts;
-  for (const char* p = text; *p != '\0'; p = CharNextA(p)) starts.push_back((size_t)(p - text));
+  for (const char* p = text; *p != '\0'; p = next_character(p)) starts.push_back((size_t)(p - text));
   return starts;
 }
 

@@ -21,7 +21,7 @@ RoundTrip round_trip(const std::string& program, const std::string& argument) {
   if (!trip.formed) return trip;
   static char buffer[32768];
   unsigned length = 0;
-  const char* cursor = GetCommandLineA();
+  const char* cursor = command_line_text();
   next_token(&cursor, buffer, sizeof buffer, &length);
   trip.result = next_token(&cursor, buffer, sizeof buffer, &length);
   trip.target = trip.result != 0 ? buffer : "";
@@ -79,25 +79,25 @@ TEST(CommandLine, RefusesWhatCannotComeBack) {
 
 TEST(CommandLine, NoTargetGivesProgramNameOnly) {
   ASSERT_TRUE(form_command_line("bodycut", nullptr));
-  EXPECT_STREQ(GetCommandLineA(), "bodycut");
+  EXPECT_STREQ(command_line_text(), "bodycut");
   // Without a program name (argc 0) a stand-in takes its place.
   ASSERT_TRUE(form_command_line(nullptr, "x"));
-  EXPECT_STREQ(GetCommandLineA(), "bodycut x");
+  EXPECT_STREQ(command_line_text(), "bodycut x");
 }
 
-// CharNextA steps whole characters of the locale's encoding.
+// next_character steps whole characters of the locale's encoding.
 TEST(CharNext, StepsWholeCharacters) {
   const char* text = "a\xc3\xa9\xe3\x81\x82/";
-  const char* second = CharNextA(text);
+  const char* second = next_character(text);
   EXPECT_EQ(second, text + 1);
-  const char* after_e = CharNextA(second);
+  const char* after_e = next_character(second);
   if (MB_CUR_MAX == 1) GTEST_SKIP() << "single-byte locale";
   EXPECT_EQ(after_e, text + 3);
-  EXPECT_EQ(CharNextA(after_e), text + 6);
+  EXPECT_EQ(next_character(after_e), text + 6);
   const char* nul = "";
-  EXPECT_EQ(CharNextA(nul), nul);
+  EXPECT_EQ(next_character(nul), nul);
   const char* invalid = "\xff\xff";
-  EXPECT_EQ(CharNextA(invalid), invalid + 1) << "an invalid byte still steps one byte";
+  EXPECT_EQ(next_character(invalid), invalid + 1) << "an invalid byte still steps one byte";
 }
 
 }  // namespace

@@ -46,7 +46,7 @@ TEST(Driver, CommandLines) {
     std::string line = c.line;
     for (size_t at; (at = line.find('@')) != std::string::npos;) line.replace(at, 1, scratch.root());
     ASSERT_LT(line.size(), 32768u);
-    std::strcpy(GetCommandLineA(), line.c_str());
+    std::strcpy(const_cast<char*>(command_line_text()), line.c_str());
     testing::internal::CaptureStdout();
     RunSettings settings = default_run_settings();
     int status = bodycut_main(&settings);

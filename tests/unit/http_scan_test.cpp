@@ -140,12 +140,15 @@ std::string strip_report(int outcome) {
   return outcome == HTTP_SCAN_BODY ? "" : outcome == HTTP_SCAN_SKIPPED ? "skipped" LINE_END : "error" LINE_END;
 }
 
-// The rest of the file from its position on.
-std::string rest_of(HANDLE file) {
+// The rest of the file from offset on.
+std::string rest_of(SourceFile* file, FileSize offset) {
   std::string rest;
   char buffer[64];
-  DWORD count = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &count, nullptr) && count > 0) rest.append(buffer, count);
+  unsigned count = 0;
+  while (!failed(read_source(file, offset, buffer, sizeof buffer, &count)) && count > 0) {
+    rest.append(buffer, count);
+    offset += count;
+  }
   return rest;
 }
 
@@ -158,18 +161,20 @@ TEST(HttpScan, Table) {
     scratch.write("file", c.bytes);
     std::string path = scratch.path("file");
 
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    if (c.failing_read != 0) fault_arm(FAULT_ReadFile, c.failing_read);
-    EXPECT_EQ(scan_http_header(file), c.outcome);
+    // Read a byte at a time, so that a read can fail at any byte.
+    SourceFile file;
+    ASSERT_FALSE(failed(open_source(nullptr, path.c_str(), &file)));
+    static SourceReader reader;
+    reader_begin(&reader, &file, 1);
+    if (c.failing_read != 0) fault_arm(FAULT_read_source, c.failing_read);
+    EXPECT_EQ(scan_http_header(&reader), c.outcome);
     if (c.failing_read != 0) EXPECT_TRUE(fault_injected());
     fault_disarm();
-    if (c.outcome == HTTP_SCAN_BODY) EXPECT_EQ(rest_of(file), c.body);
-    CloseHandle(file);
+    if (c.outcome == HTTP_SCAN_BODY) EXPECT_EQ(rest_of(&file, reader_offset(&reader)), c.body);
+    close_source(&file);
 
-    // The first read of a strip is the scan's first byte.
-    if (c.failing_read != 0) fault_arm(FAULT_ReadFile, c.failing_read);
+    // A strip reads a small file at once: its one read fails.
+    if (c.failing_read != 0) fault_arm(FAULT_read_source, 1);
     testing::internal::CaptureStdout();
     int status = strip_file(path.c_str(), &settings);
     std::string report = testing::internal::GetCapturedStdout();

@@ -275,38 +275,30 @@ struct FaultCase {
 
 const char* const BODY_KEPT = "not stripped whole; its whole body is kept in ";
 
-// Header "H\r\n\r\n" takes five one-byte reads. The first copy of the
-// rest fills the temporary file, the second goes back over the file; the
-// first close is the source's, the second the copy back's.
+// Each operation of a strip fails in turn, and the system calls whose
+// failure the operations cannot tell from their own.
 const FaultCase fault_cases[] = {
-    {FAULT_GetTempPathA, 1, false, false},
-    {FAULT_GetTempFileNameA, 1, false, false},
-    {FAULT_CreateFileA, 1, false, false},
-    {FAULT_GetFileInformationByHandle, 1, false, false},
-    {FAULT_ReadFile, 1, false, false},
-    {FAULT_ReadFile, 5, false, false, ": Input/output error" LINE_END},
-    {FAULT_CreateFileA, 2, false, false, ": temporary file: Permission denied" LINE_END},
-    {FAULT_copy_rest_of_file, 1, false, false},
-    {FAULT_copy_rest_of_file_short, 1, false, false},
-    {FAULT_SetFileTime, 1, false, false},
-    {FAULT_CloseHandle, 1, true, false},
-    {FAULT_name_temporary_file, 1, false, false},
+    {FAULT_open_source, 1, false, false},
+    {FAULT_SYSTEM_CALL + SYSTEM_CALL_statx, 1, false, false},
+    {FAULT_read_source, 1, false, false, ": Input/output error" LINE_END},
+    {FAULT_choose_body_name, 1, false, false, ": temporary file: Input/output error" LINE_END},
+    {FAULT_create_body_file, 1, false, false, ": temporary file: Input/output error" LINE_END},
+    {FAULT_fill_body_file, 1, false, false},
+    {FAULT_keep_body_file, 1, false, false},
+    // A source whose reading cannot be ended cleanly was still read whole.
+    {FAULT_end_source_reading, 1, true, false},
     // Another file takes the name first: the run draws another, and leaves that file alone.
-    {FAULT_temporary_name_taken, 1, true, false, "", 1},
-    {FAULT_CreateFileA, 3, false, false},
-    {FAULT_GetFileInformationByHandle, 2, false, false},
-    {FAULT_SetFileTime, 2, false, false, ": times cannot be set: not the owner" LINE_END},
-    {FAULT_SetFilePointer, 1, false, false},
-    {FAULT_copy_rest_of_file, 2, false, true, BODY_KEPT},
-    {FAULT_copy_rest_of_file_short, 2, false, true, BODY_KEPT},  // a file system that stops short
-    {FAULT_SetEndOfFile, 1, false, true, BODY_KEPT},
-    {FAULT_SetFileTime, 3, false, true, BODY_KEPT},
-    {FAULT_CloseHandle, 2, false, true, BODY_KEPT},
-    {FAULT_CloseHandle, 3, true, false},
-    {FAULT_DeleteFileA, 1, true, true, ".tmp: could not delete this temporary file" LINE_END},
+    {FAULT_body_name_taken, 1, true, false, "", 1},
+    {FAULT_open_copy_back_target, 1, false, false},
+    {FAULT_check_times_settable, 1, false, false},
+    {FAULT_copy_body_back, 1, false, true, BODY_KEPT},
+    {FAULT_copy_body_back_short, 1, false, true, BODY_KEPT},  // a file system that stops short
+    {FAULT_SYSTEM_CALL + SYSTEM_CALL_ftruncate, 1, false, true, BODY_KEPT},
+    {FAULT_finish_copy_back, 1, false, true, BODY_KEPT},
+    {FAULT_close_body_file, 1, true, true, ".tmp: could not delete this temporary file" LINE_END},
     // The modes that change go through a hold on the file that was read.
-    {FAULT_hold_file, 1, false, false, "", 0, 0444},
-    {FAULT_SetFileAttributesA, 1, true, false, "/f: could not put back its mode" LINE_END, 0, 04755},
+    {FAULT_make_source_writable, 1, false, false, "", 0, 0444},
+    {FAULT_SYSTEM_CALL + SYSTEM_CALL_fchmod, 1, true, false, "/f: could not put back its mode" LINE_END, 0, 04755},
 };
 
 TEST_F(StripTest, EachFailingOperation) {
@@ -470,16 +462,16 @@ TEST_F(StripTest, FileChangedWhileStrippedIsLeftToItsWriter) {
     const char* report = "error" LINE_END;
     std::string after = {};  // when not the file as the writer made it
   } moments[] = {
-      {FAULT_ReadFile, 3, false},           // during the header scan
-      {FAULT_copy_rest_of_file, 1, false},  // during the body copy
-      {FAULT_CreateFileA, 3, false},        // just before the copy back
-      {FAULT_CreateFileA, 3, true},
-      {FAULT_name_temporary_file, 1, false, true, STRIP_ELSEWHERE, 0, "skipped" LINE_END, "body"},
-      {FAULT_CreateFileA, 1, false, true, HOLD_AND_STRIP, 0, "skipped" LINE_END, "body"},
-      {FAULT_ReadFile, 3, false, true, APPEND, 0, "", "body+appended"},
-      {FAULT_name_temporary_file, 1, false, true, APPEND, 0, "", "body+appended"},
-      {FAULT_name_temporary_file, 1, false, true, TOUCH, 0, "", "body"},
-      {FAULT_name_temporary_file, 1, false, true, APPEND, 2},
+      {FAULT_fill_body_file, 1, false},         // after the header scan
+      {FAULT_end_source_reading, 1, false},     // after the body copy
+      {FAULT_open_copy_back_target, 1, false},  // just before the copy back
+      {FAULT_open_copy_back_target, 1, true},
+      {FAULT_keep_body_file, 1, false, true, STRIP_ELSEWHERE, 0, "skipped" LINE_END, "body"},
+      {FAULT_open_source, 1, false, true, HOLD_AND_STRIP, 0, "skipped" LINE_END, "body"},
+      {FAULT_fill_body_file, 1, false, true, APPEND, 0, "", "body+appended"},
+      {FAULT_keep_body_file, 1, false, true, APPEND, 0, "", "body+appended"},
+      {FAULT_keep_body_file, 1, false, true, TOUCH, 0, "", "body"},
+      {FAULT_keep_body_file, 1, false, true, APPEND, 2},
   };
   for (const auto& moment : moments) {
     SCOPED_TRACE(std::string(fault_operation_name(moment.operation)) + " #" + std::to_string(moment.nth) +
@@ -542,7 +534,7 @@ void swap_meanwhile(void* context) {
 // never by path, so no other file's mode changes either.
 TEST_F(StripTest, FileSwappedBeforeTheCopyBackIsNeverWritten) {
   const std::string before = "H\r\n\r\nsecret!";
-  for (int operation : {FAULT_SetFileAttributesA, FAULT_CreateFileA}) {
+  for (int operation : {FAULT_make_source_writable, FAULT_open_copy_back_target}) {
     for (int kind : {0, 1, 2}) {
       SCOPED_TRACE(std::string(fault_operation_name(operation)) + " kind " + std::to_string(kind));
       std::string path = make("page", before);
@@ -551,11 +543,11 @@ TEST_F(StripTest, FileSwappedBeforeTheCopyBackIsNeverWritten) {
       chmod(victim.c_str(), 0644);
       Swap swap{path, victim, kind};
       // A mode that cannot be put back is said, with the path.
-      if (kind == 2) fault_arm(FAULT_SetFileAttributesA, 2);
-      // The third open is the copy back's; the attributes are cleared just before it.
-      fault_hook(operation, operation == FAULT_CreateFileA ? 3 : 1, swap_meanwhile, &swap);
+      if (kind == 2) fault_arm(FAULT_restore_protection, 1);
+      // The attributes are cleared just before the copy back's open.
+      fault_hook(operation, 1, swap_meanwhile, &swap);
       Outcome outcome = strip(path);
-      EXPECT_GE(fault_calls(operation), operation == FAULT_CreateFileA ? 3u : 1u) << "the swap never came";
+      EXPECT_GE(fault_calls(operation), 1u) << "the swap never came";
       fault_disarm();
       EXPECT_EQ(outcome.status, 1);
       if (kind == 0) EXPECT_NE(access(path.c_str(), F_OK), 0) << "a file was created";
@@ -577,7 +569,7 @@ TEST_F(StripTest, FileSwappedBeforeTheCopyBackIsNeverWritten) {
 TEST_F(StripTest, FileRenamedBeforeTheCopyBackIsStrippedWhereItIs) {
   std::string path = make("page", "H\r\n\r\nbody");
   Swap swap{path, path + ".moved", 3};
-  fault_hook(FAULT_CreateFileA, 3, swap_meanwhile, &swap);
+  fault_hook(FAULT_open_copy_back_target, 1, swap_meanwhile, &swap);
   Outcome outcome = strip(path);
   fault_disarm();
   EXPECT_EQ(outcome.status, 0);
@@ -600,9 +592,9 @@ TEST_F(StripTest, AppendingWritersLoseNothing) {
   const std::string before = "H\r\n\r\nbody";
   std::string path = make("log", before);
   Writer writer{path, "", false};
-  fault_hook(FAULT_copy_rest_of_file, 2, append_blocked, &writer);
+  fault_hook(FAULT_copy_body_back, 1, append_blocked, &writer);
   EXPECT_EQ(strip(path).status, 0);
-  EXPECT_EQ(fault_calls(FAULT_copy_rest_of_file), 2u);
+  EXPECT_EQ(fault_calls(FAULT_copy_body_back), 1u);
   fault_disarm();
   EXPECT_EQ(scratch.read("log"), "body");
 
@@ -707,7 +699,7 @@ TEST_F(StripTest, LeaseBreaksDecideFromWhatHappened) {
     fault_new_run();
     std::string path = make("waited", "H\r\n\r\nbody");
     Waiter waiter{path, c.appends, -1};
-    fault_hook(FAULT_copy_rest_of_file, 2, open_meanwhile, &waiter);
+    fault_hook(FAULT_copy_body_back, 1, open_meanwhile, &waiter);
     Outcome outcome = strip(path);
     const std::string& errors = outcome.errors;
     fault_disarm();
@@ -751,21 +743,25 @@ TEST_F(StripTest, FullTableLeavesFilesWithSecondNames) {
   stripped_files_clear(&seen);
   seen.limit = 1;
   RunSettings settings = default_run_settings();
+  TemporaryDirectory temporary;
+  find_temporary_directory(&temporary);
+  Run run = {&settings, &seen, &temporary, nullptr};
   std::string first = make("first", "H\r\n\r\n1");
   ASSERT_EQ(link(first.c_str(), scratch.path("first-again").c_str()), 0);
   std::string linked = make("linked", "H\r\n\r\n2");
   ASSERT_EQ(link(linked.c_str(), scratch.path("linked-again").c_str()), 0);
   std::string plain = make("plain", "H\r\n\r\n3");
   testing::internal::CaptureStdout();
-  EXPECT_EQ(strip_found_file(first.c_str(), &settings, &seen, 0).outcome, 0);
-  EXPECT_EQ(strip_found_file(scratch.path("first-again").c_str(), &settings, &seen, 0).outcome, 0) << "met before";
-  EXPECT_EQ(strip_found_file(linked.c_str(), &settings, &seen, 0).outcome, 1);
-  EXPECT_EQ(strip_found_file(plain.c_str(), &settings, &seen, 1).outcome, 1) << "reached through a link";
-  EXPECT_EQ(strip_found_file(plain.c_str(), &settings, &seen, 0).outcome, 0);
+  EXPECT_EQ(strip_found_file(first.c_str(), &run, 0).outcome, 0);
+  EXPECT_EQ(strip_found_file(scratch.path("first-again").c_str(), &run, 0).outcome, 0) << "met before";
+  EXPECT_EQ(strip_found_file(linked.c_str(), &run, 0).outcome, 1);
+  EXPECT_EQ(strip_found_file(plain.c_str(), &run, 1).outcome, 1) << "reached through a link";
+  EXPECT_EQ(strip_found_file(plain.c_str(), &run, 0).outcome, 0);
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(scratch.read("first"), "1");
   EXPECT_EQ(scratch.read("linked"), "H\r\n\r\n2");
   EXPECT_EQ(scratch.read("plain"), "3");
+  close_temporary_directory(&temporary);
 }
 
 // A dry run counts a file as stripped: its other names are not read again.
@@ -774,17 +770,20 @@ TEST_F(StripTest, DryRunCountsAFileAsStripped) {
   stripped_files_clear(&seen);
   RunSettings settings = default_run_settings();
   settings.dry_run = 1;
+  TemporaryDirectory temporary;
+  find_temporary_directory(&temporary);
+  Run run = {&settings, &seen, &temporary, nullptr};
   std::string first = make("first", "H\r\n\r\n1");
   ASSERT_EQ(link(first.c_str(), scratch.path("first-again").c_str()), 0);
-  EXPECT_EQ(strip_found_file(first.c_str(), &settings, &seen, 0).outcome, 0);
-  HANDLE file = CreateFileA(first.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  BY_HANDLE_FILE_INFORMATION information;
-  ASSERT_TRUE(GetFileInformationByHandle(file, &information));
-  CloseHandle(file);
-  FileIdentity identity = identity_of(&information);
+  EXPECT_EQ(strip_found_file(first.c_str(), &run, 0).outcome, 0);
+  SourceFile file;
+  ASSERT_FALSE(failed(open_source(nullptr, first.c_str(), &file)));
+  FileIdentity identity = file.facts.identity;
+  close_source(&file);
   EXPECT_EQ(stripped_files_state(&seen, &identity), FILE_STRIPPED);
-  EXPECT_EQ(strip_found_file(scratch.path("first-again").c_str(), &settings, &seen, 0).outcome, 0);
+  EXPECT_EQ(strip_found_file(scratch.path("first-again").c_str(), &run, 0).outcome, 0);
   EXPECT_EQ(scratch.read("first"), "H\r\n\r\n1");
+  close_temporary_directory(&temporary);
 }
 
 }  // namespace
