@@ -55,10 +55,14 @@ static Reason open_with_facts(const char* path, DWORD access, DWORD sharing, Sys
   return opened != INVALID_HANDLE_VALUE && read_facts(*handle, facts) ? done_reason() : last_error_reason();
 }
 
+// A close that fails still lets the handle go, as a failed close on a
+// file system does: an injected failure closes it too.
 static Reason close_handle(SystemHandle* handle) {
-  bool closed = *handle == NO_HANDLE || SYSTEM_CALL(CloseHandle, FALSE, handle_of(*handle));
+  bool fails = *handle != NO_HANDLE && CALL_FAULT(CloseHandle);
+  bool closed = *handle == NO_HANDLE || CloseHandle(handle_of(*handle));
   *handle = NO_HANDLE;
-  return closed ? done_reason() : last_error_reason();
+  if (fails) SetLastError(ERROR_GEN_FAILURE);
+  return closed && !fails ? done_reason() : last_error_reason();
 }
 
 // Moves the source's handle to offset, unless it is there already.
