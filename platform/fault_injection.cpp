@@ -8,13 +8,29 @@
 
 #include "platform.h"
 
-static const char* const operation_names[FAULT_OPERATION_COUNT] = {
-    "Any", "open_source", "find_source", "open_found_source", "read_source", "end_source_reading",
-    "make_source_writable", "restore_protection", "choose_body_name", "create_body_file", "fill_body_file",
-    "keep_body_file", "close_body_file", "open_copy_back_target", "check_times_settable", "copy_body_back",
-    "copy_body_back_short", "finish_copy_back", "first_entry", "next_entry", "body_name_taken",
+static const char* const operation_names[FAULT_OPERATION_COUNT] = {"Any",
+                                                                   "open_source",
+                                                                   "find_source",
+                                                                   "open_found_source",
+                                                                   "read_source",
+                                                                   "end_source_reading",
+                                                                   "make_source_writable",
+                                                                   "restore_protection",
+                                                                   "choose_body_name",
+                                                                   "create_body_file",
+                                                                   "fill_body_file",
+                                                                   "keep_body_file",
+                                                                   "close_body_file",
+                                                                   "open_copy_back_target",
+                                                                   "check_times_settable",
+                                                                   "copy_body_back",
+                                                                   "copy_body_back_short",
+                                                                   "finish_copy_back",
+                                                                   "first_entry",
+                                                                   "next_entry",
+                                                                   "body_name_taken",
 #define SYSTEM_CALL_NAME(name) #name,
-    SYSTEM_CALLS(SYSTEM_CALL_NAME)
+                                                                   SYSTEM_CALLS(SYSTEM_CALL_NAME)
 #undef SYSTEM_CALL_NAME
 };
 

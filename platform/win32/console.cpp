@@ -39,9 +39,9 @@ const char* next_character(const char* position) { return CharNextA(position); }
 
 int path_kind(const char* path) {
   DWORD attributes = SYSTEM_CALL(GetFileAttributesA, INVALID_FILE_ATTRIBUTES, path);
-  return attributes == INVALID_FILE_ATTRIBUTES                ? PATH_NAMES_NOTHING
-         : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0       ? PATH_DIRECTORY
-                                                              : PATH_OTHER;
+  return attributes == INVALID_FILE_ATTRIBUTES          ? PATH_NAMES_NOTHING
+         : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PATH_DIRECTORY
+                                                        : PATH_OTHER;
 }
 
 #if BODYCUT_FAULT_INJECTION

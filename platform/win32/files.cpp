@@ -11,11 +11,11 @@ static const FileSize UNKNOWN_POSITION = ~(FileSize)0;
 
 Reason last_error_reason(void) {
   DWORD error = GetLastError();
-  int kind = error == ERROR_SHARING_VIOLATION                                 ? REASON_IN_USE
-             : error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL    ? REASON_NO_SPACE
-             : error == ERROR_FILENAME_EXCED_RANGE                            ? REASON_TOO_LONG
-             : error == ERROR_OPERATION_ABORTED                               ? REASON_STOPPED
-                                                                              : REASON_SYSTEM;
+  int kind = error == ERROR_SHARING_VIOLATION                              ? REASON_IN_USE
+             : error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? REASON_NO_SPACE
+             : error == ERROR_FILENAME_EXCED_RANGE                         ? REASON_TOO_LONG
+             : error == ERROR_OPERATION_ABORTED                            ? REASON_STOPPED
+                                                                           : REASON_SYSTEM;
   Reason reason = {kind, kind == REASON_SYSTEM ? (int)error : 0, 0};
   return reason;
 }
@@ -71,8 +71,8 @@ static bool move_source(SourceFile* file, FileSize offset) {
   LONG high = (LONG)(offset >> 32);
   file->position = UNKNOWN_POSITION;
   SetLastError(NO_ERROR);
-  if (SYSTEM_CALL(SetFilePointer, INVALID_SET_FILE_POINTER, handle_of(file->handle), (LONG)offset, &high,
-                  FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+  if (SYSTEM_CALL(SetFilePointer, INVALID_SET_FILE_POINTER, handle_of(file->handle), (LONG)offset, &high, FILE_BEGIN) ==
+          INVALID_SET_FILE_POINTER &&
       GetLastError() != NO_ERROR)
     return false;
   file->position = offset;
@@ -100,9 +100,9 @@ static bool set_times(SystemHandle handle, const FileTimes* times) {
 
 void find_temporary_directory(TemporaryDirectory* directory) {
   DWORD length = SYSTEM_CALL(GetTempPathA, (DWORD)0, PATH_CAPACITY, directory->path);
-  directory->failure = length == 0                ? last_error_reason()
-                       : length >= PATH_CAPACITY  ? own_reason(REASON_TOO_LONG)
-                                                  : done_reason();
+  directory->failure = length == 0               ? last_error_reason()
+                       : length >= PATH_CAPACITY ? own_reason(REASON_TOO_LONG)
+                                                 : done_reason();
 }
 
 void close_temporary_directory(TemporaryDirectory*) {}
@@ -187,9 +187,9 @@ Reason choose_body_name(const TemporaryDirectory* directory, BodyFile* body) {
 
 Reason create_body_file(const TemporaryDirectory*, BodyFile* body) {
   if (OPERATION_FAULT(create_body_file)) return injected_failure();
-  HANDLE created = SYSTEM_CALL(CreateFileA, INVALID_HANDLE_VALUE, body->name, GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                               nullptr);
+  HANDLE created =
+      SYSTEM_CALL(CreateFileA, INVALID_HANDLE_VALUE, body->name, GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   body->handle = (SystemHandle)created;
   return created != INVALID_HANDLE_VALUE ? done_reason() : last_error_reason();
 }

@@ -41,16 +41,16 @@ struct TemporaryDirectory {
 
 struct SourceFile {
   FileFacts facts;
-  SystemHandle handle;    // INVALID_HANDLE_VALUE once closed
-  int attributes_cleared; // restore_protection sets them back
-  SystemHandle query;     // find_source's, which reads no data
-  FileSize position;      // where the handle reads next
+  SystemHandle handle;     // INVALID_HANDLE_VALUE once closed
+  int attributes_cleared;  // restore_protection sets them back
+  SystemHandle query;      // find_source's, which reads no data
+  FileSize position;       // where the handle reads next
 };
 
 struct BodyFile {
   char name[PATH_CAPACITY];
   SystemHandle handle;
-  int named;  // the file at name is this run's
+  int named;        // the file at name is this run's
   FileSize length;  // bytes filled in
 };
 

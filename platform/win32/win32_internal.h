@@ -18,9 +18,9 @@
 // build can fail the nth one as the system would, with failure as its
 // result and a plausible error for GetLastError.
 #if BODYCUT_FAULT_INJECTION
-#define SYSTEM_CALL(name, failure, ...)                                                                       \
+#define SYSTEM_CALL(name, failure, ...)                                                               \
   (fault_fires(FAULT_SYSTEM_CALL + SYSTEM_CALL_##name) ? (SetLastError(ERROR_GEN_FAILURE), (failure)) \
-                                                        : name(__VA_ARGS__))
+                                                       : name(__VA_ARGS__))
 #define OPERATION_FAULT(operation) fault_fires(FAULT_##operation)
 #define CALL_FAULT(name) fault_fires(FAULT_SYSTEM_CALL + SYSTEM_CALL_##name)
 #else

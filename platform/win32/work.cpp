@@ -46,7 +46,9 @@ unsigned start_worker_threads(WorkerThreads* threads, unsigned count, void (*wor
   return threads->count;
 }
 
-void post_work(WorkerThreads* threads, unsigned count) { ReleaseSemaphore(handle_of(threads->work), (LONG)count, nullptr); }
+void post_work(WorkerThreads* threads, unsigned count) {
+  ReleaseSemaphore(handle_of(threads->work), (LONG)count, nullptr);
+}
 void wait_for_work(WorkerThreads* threads) { WaitForSingleObject(handle_of(threads->work), INFINITE); }
 void post_done(WorkerThreads* threads) { SetEvent(handle_of(threads->done)); }
 void wait_for_done(WorkerThreads* threads) { WaitForSingleObject(handle_of(threads->done), INFINITE); }

@@ -6,8 +6,8 @@
 #include "strip/strip_file.h"
 #include "walk/walk_target.h"
 
-#include <windows.h>
 #include <gtest/gtest.h>
+#include <windows.h>
 #include <fstream>
 #include <sstream>
 #include <string>
