@@ -52,7 +52,13 @@ static Reason open_with_facts(const char* path, DWORD access, DWORD sharing, Sys
   HANDLE opened = SYSTEM_CALL(CreateFileA, INVALID_HANDLE_VALUE, path, access, sharing, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   *handle = (SystemHandle)opened;
-  return opened != INVALID_HANDLE_VALUE && read_facts(*handle, facts) ? done_reason() : last_error_reason();
+  if (opened != INVALID_HANDLE_VALUE && read_facts(*handle, facts)) return done_reason();
+  // A directory is refused as a file is that may not be read: told apart here.
+  Reason why = last_error_reason();
+  DWORD attributes = why.number == ERROR_ACCESS_DENIED ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+             ? own_reason(REASON_NOT_REGULAR)
+             : why;
 }
 
 // A close that fails still lets the handle go, as a failed close on a
@@ -152,20 +158,21 @@ Reason end_source_reading(SourceFile* file) {
   return close_handle(&file->handle);
 }
 
+// Attributes are set by path: the Windows build holds nothing of the file meanwhile.
+static Reason set_attributes(SourceFile* file, const char* path, DWORD attributes, int cleared) {
+  if (!SYSTEM_CALL(SetFileAttributesA, FALSE, path, attributes)) return last_error_reason();
+  file->attributes_cleared = cleared;
+  return done_reason();
+}
+
 Reason make_source_writable(SourceFile* file, const char* path) {
   if (OPERATION_FAULT(make_source_writable)) return injected_failure();
-  if (!file->facts.write_protected) return done_reason();
-  if (!SYSTEM_CALL(SetFileAttributesA, FALSE, path, FILE_ATTRIBUTE_NORMAL)) return last_error_reason();
-  file->attributes_cleared = 1;
-  return done_reason();
+  return file->facts.write_protected ? set_attributes(file, path, FILE_ATTRIBUTE_NORMAL, 1) : done_reason();
 }
 
 Reason restore_protection(SourceFile* file, const char* path) {
   if (OPERATION_FAULT(restore_protection)) return injected_failure();
-  if (!file->attributes_cleared) return done_reason();
-  if (!SYSTEM_CALL(SetFileAttributesA, FALSE, path, file->facts.attributes)) return last_error_reason();
-  file->attributes_cleared = 0;
-  return done_reason();
+  return file->attributes_cleared ? set_attributes(file, path, file->facts.attributes, 0) : done_reason();
 }
 
 void close_source(SourceFile* file) {

@@ -72,17 +72,10 @@ static void narrow_name(const WCHAR* wide, char* out, unsigned capacity) {
   out[used] = '\0';
 }
 
+// Only what the walk reads of an entry: its attributes and its name.
 static void narrow_entry(const WIN32_FIND_DATAW* wide, WIN32_FIND_DATAA* found) {
   found->dwFileAttributes = wide->dwFileAttributes;
-  found->ftCreationTime = wide->ftCreationTime;
-  found->ftLastAccessTime = wide->ftLastAccessTime;
-  found->ftLastWriteTime = wide->ftLastWriteTime;
-  found->nFileSizeHigh = wide->nFileSizeHigh;
-  found->nFileSizeLow = wide->nFileSizeLow;
-  found->dwReserved0 = wide->dwReserved0;
-  found->dwReserved1 = wide->dwReserved1;
   narrow_name(wide->cFileName, found->cFileName, sizeof found->cFileName);
-  narrow_name(wide->cAlternateFileName, found->cAlternateFileName, sizeof found->cAlternateFileName);
 }
 
 // The wide calls come through the same rows as the ANSI ones: a test
@@ -162,11 +155,9 @@ void close_walk_root(WalkRoot*) {}
 int first_entry(const WalkRoot*, const char* pattern, WalkSearch* search, WalkEntry* entry, Reason* why) {
   WIN32_FIND_DATAA found;
   search->handle = (SystemHandle)INVALID_HANDLE_VALUE;
+  *why = injected_failure();
+  if (OPERATION_FAULT(first_entry)) return LIST_FAILED;
   *why = done_reason();
-  if (OPERATION_FAULT(first_entry)) {
-    *why = injected_failure();
-    return LIST_FAILED;
-  }
   if (stop_requested()) return LISTED_ALL;
   HANDLE first = find_first_entry(pattern, &found);
   search->handle = (SystemHandle)first;
@@ -178,11 +169,9 @@ int first_entry(const WalkRoot*, const char* pattern, WalkSearch* search, WalkEn
 int next_entry(WalkSearch* search, WalkEntry* entry, Reason* why) {
   WIN32_FIND_DATAA found;
   HANDLE handle = reinterpret_cast<HANDLE>(search->handle);
+  *why = injected_failure();
+  if (OPERATION_FAULT(next_entry)) return LIST_FAILED;
   *why = done_reason();
-  if (OPERATION_FAULT(next_entry)) {
-    *why = injected_failure();
-    return LIST_FAILED;
-  }
   if (stop_requested()) return LISTED_ALL;
   return listed(find_next_entry(handle, &found) ? handle : INVALID_HANDLE_VALUE, &found, entry, why);
 }

@@ -205,4 +205,61 @@ TEST_F(Win32Platform, EverySystemCallOfATreeRunWithWorkersFailingInTurn) {
   EXPECT_GT(nth, 75u);
 }
 
+// What the source and the copy back tell, in the tool's words.
+TEST_F(Win32Platform, ReasonsOfOpeningAFile) {
+  const std::string path = directory + "\\page.htm";
+  write_whole(path, "H\r\n\r\nbody");
+  HANDLE reader =
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE writer =
+      CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  const struct {
+    std::string path;
+    HANDLE held;  // closed before the open
+    int source;   // open_source's reason
+    int target;   // open_copy_back_target's
+  } rows[] = {
+      {path, writer, REASON_NONE, REASON_IN_USE},  // a reader holds it
+      {path, reader, REASON_NONE, REASON_NONE},    // nobody
+      {directory, nullptr, REASON_NOT_REGULAR, REASON_NOT_REGULAR},
+      {directory + "\\missing", nullptr, REASON_SYSTEM, REASON_SYSTEM},
+  };
+  SourceFile source;
+  CopyBackTarget target;
+  EXPECT_EQ(open_source(nullptr, path.c_str(), &source).kind, REASON_IN_USE);  // a writer holds it
+  close_source(&source);
+  for (const auto& row : rows) {
+    if (row.held != nullptr) CloseHandle(row.held);
+    EXPECT_EQ(open_source(nullptr, row.path.c_str(), &source).kind, row.source) << row.path;
+    if (row.source == REASON_NONE) EXPECT_FALSE(failed(end_source_reading(&source)));
+    EXPECT_EQ(open_copy_back_target(&source, row.path.c_str(), &target).kind, row.target) << row.path;
+    close_copy_back_target(&target);
+    close_source(&source);
+  }
+}
+
+// Reads go back and forth: the handle moves only where it is not already.
+TEST_F(Win32Platform, ReadsAtAnyOffset) {
+  const std::string path = directory + "\\page.htm";
+  write_whole(path, "0123456789");
+  SourceFile source;
+  ASSERT_FALSE(failed(open_source(nullptr, path.c_str(), &source)));
+  EXPECT_EQ(source.facts.size, 10u);
+  const struct {
+    FileSize offset;
+    unsigned wanted;
+    const char* bytes;
+    unsigned moves;  // SetFilePointer calls
+  } reads[] = {{0, 4, "0123", 0}, {4, 4, "4567", 0}, {2, 3, "234", 1}, {8, 4, "89", 1}, {10, 4, "", 0}};
+  for (const auto& read : reads) {
+    char buffer[8] = {};
+    unsigned got = 99;
+    fault_disarm();
+    EXPECT_FALSE(failed(read_source(&source, read.offset, buffer, read.wanted, &got)));
+    EXPECT_EQ(std::string(buffer, got), read.bytes);
+    EXPECT_EQ(fault_calls(FAULT_SYSTEM_CALL + SYSTEM_CALL_SetFilePointer), read.moves) << read.offset;
+  }
+  close_source(&source);
+}
+
 }  // namespace
