@@ -2,13 +2,14 @@
 // calls of every operation and system call, and fails the one armed.
 #include "fault_injection.h"
 
+#include "platform.h"
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 
-#include "platform.h"
-
-static const char* const operation_names[FAULT_OPERATION_COUNT] = {"Any",
+#define FAULT_NAME(name) #name,
+static const char* const operation_names[FAULT_OPERATION_COUNT] = {"ANY",
                                                                    "open_source",
                                                                    "find_source",
                                                                    "open_found_source",
@@ -29,15 +30,11 @@ static const char* const operation_names[FAULT_OPERATION_COUNT] = {"Any",
                                                                    "first_entry",
                                                                    "next_entry",
                                                                    "body_name_taken",
-#define SYSTEM_CALL_NAME(name) #name,
-                                                                   SYSTEM_CALLS(SYSTEM_CALL_NAME)
-#undef SYSTEM_CALL_NAME
-};
+                                                                   SYSTEM_CALLS(FAULT_NAME)};
+#undef FAULT_NAME
 
-// Test builds only: what a test arms before any worker starts, and the
-// counters every worker adds to.
 static std::atomic<unsigned> calls[FAULT_OPERATION_COUNT];
-static std::atomic<int> injected;
+static std::atomic<int> injected(0);
 static int armed_operation = -1;
 static unsigned armed_call = 0;
 static int hooked_operation = -1;
@@ -46,6 +43,7 @@ static void (*hook_action)(void*) = nullptr;
 static void* hook_context = nullptr;
 static int announce = 0;  // armed from the environment: say so on stderr
 
+// "fault injected: NAME #N", in one write.
 static void announce_fault(int operation, unsigned nth) {
   char line[96] = "fault injected: ";
   std::strcat(line, operation_names[operation]);
@@ -72,7 +70,7 @@ void fault_hook(int operation, unsigned nth, void (*action)(void*), void* contex
 }
 
 void fault_disarm(void) {
-  for (auto& count : calls) count.store(0);
+  for (std::atomic<unsigned>& count : calls) count.store(0);
   hooked_operation = -1;
   hook_action = nullptr;
   armed_operation = -1;
@@ -87,21 +85,23 @@ void fault_arm(int operation, unsigned nth) {
 }
 
 unsigned fault_calls(int operation) {
-  return operation >= 0 && operation < FAULT_OPERATION_COUNT ? calls[operation].load() : 0;
+  return operation >= 0 && operation < FAULT_OPERATION_COUNT ? calls[operation].load(std::memory_order_relaxed) : 0;
 }
 
-int fault_injected(void) { return injected.load(); }
+int fault_injected(void) { return injected.load(std::memory_order_acquire); }
 
 // Workers count their calls in one sequence: each number goes to one call,
-// and one fault is injected however the threads meet.
+// and one fault is injected however the threads meet. FAULT_ANY counts the
+// system calls alone.
 bool fault_fires(int operation) {
-  unsigned nth = ++calls[operation];
-  unsigned any = operation >= FAULT_SYSTEM_CALL ? ++calls[FAULT_ANY] : 0;
+  unsigned nth = calls[operation].fetch_add(1, std::memory_order_relaxed) + 1;
+  unsigned any = operation >= FAULT_SYSTEM_CALL ? calls[FAULT_ANY].fetch_add(1, std::memory_order_relaxed) + 1 : 0;
   if (hook_action != nullptr && operation == hooked_operation && nth == hooked_call) hook_action(hook_context);
   if (armed_operation < 0) return false;
-  bool hit = armed_operation == FAULT_ANY ? any == armed_call : armed_operation == operation && nth == armed_call;
+  bool hit =
+      armed_operation == FAULT_ANY ? any != 0 && any == armed_call : armed_operation == operation && nth == armed_call;
   int none = 0;
-  hit = hit && injected.compare_exchange_strong(none, 1);
+  hit = hit && injected.compare_exchange_strong(none, 1, std::memory_order_acq_rel);
   if (hit && announce) announce_fault(operation, nth);
   return hit;
 }

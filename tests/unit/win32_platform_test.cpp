@@ -47,6 +47,7 @@ class Win32Platform : public ::testing::Test {
   void SetUp() override {
     char base[MAX_PATH];
     ASSERT_NE(GetTempPathA(MAX_PATH, base), 0u);
+    ASSERT_NE(GetFileAttributesA(base), INVALID_FILE_ATTRIBUTES) << base << ": under wine, set BODYCUT_TEMP";
     original_tmp = GetEnvironmentVariableA("TMP", saved_tmp, MAX_PATH) != 0;
     directory = std::string(base) + "bodycut-test-" + std::to_string(GetCurrentProcessId());
     ASSERT_TRUE(CreateDirectoryA(directory.c_str(), nullptr));
