@@ -20,8 +20,6 @@ Reason last_error_reason(void) {
   return reason;
 }
 
-static HANDLE handle_of(SystemHandle handle) { return reinterpret_cast<HANDLE>(handle); }
-
 static std::uint64_t joined(DWORD high, DWORD low) { return (std::uint64_t)high << 32 | low; }
 static FileStamp stamp_of(FILETIME time) {
   FileStamp stamp = {(std::int64_t)joined(time.dwHighDateTime, time.dwLowDateTime), 0};

@@ -168,7 +168,7 @@ int first_entry(const WalkRoot*, const char* pattern, WalkSearch* search, WalkEn
 
 int next_entry(WalkSearch* search, WalkEntry* entry, Reason* why) {
   WIN32_FIND_DATAA found;
-  HANDLE handle = reinterpret_cast<HANDLE>(search->handle);
+  HANDLE handle = handle_of(search->handle);
   *why = injected_failure();
   if (OPERATION_FAULT(next_entry)) return LIST_FAILED;
   *why = done_reason();
@@ -180,7 +180,7 @@ int next_entry(WalkSearch* search, WalkEntry* entry, Reason* why) {
 int entry_on_other_file_system(WalkSearch*, const WalkEntry*) { return 0; }
 
 void end_search(WalkSearch* search) {
-  HANDLE handle = reinterpret_cast<HANDLE>(search->handle);
+  HANDLE handle = handle_of(search->handle);
   if (handle != INVALID_HANDLE_VALUE) FindClose(handle);
   search->handle = (SystemHandle)INVALID_HANDLE_VALUE;
 }

@@ -14,20 +14,20 @@
 #define BODYCUT_FAULT_INJECTION 0
 #endif
 
-// Every call in the table (system_calls.h) is made through this: a test
-// build can fail the nth one as the system would, with failure as its
+// Every call in the table (system_calls.h) is made through SYSTEM_CALL: a
+// test build can fail the nth one as the system would, with failure as its
 // result and a plausible error for GetLastError.
 #if BODYCUT_FAULT_INJECTION
-#define SYSTEM_CALL(name, failure, ...)                                                               \
-  (fault_fires(FAULT_SYSTEM_CALL + SYSTEM_CALL_##name) ? (SetLastError(ERROR_GEN_FAILURE), (failure)) \
-                                                       : name(__VA_ARGS__))
 #define OPERATION_FAULT(operation) fault_fires(FAULT_##operation)
 #define CALL_FAULT(name) fault_fires(FAULT_SYSTEM_CALL + SYSTEM_CALL_##name)
 #else
-#define SYSTEM_CALL(name, failure, ...) name(__VA_ARGS__)
 #define OPERATION_FAULT(operation) false
 #define CALL_FAULT(name) false
 #endif
+#define SYSTEM_CALL(name, failure, ...) \
+  (CALL_FAULT(name) ? (SetLastError(ERROR_GEN_FAILURE), (failure)) : name(__VA_ARGS__))
+
+inline HANDLE handle_of(SystemHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
 // The reason for what GetLastError holds, in the tool's words where it has them.
 Reason last_error_reason(void);

@@ -5,8 +5,6 @@
 static_assert(sizeof(CRITICAL_SECTION) <= sizeof(Lock::opaque), "a Lock holds a CRITICAL_SECTION");
 
 static CRITICAL_SECTION* section(Lock* lock) { return reinterpret_cast<CRITICAL_SECTION*>(lock->opaque); }
-static HANDLE handle_of(SystemHandle handle) { return reinterpret_cast<HANDLE>(handle); }
-
 unsigned processor_count(void) {
   SYSTEM_INFO system;
   GetSystemInfo(&system);
