@@ -126,11 +126,14 @@ struct StripCase {
   const char* content;
   const char* body;
   DWORD attributes;
+  int http_only;
 };
 
 const StripCase strip_cases[] = {
-    {"H\r\n\r\nbody", "body", FILE_ATTRIBUTE_NORMAL},
-    {"H\r\n\r\nread-only body", "read-only body", FILE_ATTRIBUTE_READONLY},
+    {"H\r\n\r\nbody", "body", FILE_ATTRIBUTE_NORMAL, 0},
+    {"H\r\n\r\nread-only body", "read-only body", FILE_ATTRIBUTE_READONLY, 0},
+    // The scan reads past the redirect's block, then steps back to its body.
+    {"HTTP/1.1 301 Moved\r\nLocation: /\r\n\r\nHTTP body", "HTTP body", FILE_ATTRIBUTE_NORMAL, 1},
 };
 
 // The nth system call fails, for each n until a strip makes no more.
@@ -143,6 +146,7 @@ TEST_F(Win32Platform, EverySystemCallOfAStripFailingInTurn) {
       write_whole(path, row.content);
       SetFileAttributesA(path.c_str(), row.attributes);
       RunSettings settings = default_run_settings();
+      settings.http_only = row.http_only;
       int status = -1;
       arm_announced(std::to_string(nth));
       std::string console = console_of([&] { status = strip_file(path.c_str(), &settings); });
