@@ -4,7 +4,7 @@
 
 void reader_begin(SourceReader* reader, SourceFile* file, unsigned chunk) {
   reader->file = file;
-  reader->chunk = chunk > 0 && chunk < READER_BUFFER_SIZE ? chunk : READER_BUFFER_SIZE;
+  reader->chunk = chunk > 0 && chunk < READER_BUFFER_SIZE ? chunk : (unsigned)READER_BUFFER_SIZE;
   reader->start = 0;
   reader->filled = 0;
   reader->position = 0;

@@ -3,10 +3,6 @@
 // data of a file with holes, so that a sparse file stays sparse.
 #include "posix_internal.h"
 
-#include <sys/sendfile.h>
-#include <unistd.h>
-#include <cerrno>
-
 enum { FALLBACK_CHUNK = 65536 };
 // A stop and the lease are looked at between chunks: this bounds how long
 // either waits.
@@ -18,7 +14,7 @@ static bool method_unsupported(int error) {
 
 static bool write_all_at(int out, const char* bytes, size_t count, off_t at) {
   while (count > 0) {
-    ssize_t n = pwrite(out, bytes, count, at);
+    ssize_t n = sys::pwrite(out, bytes, count, at);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       if (n == 0) errno = ENOSPC;
@@ -34,7 +30,7 @@ static bool write_all_at(int out, const char* bytes, size_t count, off_t at) {
 static ssize_t copy_by_read_write(int in, off_t in_at, int out, off_t out_at, size_t wanted) {
   char buffer[FALLBACK_CHUNK];
   ssize_t got;
-  do got = pread(in, buffer, wanted < sizeof buffer ? wanted : sizeof buffer, in_at);
+  do got = sys::pread(in, buffer, wanted < sizeof buffer ? wanted : sizeof buffer, in_at);
   while (got < 0 && errno == EINTR);
   if (got <= 0) return got;
   return write_all_at(out, buffer, (size_t)got, out_at) ? got : -1;
@@ -43,7 +39,7 @@ static ssize_t copy_by_read_write(int in, off_t in_at, int out, off_t out_at, si
 // Bytes of out that held something now read as zeros: punched where the
 // file system can, written as zeros where it cannot.
 static bool zero_range(int out, off_t at, off_t length) {
-  if (length <= 0 || fallocate(out, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, at, length) == 0) return true;
+  if (length <= 0 || sys::fallocate(out, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, at, length) == 0) return true;
   if (errno != EOPNOTSUPP && errno != ENOSYS) return false;
   static const char zeros[FALLBACK_CHUNK] = {};
   for (off_t done = 0; done < length; done += FALLBACK_CHUNK) {
@@ -57,13 +53,13 @@ static bool zero_range(int out, off_t at, off_t length) {
 // most left bytes: a hole of the rest gives at + left and 0.
 static off_t next_data(int in, off_t at, off_t left, off_t* data_length) {
   *data_length = left;
-  off_t data = lseek(in, at, SEEK_DATA);
+  off_t data = sys::lseek(in, at, SEEK_DATA);
   if (data < 0) return errno == ENXIO ? (*data_length = 0, at + left) : at;
   if (data >= at + left) {
     *data_length = 0;
     return at + left;
   }
-  off_t hole = lseek(in, data, SEEK_HOLE);
+  off_t hole = sys::lseek(in, data, SEEK_HOLE);
   if (hole > data && hole - data < at + left - data)
     *data_length = hole - data;
   else
@@ -84,7 +80,7 @@ off_t copy_descriptor_bytes(const CopyJob* job) {
       errno = EINTR;
       return -1;
     }
-    if (job->lease != nullptr && !lease_still_held(job->out, job->lease)) {
+    if (job->lease != nullptr && !lease_still_held(job->lease)) {
       errno = ENOLCK;
       return -1;
     }
@@ -103,11 +99,11 @@ off_t copy_descriptor_bytes(const CopyJob* job) {
     off_t out_at = job->out_at + done;
     ssize_t n;
     if (method == RANGE) {
-      n = copy_file_range(job->in, &in_at, job->out, &out_at, wanted, 0);
+      n = sys::copy_file_range(job->in, &in_at, job->out, &out_at, wanted);
     } else if (method == SENDFILE) {
-      if (out_position != out_at && lseek(job->out, out_at, SEEK_SET) < 0) return -1;
+      if (out_position != out_at && sys::lseek(job->out, out_at, SEEK_SET) < 0) return -1;
       out_position = out_at;
-      n = sendfile(job->out, job->in, &in_at, wanted);
+      n = sys::sendfile(job->out, job->in, &in_at, wanted);
       if (n > 0) out_position += n;
     } else {
       n = copy_by_read_write(job->in, in_at, job->out, out_at, wanted);
@@ -127,6 +123,6 @@ off_t copy_descriptor_bytes(const CopyJob* job) {
   }
   // A hole at the end: out is made as long as the bytes it stands for.
   off_t end = job->out_at + done;
-  if (job->holes && end > out_end && ftruncate(job->out, end) != 0) return -1;
+  if (job->holes && end > out_end && sys::ftruncate(job->out, end) != 0) return -1;
   return done;
 }

@@ -5,8 +5,8 @@
 // 4.11), O_TMPFILE, copy_file_range, file leases, getrandom and a mounted
 // /proc (to reopen a descriptor), and uses openat2 (5.6) where the kernel
 // has it.
-#ifndef BODYCUT_POSIX_HANDLES_H
-#define BODYCUT_POSIX_HANDLES_H
+#ifndef BODYCUT_POSIX_DESCRIPTORS_H
+#define BODYCUT_POSIX_DESCRIPTORS_H
 
 #include "../facts.h"
 #include "../reason.h"
@@ -42,8 +42,9 @@ struct SourceFile {
   int fd;    // open for reading; -1 once the reading ended
   int hold;  // O_PATH descriptor of the very file: its mode, and the copy back
   std::uint32_t owner;
-  std::uint32_t mode;   // as read, type bits included
-  int mode_changed;     // made writable: restore_protection puts mode back
+  std::uint32_t mode;  // as read, type bits included
+  int mode_changed;    // made writable: restore_protection puts mode back
+  int holes;           // fewer blocks than bytes: only its data is copied
 };
 
 struct BodyFile {
@@ -53,6 +54,8 @@ struct BodyFile {
   int partial;  // where files cannot be unnamed: made under name + ".part"
   int holes;    // the source may have holes: only its data is copied
   FileSize size;
+  int directory;  // the temporary directory's descriptor, which the name is in
+  unsigned base;  // where the name's last component begins
 };
 
 struct CopyBackTarget {
@@ -65,6 +68,7 @@ struct CopyBackTarget {
   std::int64_t held_seconds;
   std::int64_t held_nanoseconds;
   unsigned breaks;
+  std::uint32_t owner;
 };
 
 struct WalkRoot {
@@ -92,6 +96,8 @@ struct WorkerThreads {
   alignas(16) unsigned char done[64];  // a flag and what waits on it
   unsigned long threads[MAX_WORKER_THREADS];
   unsigned count;
+  void (*work_function)(void*);
+  void* context;
 };
 
 #endif

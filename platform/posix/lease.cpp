@@ -28,33 +28,28 @@ static void catch_lease_breaks(void) {
   breaks_counted = sigaction(SIGIO, &action, nullptr) == 0;
 }
 
-bool take_write_lease(int fd, LeaseWatch* lease) {
+Reason take_write_lease(int fd, CopyBackTarget* target) {
   static pthread_once_t once = PTHREAD_ONCE_INIT;
   pthread_once(&once, catch_lease_breaks);
-  lease->leased = 0;
-  lease->lost = 0;
-  lease->breaks = breaks_begun.load(std::memory_order_acquire);
-  if (fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
-    lease->leased = 1;
-    clock_gettime(CLOCK_MONOTONIC, &lease->held_at);
-    return true;
+  target->leased = 0;
+  target->lost = 0;
+  target->breaks = breaks_begun.load(std::memory_order_acquire);
+  if (sys::fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    target->leased = 1;
+    target->held_seconds = now.tv_sec;
+    target->held_nanoseconds = now.tv_nsec;
+    return done_reason();
   }
   int error = errno;
-  if (error == EAGAIN) {
-    set_last_error(ERROR_SHARING_VIOLATION);
-    return false;
-  }
-  if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP) {
-    set_last_error_from_errno(error);
-    // Only the owner takes a lease, as only the owner sets the times kept.
-    if (error == EACCES) set_failure_reason(REASON_TIMES);
-    return false;
-  }
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    set_last_error(errno == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : ERROR_ACCESS_DENIED);
-    return false;
-  }
-  return true;
+  if (error == EAGAIN) return own_reason(REASON_IN_USE);
+  // Only the owner takes a lease, as only the owner sets the times kept.
+  if (error == EACCES) return own_reason(REASON_TIMES);
+  if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP) return reason_from_errno(error);
+  if (sys::flock(fd, LOCK_EX | LOCK_NB) != 0)
+    return errno == EWOULDBLOCK ? own_reason(REASON_IN_USE) : reason_from_errno(errno);
+  return done_reason();
 }
 
 // Milliseconds after which the system breaks a lease that someone waits
@@ -82,7 +77,8 @@ static long lease_break_milliseconds(void) {
   return value;
 }
 
-void forget_lease_break_time(void) { __atomic_store_n(&break_milliseconds, 0, __ATOMIC_RELEASE); }
+// A test's next strip reads the break time again, as a new run would.
+void fault_new_run(void) { __atomic_store_n(&break_milliseconds, 0, __ATOMIC_RELEASE); }
 
 // While no break has begun since the lease was last seen whole, it holds.
 // F_GETLEASE tells a pending break's target, not whether the lease is gone:
@@ -91,22 +87,23 @@ void forget_lease_break_time(void) { __atomic_store_n(&break_milliseconds, 0, __
 // the lease was last seen whole, and the system ends the lease only once
 // the break time has run out since. A margin covers the step that follows
 // the check, and a signal still on its way.
-bool lease_still_held(int fd, LeaseWatch* lease) {
+bool lease_still_held(CopyBackTarget* target) {
   enum { MARGIN_MILLISECONDS = 100 };
-  if (!lease->leased) return true;
-  if (lease->lost) return false;
+  if (!target->leased) return true;
+  if (target->lost) return false;
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
   unsigned breaks = breaks_begun.load(std::memory_order_acquire);
-  if ((breaks_counted && breaks == lease->breaks) || fcntl(fd, F_GETLEASE) == F_WRLCK) {
-    lease->held_at = now;
-    lease->breaks = breaks;
+  if ((breaks_counted && breaks == target->breaks) || sys::fcntl(target->fd, F_GETLEASE) == F_WRLCK) {
+    target->held_seconds = now.tv_sec;
+    target->held_nanoseconds = now.tv_nsec;
+    target->breaks = breaks;
     return true;
   }
   long long waited =
-      (long long)(now.tv_sec - lease->held_at.tv_sec) * 1000 + (now.tv_nsec - lease->held_at.tv_nsec) / 1000000;
+      (long long)(now.tv_sec - target->held_seconds) * 1000 + (now.tv_nsec - target->held_nanoseconds) / 1000000;
   long limit = lease_break_milliseconds();
   if (limit > 0 && waited + MARGIN_MILLISECONDS < limit) return true;
-  lease->lost = 1;
+  target->lost = 1;
   return false;
 }

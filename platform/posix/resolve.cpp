@@ -1,48 +1,65 @@
 // Path resolution. Everything is reached through an O_PATH descriptor
-// first, so what a path names is looked at before anything opens it, and
-// a walk resolves its paths from the directory it lists, not afresh.
+// first, so what a path names is looked at before anything opens it, and a
+// walk resolves its paths beneath the directory it lists, not afresh.
 #include "posix_internal.h"
 
-#include <linux/openat2.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-struct WalkRoot {
-  int fd;         // the directory the walk lists; -1 while no walk runs
-  size_t length;  // of its path text, as the walk's paths begin
-  char text[PATH_CAPACITY];
-};
+// What statx is asked for about every file resolved.
+static const unsigned STATUS_FIELDS = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID | STATX_INO | STATX_SIZE |
+                                      STATX_ATIME | STATX_MTIME | STATX_BTIME | STATX_BLOCKS;
 
-static WalkRoot walk_root = {-1, 0, {0}};
-
-void walk_root_end(void) {
-  if (walk_root.fd >= 0) close(walk_root.fd);
-  walk_root.fd = -1;
+static FileStamp stamp_of(const struct statx_timestamp& time) {
+  FileStamp stamp = {time.tv_sec, (std::int32_t)time.tv_nsec};
+  return stamp;
 }
 
-// A root named on the command line is followed as given, links included.
-void walk_root_begin(const char* directory) {
-  walk_root_end();
-  size_t length = std::strlen(directory);
-  if (length >= PATH_CAPACITY) return;
-  int fd = open(length == 0 ? "." : directory, O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  std::memcpy(walk_root.text, directory, length + 1);
-  walk_root.length = length;
-  walk_root.fd = fd;
+bool read_status(int fd, struct statx* status) { return sys::statx(fd, "", AT_EMPTY_PATH, STATUS_FIELDS, status) == 0; }
+
+void facts_of(const struct statx* status, FileFacts* facts) {
+  // Where the system keeps no creation time it reads as zero.
+  FileStamp none = {0, 0};
+  facts->identity.volume = ((std::uint64_t)status->stx_dev_major << 32) | status->stx_dev_minor;
+  facts->identity.index = status->stx_ino;
+  facts->size = status->stx_size;
+  facts->links = status->stx_nlink;
+  facts->times.created = (status->stx_mask & STATX_BTIME) != 0 ? stamp_of(status->stx_btime) : none;
+  facts->times.accessed = stamp_of(status->stx_atime);
+  facts->times.written = stamp_of(status->stx_mtime);
+  facts->write_protected = (status->stx_mode & S_IWUSR) == 0;
+  facts->attributes = status->stx_mode;
+}
+
+Reason open_walk_root(const char* pattern, WalkRoot* root) {
+  const char* slash = std::strrchr(pattern, '/');
+  size_t length = slash == nullptr ? 0 : slash == pattern ? 1 : (size_t)(slash - pattern);
+  root->fd = -1;
+  root->length = 0;
+  root->text[0] = '\0';
+  if (length >= PATH_CAPACITY) return own_reason(REASON_TOO_LONG);
+  std::memcpy(root->text, pattern, length);
+  root->text[length] = '\0';
+  // A root named on the command line is followed as given, links included.
+  root->fd = sys::open(length == 0 ? "." : root->text, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (root->fd < 0) return reason_from_errno(errno);
+  root->length = (unsigned)length;
+  return done_reason();
+}
+
+void close_walk_root(WalkRoot* root) {
+  if (root->fd >= 0) sys::close(root->fd);
+  root->fd = -1;
 }
 
 // The part of path below the walk's root ("" for the root itself), or null
 // when path is not below it.
-static const char* below_root(const char* path) {
-  if (walk_root.fd < 0) return nullptr;
-  if (walk_root.length == 0) return path[0] == '/' ? nullptr : path;
-  if (std::strncmp(path, walk_root.text, walk_root.length) != 0) return nullptr;
-  const char* rest = path + walk_root.length;
-  if (walk_root.text[walk_root.length - 1] != '/' && *rest != '/' && *rest != '\0') return nullptr;
+static const char* below_root(const WalkRoot* root, const char* path) {
+  if (root == nullptr || root->fd < 0) return nullptr;
+  if (root->length == 0) return path[0] == '/' ? nullptr : path;
+  if (std::strncmp(path, root->text, root->length) != 0) return nullptr;
+  const char* rest = path + root->length;
+  if (root->text[root->length - 1] != '/' && *rest != '/' && *rest != '\0') return nullptr;
   while (*rest == '/') ++rest;
   return rest;
 }
@@ -56,85 +73,72 @@ static int open_beneath(int directory, const char* relative, int flags) {
   how.flags = (unsigned long long)(flags | O_CLOEXEC);
   how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
   long fd;
-  do fd = syscall(SYS_openat2, directory, relative, &how, sizeof how);
+  do fd = sys::openat2(directory, relative, &how);
   while (fd < 0 && errno == EINTR);
   // Kernels before 5.6: the last component at least is never followed.
-  if (fd < 0 && errno == ENOSYS) fd = openat(directory, relative, flags | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0 && errno == ENOSYS) fd = sys::openat(directory, relative, flags | O_CLOEXEC | O_NOFOLLOW);
   return (int)fd;
-}
-
-static bool status_of_descriptor(int fd, struct statx* status) {
-  return statx(fd, "", AT_EMPTY_PATH, STATUS_FIELDS, status) == 0;
 }
 
 // Follows the link that link_fd holds (found at relative below the root)
 // to what it names, when the link is the running user's own, whoever owns
-// that; -1 with errno else, and nothing opened. Another user's link could
-// lead the run to files that user may not reach. The link's own text is
-// read, so no swap of the link can redirect it.
-static int follow_own_link(int link_fd, const char* relative, struct statx* status) {
+// that: another user's link could lead the run to files that user may not
+// reach. The link's own text is read, so no swap of the link redirects it.
+// link_fd is closed; -1 with errno else.
+static int follow_own_link(const WalkRoot* root, int link_fd, const char* relative, struct statx* status) {
   char target[PATH_CAPACITY];
   char directory[PATH_CAPACITY];
-  int directory_fd = walk_root.fd;
+  int directory_fd = root->fd;
   int fd = -1;
   int error = 0;
-  ssize_t length = -1;
+  ssize_t length = sys::readlinkat(link_fd, "", target, sizeof target - 1);
   const char* slash = std::strrchr(relative, '/');
-  if (status->stx_uid != effective_user()) {
-    error = EACCES;
-    goto done;
-  }
-  length = readlinkat(link_fd, "", target, sizeof target - 1);
-  if (length < 0) {
-    error = errno;
-    goto done;
-  }
-  target[length] = '\0';
-  if (slash != nullptr) {
+  if (length < 0) error = errno;
+  if (error == 0 && slash != nullptr) {
     std::memcpy(directory, relative, (size_t)(slash - relative));
     directory[slash - relative] = '\0';
-    directory_fd = open_beneath(walk_root.fd, directory, O_PATH | O_DIRECTORY);
-    if (directory_fd < 0) {
-      error = errno;
-      goto done;
-    }
+    directory_fd = open_beneath(root->fd, directory, O_PATH | O_DIRECTORY);
+    if (directory_fd < 0) error = errno;
   }
-  fd = openat(directory_fd, target, O_PATH | O_CLOEXEC);
-  if (fd < 0 || !status_of_descriptor(fd, status)) error = errno;
-done:
-  if (error != 0 && fd >= 0) close(fd);
-  if (directory_fd != walk_root.fd && directory_fd >= 0) close(directory_fd);
-  close(link_fd);
+  if (error == 0) {
+    target[length] = '\0';
+    fd = sys::openat(directory_fd, target, O_PATH | O_CLOEXEC);
+    if (fd < 0 || !read_status(fd, status)) error = errno;
+  }
+  if (error != 0 && fd >= 0) sys::close(fd);
+  if (directory_fd != root->fd && directory_fd >= 0) sys::close(directory_fd);
+  sys::close(link_fd);
   errno = error;
   return error != 0 ? -1 : fd;
 }
 
-int resolve_path(LPCSTR path, struct statx* status) {
-  const char* relative = below_root(path);
+int resolve_path(const WalkRoot* root, const char* path, struct statx* status, Reason* why) {
+  const char* relative = below_root(root, path);
   int fd =
-      relative != nullptr ? open_beneath(walk_root.fd, relative, O_PATH | O_NOFOLLOW) : open(path, O_PATH | O_CLOEXEC);
-  if (fd >= 0 && !status_of_descriptor(fd, status)) {
+      relative != nullptr ? open_beneath(root->fd, relative, O_PATH | O_NOFOLLOW) : sys::open(path, O_PATH | O_CLOEXEC);
+  if (fd >= 0 && !read_status(fd, status)) {
     int error = errno;
-    close(fd);
+    sys::close(fd);
     errno = error;
     fd = -1;
   }
-  bool link_of_another = false;
+  *why = done_reason();
   if (fd >= 0 && relative != nullptr && S_ISLNK(status->stx_mode)) {
-    link_of_another = status->stx_uid != geteuid();
-    fd = follow_own_link(fd, relative, status);
+    if (status->stx_uid != effective_user()) {
+      sys::close(fd);
+      *why = own_reason(REASON_LINK_OWNER);
+      return -1;
+    }
+    fd = follow_own_link(root, fd, relative, status);
   }
-  if (fd < 0) set_last_error_from_errno(errno);
-  if (fd < 0 && link_of_another) set_failure_reason(REASON_LINK_OWNER);
+  if (fd < 0) *why = reason_from_errno(errno);
   return fd;
 }
 
-int open_directory(LPCSTR path) {
-  const char* relative = below_root(path);
-  int fd = relative != nullptr ? open_beneath(walk_root.fd, relative, O_RDONLY | O_DIRECTORY)
-                               : open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) set_last_error_from_errno(errno);
-  return fd;
+int open_directory(const WalkRoot* root, const char* path) {
+  const char* relative = below_root(root, path);
+  return relative != nullptr ? open_beneath(root->fd, relative, O_RDONLY | O_DIRECTORY)
+                             : sys::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
 SelfPath self_path(int fd) {
@@ -145,7 +149,7 @@ SelfPath self_path(int fd) {
 
 static int open_uninterrupted(const char* path, int flags) {
   int fd;
-  do fd = open(path, flags);
+  do fd = sys::open(path, flags);
   while (fd < 0 && errno == EINTR);
   return fd;
 }
@@ -157,9 +161,8 @@ static int open_uninterrupted(const char* path, int flags) {
 int reopen_descriptor(int path_fd, int flags) {
   SelfPath name = self_path(path_fd);
   bool reading_only = (flags & O_ACCMODE) == O_RDONLY;
-  flags |= O_CLOEXEC | O_NOCTTY;
+  flags |= O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   int fd = reading_only ? open_uninterrupted(name.text, flags | O_NOATIME) : -1;
-  // Only the file's owner may keep its access time; others read as usual.
-  if (!reading_only || (fd < 0 && errno == EPERM)) fd = open_uninterrupted(name.text, flags & ~O_NOATIME);
+  if (!reading_only || (fd < 0 && errno == EPERM)) fd = open_uninterrupted(name.text, flags);
   return fd;
 }

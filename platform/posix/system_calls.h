@@ -9,17 +9,21 @@
   X(openat)             \
   X(openat2)            \
   X(statx)              \
+  X(readlinkat)         \
   X(pread)              \
   X(pwrite)             \
   X(lseek)              \
   X(copy_file_range)    \
+  X(sendfile)           \
   X(fallocate)          \
   X(ftruncate)          \
   X(futimens)           \
   X(fchmod)             \
+  X(fchmodat)           \
   X(fcntl)              \
   X(flock)              \
   X(linkat)             \
+  X(renameat2)          \
   X(unlinkat)           \
   X(close)              \
   X(getdents)           \

@@ -1,10 +1,12 @@
-// The POSIX implementation of the platform operations, where it must act
-// as the logic relies on: sharing, copying back, attributes, searching.
+// The POSIX platform's operations, where they must act as the logic relies
+// on: resolution, the copy back held alone, the body file, modes through
+// the hold, searching, names in the report.
 #include "platform/platform.h"
 #include "support/scratch.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstdio>
@@ -13,179 +15,170 @@
 
 namespace {
 
-HANDLE open_for_reading(const std::string& path) {
-  return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                     nullptr);
+// A temporary directory of the test's own, as find_temporary_directory
+// makes one from TMPDIR.
+TemporaryDirectory temporary_directory_at(const std::string& path) {
+  TemporaryDirectory directory = {};
+  std::snprintf(directory.path, sizeof directory.path, "%s/", path.c_str());
+  directory.length = (unsigned)path.size() + 1;
+  directory.fd = open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  directory.failure = done_reason();
+  return directory;
 }
 
-HANDLE open_exclusively(const std::string& path) {
-  return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                     nullptr);
+// Only a regular file is opened; below a walk's root a link is followed
+// only when the user running the tool owns it, and a target named on the
+// command line is followed as given.
+TEST(PosixPlatform, WhatIsOpened) {
+  Scratch scratch;
+  scratch.write("file", "x");
+  scratch.make_directory("dir");
+  mkfifo(scratch.path("fifo").c_str(), 0600);
+  symlink("file", scratch.path("own-link").c_str());
+  symlink("file", scratch.path("other-link").c_str());
+  bool other_owner = geteuid() == 0 && lchown(scratch.path("other-link").c_str(), 1, 1) == 0;
+  WalkRoot root;
+  ASSERT_FALSE(failed(open_walk_root((scratch.root() + "/*").c_str(), &root)));
+  const struct {
+    const char* name;
+    bool in_walk;
+    int kind;
+  } cases[] = {{"file", true, REASON_NONE},
+               {"dir", true, REASON_NOT_REGULAR},
+               {"fifo", true, REASON_NOT_REGULAR},
+               {"fifo", false, REASON_NOT_REGULAR},
+               {"own-link", true, REASON_NONE},
+               {"other-link", false, REASON_NONE},
+               {"other-link", true, other_owner ? REASON_LINK_OWNER : REASON_NONE},
+               {"missing", true, REASON_SYSTEM}};
+  for (const auto& c : cases) {
+    SourceFile file;
+    Reason why = open_source(c.in_walk ? &root : nullptr, scratch.path(c.name).c_str(), &file);
+    EXPECT_EQ(why.kind, c.kind) << c.name << " in walk " << c.in_walk;
+    close_source(&file);
+  }
+  close_walk_root(&root);
 }
 
-// A handle opened for writing with no sharing is refused while anyone else
-// has the file open, for reading or writing; while it is held, nobody else
-// can open the file.
-TEST(PosixPlatform, NoSharingWhileOpenExclusively) {
+// The copy back is refused while anyone else has the file open, for
+// reading or writing; while it is held, nobody else opens the file.
+TEST(PosixPlatform, CopyBackHeldAlone) {
   Scratch scratch;
   scratch.write("target", "original");
+  std::string path = scratch.path("target");
+  SourceFile source;
+  ASSERT_FALSE(failed(open_source(nullptr, path.c_str(), &source)));
+  CopyBackTarget target;
+  EXPECT_EQ(open_copy_back_target(&source, path.c_str(), &target).kind, REASON_IN_USE) << "refused while read";
+  close_copy_back_target(&target);
+  ASSERT_FALSE(failed(end_source_reading(&source)));
   for (int flags : {O_RDONLY, O_WRONLY | O_APPEND}) {
-    int other = open(scratch.path("target").c_str(), flags);
+    int other = open(path.c_str(), flags);
     ASSERT_GE(other, 0);
-    EXPECT_EQ(open_exclusively(scratch.path("target")), INVALID_HANDLE_VALUE) << flags;
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(open_copy_back_target(&source, path.c_str(), &target).kind, REASON_IN_USE) << flags;
+    close_copy_back_target(&target);
     close(other);
   }
-  HANDLE reader = open_for_reading(scratch.path("target"));
-  EXPECT_EQ(open_exclusively(scratch.path("target")), INVALID_HANDLE_VALUE) << "refused while we read it, too";
-  CloseHandle(reader);
-  HANDLE held = open_exclusively(scratch.path("target"));
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  EXPECT_LT(open(scratch.path("target").c_str(), O_WRONLY | O_NONBLOCK), 0);
+  ASSERT_FALSE(failed(open_copy_back_target(&source, path.c_str(), &target)));
+  EXPECT_LT(open(path.c_str(), O_WRONLY | O_NONBLOCK), 0);
   EXPECT_EQ(errno, EWOULDBLOCK);
-  EXPECT_EQ(open_for_reading(scratch.path("target")), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
-  EXPECT_TRUE(CloseHandle(held));
-  int after = open(scratch.path("target").c_str(), O_WRONLY | O_NONBLOCK);
-  EXPECT_GE(after, 0) << "released with the handle";
+  SourceFile other;
+  EXPECT_EQ(open_source(nullptr, path.c_str(), &other).kind, REASON_IN_USE);
+  close_source(&other);
+  close_copy_back_target(&target);
+  close_source(&source);
+  int after = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+  EXPECT_GE(after, 0) << "released with the target";
   close(after);
 }
 
-// The rest of a file is copied between file systems too (where the
-// in-kernel copy refuses), from where the reader stands, bytes it read
-// ahead included.
-TEST(PosixPlatform, CopyRestOfFileAcrossFileSystems) {
+// The body is copied from its offset on between file systems too (where
+// the in-kernel copy refuses); it has no name until it is kept, and closed
+// before that it leaves nothing behind.
+TEST(PosixPlatform, BodyFileNamedOnlyWhenKept) {
   Scratch disk;
+  disk.make_directory("temporary");
+  TemporaryDirectory directory = temporary_directory_at(disk.path("temporary"));
   std::string on_tmpfs = "/dev/shm/bodycut-copy-test-" + std::to_string(getpid());
   std::string big(3 << 20, 'x');
   for (size_t i = 0; i < big.size(); i += 4096) big[i] = (char)(i / 4096);
-  for (const std::string& source : {on_tmpfs, disk.path("source")}) {
-    SCOPED_TRACE(source);
-    {
-      FILE* out = std::fopen(source.c_str(), "wb");
+  for (const std::string& path : {on_tmpfs, disk.path("source")}) {
+    for (bool kept : {false, true}) {
+      SCOPED_TRACE(path + (kept ? " kept" : ""));
+      std::FILE* out = std::fopen(path.c_str(), "wb");
       ASSERT_NE(out, nullptr);
       std::fwrite(big.data(), 1, big.size(), out);
       std::fclose(out);
+      SourceFile source;
+      BodyFile body;
+      ASSERT_FALSE(failed(open_source(nullptr, path.c_str(), &source)));
+      ASSERT_FALSE(failed(choose_body_name(&directory, &body)));
+      ASSERT_FALSE(failed(create_body_file(&directory, &body)));
+      ASSERT_FALSE(failed(fill_body_file(&body, &source, 3)));
+      EXPECT_TRUE(disk.list("temporary").empty());
+      if (kept) ASSERT_FALSE(failed(keep_body_file(&body, &source.facts.times)));
+      EXPECT_FALSE(failed(close_body_file(&body, 0)));
+      EXPECT_EQ(disk.list("temporary").size(), kept ? 1u : 0u);
+      if (kept) EXPECT_TRUE(read_file(body.name) == big.substr(3));
+      if (kept) unlink(body.name);
+      close_source(&source);
+      unlink(path.c_str());
     }
-    disk.write("target", "");
-    HANDLE from = open_for_reading(source);
-    HANDLE to = open_exclusively(disk.path("target"));
-    ASSERT_NE(from, INVALID_HANDLE_VALUE);
-    ASSERT_NE(to, INVALID_HANDLE_VALUE);
-    char first[3];
-    DWORD read = 0;
-    ASSERT_TRUE(ReadFile(from, first, sizeof first, &read, nullptr));
-    ASSERT_TRUE(copy_rest_of_file(from, to));
-    CloseHandle(from);
-    CloseHandle(to);
-    EXPECT_TRUE(disk.read("target") == big.substr(3));
-    unlink(source.c_str());
   }
+  close_temporary_directory(&directory);
 }
 
-// Values that cannot be right are refused, not used: a handle that is no
-// file's, a negative offset.
-TEST(PosixPlatform, ImpossibleValuesRefused) {
-  Scratch scratch;
-  scratch.write("file", "0123456789");
-  unsigned char byte = 0;
-  for (HANDLE bad : {INVALID_HANDLE_VALUE, (HANDLE) nullptr}) {
-    DWORD read = 7;
-    EXPECT_FALSE(ReadFile(bad, &byte, 1, &read, nullptr));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
-    EXPECT_EQ(read, 0u);
-  }
-  HANDLE file = open_for_reading(scratch.path("file"));
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  const struct {
-    LONG low;
-    LONG high;
-    DWORD result;
-    DWORD error;
-    unsigned char next;
-  } cases[] = {{3, 0, 3, NO_ERROR, '3'},
-               {0, -1, INVALID_SET_FILE_POINTER, ERROR_INVALID_PARAMETER, '4'},
-               {-2, -1, INVALID_SET_FILE_POINTER, ERROR_INVALID_PARAMETER, '5'},
-               {1, 0, 1, NO_ERROR, '1'}};
-  for (const auto& c : cases) {
-    LONG high = c.high;
-    EXPECT_EQ(SetFilePointer(file, c.low, &high, FILE_BEGIN), c.result) << c.high;
-    EXPECT_EQ(GetLastError(), c.error) << c.high;
-    DWORD read = 0;
-    ASSERT_TRUE(ReadFile(file, &byte, 1, &read, nullptr));
-    EXPECT_EQ(byte, c.next) << "read on from where it stood";
-  }
-  CloseHandle(file);
-}
-
-// A temporary file has no name until it holds its whole body; closed
-// before that, it leaves nothing behind.
-TEST(PosixPlatform, TemporaryFileNamedOnlyWhenWhole) {
-  Scratch scratch;
-  char directory[PATH_CAPACITY];
-  char name[PATH_CAPACITY];
-  std::snprintf(directory, sizeof directory, "%s/", scratch.root().c_str());
-  for (bool named : {false, true}) {
-    ASSERT_NE(GetTempFileNameA(directory, "BCT", 0, name), 0u);
-    HANDLE file =
-        CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(file, "body", 4, &written, nullptr));
-    EXPECT_TRUE(scratch.list("").empty());
-    if (named) EXPECT_TRUE(name_temporary_file(file, name));
-    CloseHandle(file);
-    EXPECT_EQ(scratch.list("").size(), named ? 1u : 0u);
-  }
-  EXPECT_EQ(read_file(name), "body");
-}
-
-TEST(PosixPlatform, AttributeWords) {
+// Read-only is the owner-write bit alone, changed through the hold on the
+// file that was opened, not its path: restoring gives the mode back.
+TEST(PosixPlatform, ModesThroughTheHold) {
   Scratch scratch;
   scratch.write("file", "x");
   scratch.write("read-only", "x");
-  chmod(scratch.path("read-only").c_str(), 0444);
-  scratch.make_directory("dir");
-  symlink("dir", scratch.path("link-to-dir").c_str());
-  symlink("file", scratch.path("link-to-file").c_str());
-  symlink("nothing", scratch.path("dangling").c_str());
-  struct {
-    const char* name;
-    DWORD attributes;
-  } cases[] = {
-      {"file", FILE_ATTRIBUTE_NORMAL},         {"read-only", FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_READONLY},
-      {"dir", FILE_ATTRIBUTE_DIRECTORY},       {"link-to-dir", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT},
-      {"link-to-file", FILE_ATTRIBUTE_NORMAL}, {"dangling", FILE_ATTRIBUTE_NORMAL},
-      {"missing", INVALID_FILE_ATTRIBUTES},    {"*.htm", INVALID_FILE_ATTRIBUTES}};
-  for (const auto& c : cases) EXPECT_EQ(GetFileAttributesA(scratch.path(c.name).c_str()), c.attributes) << c.name;
-  // Read-only is the owner-write bit alone, changed through a hold on the
-  // file that was opened, not its path: setting it again gives the mode back.
   for (unsigned mode : {0444u, 0464u, 04555u}) {
     chmod(scratch.path("read-only").c_str(), mode);
-    HANDLE file = CreateFileA(scratch.path("read-only").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    HANDLE held = INVALID_HANDLE_VALUE;
-    ASSERT_TRUE(hold_file(file, &held));
-    CloseHandle(file);
+    SourceFile file;
+    ASSERT_FALSE(failed(open_source(nullptr, scratch.path("read-only").c_str(), &file)));
+    EXPECT_TRUE(file.facts.write_protected);
     ASSERT_TRUE(rename(scratch.path("read-only").c_str(), scratch.path("moved").c_str()) == 0);
-    ASSERT_TRUE(set_file_attributes(held, scratch.path("file").c_str(), FILE_ATTRIBUTE_NORMAL));
+    ASSERT_FALSE(failed(make_source_writable(&file, scratch.path("file").c_str())));
     EXPECT_EQ(status_of(scratch.path("moved")).st_mode & 07777, mode | 0200u);
-    ASSERT_TRUE(set_file_attributes(held, scratch.path("file").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_FALSE(failed(restore_protection(&file, scratch.path("file").c_str())));
     EXPECT_EQ(status_of(scratch.path("moved")).st_mode & 07777, mode);
     EXPECT_EQ(status_of(scratch.path("file")).st_mode & 07777, 0644u) << "changed by path";
-    release_file_hold(held);
+    close_source(&file);
     ASSERT_TRUE(rename(scratch.path("moved").c_str(), scratch.path("read-only").c_str()) == 0);
   }
 }
 
+TEST(PosixPlatform, PathKinds) {
+  Scratch scratch;
+  scratch.write("file", "x");
+  scratch.make_directory("dir");
+  symlink("dir", scratch.path("link-to-dir").c_str());
+  symlink("file", scratch.path("link-to-file").c_str());
+  symlink("nothing", scratch.path("dangling").c_str());
+  const struct {
+    const char* name;
+    int kind;
+  } cases[] = {{"file", PATH_OTHER},         {"dir", PATH_DIRECTORY},  {"link-to-dir", PATH_DIRECTORY},
+               {"link-to-file", PATH_OTHER}, {"dangling", PATH_OTHER}, {"missing", PATH_NAMES_NOTHING},
+               {"*.htm", PATH_NAMES_NOTHING}};
+  for (const auto& c : cases) EXPECT_EQ(path_kind(scratch.path(c.name).c_str()), c.kind) << c.name;
+}
+
+// The names a search lists; empty when it fails.
 std::set<std::string> search(const std::string& pattern) {
   std::set<std::string> names;
-  WIN32_FIND_DATAA found;
-  HANDLE handle = FindFirstFileA(pattern.c_str(), &found);
-  if (handle == INVALID_HANDLE_VALUE) return names;
-  do names.insert(found.cFileName);
-  while (FindNextFileA(handle, &found));
-  FindClose(handle);
+  WalkRoot root;
+  WalkSearch search;
+  WalkEntry entry;
+  Reason why;
+  if (failed(open_walk_root(pattern.c_str(), &root))) return names;
+  for (int listed = first_entry(&root, pattern.c_str(), &search, &entry, &why); listed == LISTED_ENTRY;
+       listed = next_entry(&search, &entry, &why))
+    names.insert(entry.name);
+  end_search(&search);
+  close_walk_root(&root);
   return names;
 }
 
@@ -194,7 +187,7 @@ TEST(PosixPlatform, WildcardSearch) {
   for (const char* name : {"a.htm", "b.HTM", "noext", "a.htm.bak", "ab", "x?y"}) scratch.write(name, "");
   using Names = std::set<std::string>;
   const Names all = {".", "..", "a.htm", "b.HTM", "noext", "a.htm.bak", "ab", "x?y"};
-  struct {
+  const struct {
     const char* pattern;
     Names names;
   } cases[] = {{"*", all},
@@ -206,10 +199,10 @@ TEST(PosixPlatform, WildcardSearch) {
                {"noext", {"noext"}},
                {"x?y", {"x?y"}},
                {"**a**", {"a.htm", "a.htm.bak", "ab"}},
-               {"zzz*", {}}};
+               {"zzz*", {}},
+               {"", {}},
+               {"missing-dir/*", {}}};
   for (const auto& c : cases) EXPECT_EQ(search(scratch.path(c.pattern)), c.names) << c.pattern;
-  EXPECT_EQ(FindFirstFileA((scratch.root() + "/").c_str(), nullptr), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(search(scratch.path("missing-dir/*")), Names{});
 }
 
 // Names reach the report escaped where they hold a control byte or a

@@ -745,7 +745,7 @@ TEST_F(StripTest, FullTableLeavesFilesWithSecondNames) {
   RunSettings settings = default_run_settings();
   TemporaryDirectory temporary;
   find_temporary_directory(&temporary);
-  Run run = {&settings, &seen, &temporary, nullptr};
+  ::Run run = {&settings, &seen, &temporary, nullptr};
   std::string first = make("first", "H\r\n\r\n1");
   ASSERT_EQ(link(first.c_str(), scratch.path("first-again").c_str()), 0);
   std::string linked = make("linked", "H\r\n\r\n2");
@@ -772,7 +772,7 @@ TEST_F(StripTest, DryRunCountsAFileAsStripped) {
   settings.dry_run = 1;
   TemporaryDirectory temporary;
   find_temporary_directory(&temporary);
-  Run run = {&settings, &seen, &temporary, nullptr};
+  ::Run run = {&settings, &seen, &temporary, nullptr};
   std::string first = make("first", "H\r\n\r\n1");
   ASSERT_EQ(link(first.c_str(), scratch.path("first-again").c_str()), 0);
   EXPECT_EQ(strip_found_file(first.c_str(), &run, 0).outcome, 0);

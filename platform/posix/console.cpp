@@ -1,74 +1,55 @@
-// Command line, character stepping and console output.
-#include "command_line.h"
+// Console output, the stop flag, and errors translated into reasons.
 #include "posix_internal.h"
 
 #include <poll.h>
-#include <unistd.h>
-#include <cerrno>
-#include <cstdlib>
+#include <pthread.h>
+#include <atomic>
 #include <cstring>
-#include <cwchar>
 
-static char command_line[COMMAND_LINE_CAPACITY];
+// The signal that asked the run to stop, 0 while none has. Every thread
+// reads it, and the handler may run on any of them: an atomic that takes
+// no lock is safe in a handler too.
+static std::atomic<int> stop_signal(0);
+static_assert(ATOMIC_INT_LOCK_FREE == 2, "the stop flag takes no lock");
+// Whether a part of the report could not be written: the run stops as for
+// a signal, and ends with status 1.
+static std::atomic<int> report_failed(0);
 
-LPSTR GetCommandLineA(void) { return command_line; }
+void record_stop_signal(int signal_number) { stop_signal.store(signal_number, std::memory_order_relaxed); }
+int requested_stop_signal(void) { return stop_signal.load(std::memory_order_relaxed); }
+bool first_report_failure(void) { return report_failed.exchange(1) == 0; }
+bool report_write_failed(void) { return report_failed.load(std::memory_order_relaxed) != 0; }
 
-static bool needs_quotes(const unsigned char* arg) {
-  if (arg[0] == '\0' || arg[0] == '"') return true;
-  for (; *arg != '\0'; ++arg)
-    if (*arg <= 0x20) return true;
-  return false;
+bool stop_requested(void) {
+  return stop_signal.load(std::memory_order_relaxed) != 0 || report_failed.load(std::memory_order_relaxed) != 0;
 }
 
-// Inside quotes a line break ends the text, and a quote closes the token
-// when the byte after it reads as a signed number of 32 or less.
-static bool survives_quotes(const unsigned char* arg) {
-  for (; *arg != '\0'; ++arg) {
-    if (*arg == '\r' || *arg == '\n') return false;
-    if (*arg == '"' && arg[1] != '\0' && (signed char)arg[1] <= 32) return false;
+static unsigned run_user = 0;
+static void look_up_run_user(void) { run_user = (unsigned)geteuid(); }
+
+unsigned effective_user(void) {
+  static pthread_once_t once = PTHREAD_ONCE_INIT;
+  pthread_once(&once, look_up_run_user);
+  return run_user;
+}
+
+Reason reason_from_errno(int number) {
+  Reason reason = {REASON_SYSTEM, number, 0};
+  switch (number) {
+    case ENOSPC:
+    case EDQUOT: reason.kind = REASON_NO_SPACE; break;
+    case EFBIG: reason.kind = REASON_SIZE_LIMIT; break;
+    case ENAMETOOLONG: reason.kind = REASON_TOO_LONG; break;
+    // Another process holds a lease on it: it has the file open. A running
+    // program (ETXTBSY) is busy in another sense, which the system says.
+    case EWOULDBLOCK: reason.kind = REASON_IN_USE; break;
+    // A copy gives these for a stop, and for a lease that may have run out.
+    case EINTR: reason.kind = REASON_STOPPED; break;
+    case ENOLCK: reason.kind = REASON_LEASE_LOST; break;
+    default: break;
   }
-  return true;
-}
-
-bool append_argument(char* out, std::size_t capacity, std::size_t* used, const char* arg) {
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(arg);
-  bool quoted = needs_quotes(bytes);
-  if (quoted && !survives_quotes(bytes)) return false;
-  std::size_t length = std::strlen(arg);
-  std::size_t separator = *used > 0 ? 1 : 0;
-  std::size_t needed = *used + separator + length + (quoted ? 2 : 0) + 1;
-  if (needed > capacity) return false;
-  char* at = out + *used;
-  if (separator) *at++ = ' ';
-  if (quoted) *at++ = '"';
-  std::memcpy(at, arg, length);
-  at += length;
-  if (quoted) *at++ = '"';
-  *at = '\0';
-  *used = (std::size_t)(at - out);
-  return true;
-}
-
-bool form_command_line(const char* program, const char* target) {
-  std::size_t used = 0;
-  command_line[0] = '\0';
-  // The program's name is never used; a stand-in does when it cannot pass.
-  if (program == nullptr || !append_argument(command_line, COMMAND_LINE_CAPACITY / 2, &used, program))
-    append_argument(command_line, COMMAND_LINE_CAPACITY, &used, "bodycut");
-  if (target == nullptr) return true;
-  return append_argument(command_line, COMMAND_LINE_CAPACITY, &used, target);
-}
-
-// One whole character of the locale's encoding, never less than a byte.
-LPSTR CharNextA(LPCSTR position) {
-  const unsigned char* at = reinterpret_cast<const unsigned char*>(position);
-  if (*at == 0) return const_cast<LPSTR>(position);
-  if (*at < 0x80 || MB_CUR_MAX == 1) return const_cast<LPSTR>(position + 1);
-  std::mbstate_t state;
-  std::memset(&state, 0, sizeof state);
-  std::size_t length = std::mbrlen(position, MB_CUR_MAX, &state);
-  if (length == 0 || length == (std::size_t)-1 || length == (std::size_t)-2) length = 1;
-  return const_cast<LPSTR>(position + length);
+  if (reason.kind != REASON_SYSTEM) reason.number = 0;
+  return reason;
 }
 
 // All of text, or false with errno. Standard output left non-blocking by

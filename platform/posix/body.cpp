@@ -1,0 +1,157 @@
+// The body file: unnamed in the run's temporary directory while it is
+// filled, given a name drawn from the system's random source once it holds
+// the whole body, and deleted only when this run made the file at its name.
+#include "posix_internal.h"
+
+#include <cstdlib>
+#include <cstring>
+
+// A name is "BCT", six random letters and digits, and ".tmp"; where the
+// file system cannot keep a file unnamed it is first made under name +
+// ".part".
+static const char NAME_PATTERN[] = "BCTXXXXXX.tmp";
+static const char PARTIAL[] = ".part";
+enum { NAME_RANDOM = 6, NAME_TAIL = NAME_RANDOM + 4 };
+static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+
+// $TMPDIR, else /tmp, always ending in a separator.
+void find_temporary_directory(TemporaryDirectory* directory) {
+  const char* from = std::getenv("TMPDIR");
+  if (from == nullptr || from[0] == '\0') from = "/tmp";
+  size_t length = std::strlen(from);
+  directory->fd = -1;
+  directory->length = 0;
+  directory->path[0] = '\0';
+  directory->failure = own_reason(REASON_TOO_LONG);
+  directory->failure.temporary = 1;
+  if (length + 1 + sizeof NAME_PATTERN + sizeof PARTIAL > PATH_CAPACITY) return;
+  std::memcpy(directory->path, from, length);
+  if (directory->path[length - 1] != '/') directory->path[length++] = '/';
+  directory->path[length] = '\0';
+  directory->length = (unsigned)length;
+  directory->fd = sys::open(directory->path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  directory->failure = directory->fd < 0 ? reason_from_errno_on_temporary(errno) : done_reason();
+}
+
+void close_temporary_directory(TemporaryDirectory* directory) {
+  if (directory->fd >= 0) sys::close(directory->fd);
+  directory->fd = -1;
+}
+
+// Draws the random letters of the name anew, in place; 62 to the 6th is far
+// below 2 to the 64th, so the remainders are as good as even.
+static Reason draw_name(BodyFile* body) {
+  std::uint64_t bits = 0;
+  ssize_t got;
+  do got = sys::getrandom(&bits, sizeof bits, 0);
+  while (got < 0 && errno == EINTR);
+  if (got != (ssize_t)sizeof bits) return reason_from_errno_on_temporary(got < 0 ? errno : EAGAIN);
+  char* at = body->name + body->base + 3;
+  for (int i = 0; i < NAME_RANDOM; ++i, bits /= sizeof letters - 1) at[i] = letters[bits % (sizeof letters - 1)];
+  return done_reason();
+}
+
+Reason choose_body_name(const TemporaryDirectory* directory, BodyFile* body) {
+  body->fd = -1;
+  body->named = 0;
+  body->partial = 0;
+  body->holes = 0;
+  body->size = 0;
+  body->directory = directory->fd;
+  body->base = directory->length;
+  body->name[0] = '\0';
+  if (injected(FAULT_choose_body_name)) return reason_from_errno_on_temporary(EIO);
+  if (directory->fd < 0) return directory->failure;
+  std::memcpy(body->name, directory->path, directory->length);
+  std::memcpy(body->name + directory->length, NAME_PATTERN, sizeof NAME_PATTERN);
+  return draw_name(body);
+}
+
+// The name + ".part" of a file system that keeps no unnamed file.
+struct PartialName {
+  char text[sizeof NAME_PATTERN + sizeof PARTIAL];
+};
+static PartialName partial_name(const BodyFile* body) {
+  PartialName name;
+  std::strcpy(name.text, body->name + body->base);
+  std::strcat(name.text, PARTIAL);
+  return name;
+}
+
+Reason create_body_file(const TemporaryDirectory*, BodyFile* body) {
+  if (injected(FAULT_create_body_file)) return reason_from_errno_on_temporary(EIO);
+  body->fd = sys::openat(body->directory, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (body->fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    body->fd =
+        sys::openat(body->directory, partial_name(body).text, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    body->partial = body->fd >= 0;
+  }
+  return body->fd < 0 ? reason_from_errno_on_temporary(errno) : done_reason();
+}
+
+// Work a stop can throw away is thrown away: the file has no name yet.
+Reason fill_body_file(BodyFile* body, SourceFile* source, FileSize offset) {
+  if (injected(FAULT_fill_body_file)) return reason_from_errno_on_temporary(EIO);
+  off_t wanted = source->facts.size > offset ? (off_t)(source->facts.size - offset) : 0;
+  CopyJob job = {source->fd, body->fd, (off_t)offset, 0, wanted, 0, source->holes != 0, true, nullptr};
+  body->holes = source->holes;
+  off_t copied = copy_descriptor_bytes(&job);
+  if (copied < 0) return reason_from_errno_on_temporary(errno);
+  body->size = (FileSize)copied;
+  // Some file systems report the end early: fewer bytes is a failed copy.
+  return copied < wanted ? reason_from_errno_on_temporary(EIO) : done_reason();
+}
+
+#if BODYCUT_FAULT_INJECTION
+// Puts a file that is not the run's at the body's name, as another
+// process might just before the run claims that name.
+static void take_name_first(const BodyFile* body) {
+  static const char text[] = "another's file\n";
+  int fd = ::openat(body->directory, body->name + body->base, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  if (::write(fd, text, sizeof text - 1) < 0) errno = EIO;
+  ::close(fd);
+}
+#endif
+
+// The link claims the name only while no file has it; a name another file
+// has is drawn anew, a few times over.
+static int give_name(BodyFile* body) {
+  enum { NAME_ATTEMPTS = 8 };
+  const char* base = body->name + body->base;
+  if (body->partial)
+    return sys::renameat2(body->directory, partial_name(body).text, body->directory, base, RENAME_NOREPLACE);
+  for (int attempt = 1;; ++attempt) {
+#if BODYCUT_FAULT_INJECTION
+    if (injected(FAULT_body_name_taken)) take_name_first(body);
+#endif
+    int result = sys::linkat(AT_FDCWD, self_path(body->fd).text, body->directory, base, AT_SYMLINK_FOLLOW);
+    if (result == 0 || errno != EEXIST || attempt == NAME_ATTEMPTS || failed(draw_name(body))) return result;
+  }
+}
+
+// The creation time cannot be set here; it is left as the system keeps it.
+Reason keep_body_file(BodyFile* body, const FileTimes* times) {
+  if (injected(FAULT_keep_body_file)) return reason_from_errno_on_temporary(EIO);
+  if (stop_requested()) return own_reason(REASON_STOPPED);
+  struct timespec stamps[2] = {{(time_t)times->accessed.count, times->accessed.remainder},
+                               {(time_t)times->written.count, times->written.remainder}};
+  if (sys::futimens(body->fd, stamps) != 0 || give_name(body) != 0) return reason_from_errno_on_temporary(errno);
+  body->named = 1;
+  body->partial = 0;
+  return done_reason();
+}
+
+// A file still under its ".part" name is the run's, and always goes.
+Reason close_body_file(BodyFile* body, int delete_it) {
+  Reason why = done_reason();
+  bool deletion_fails = injected(FAULT_close_body_file);
+  if (body->partial) sys::unlinkat(body->directory, partial_name(body).text, 0);
+  if (body->named && delete_it && (deletion_fails || sys::unlinkat(body->directory, body->name + body->base, 0) != 0))
+    why = reason_from_errno_on_temporary(deletion_fails ? EIO : errno);
+  if (body->fd >= 0) sys::close(body->fd);
+  body->fd = -1;
+  body->partial = 0;
+  if (!failed(why) && delete_it) body->named = 0;
+  return why;
+}

@@ -1,0 +1,107 @@
+// The source file: found through an O_PATH descriptor, the hold, which
+// stays the very file until the copy back reopens it; read at explicit
+// offsets; its mode changed only through the hold.
+#include "posix_internal.h"
+
+static Reason resolve_source(const WalkRoot* root, const char* path, SourceFile* file) {
+  struct statx status;
+  Reason why;
+  file->fd = -1;
+  file->mode_changed = 0;
+  file->hold = resolve_path(root, path, &status, &why);
+  if (file->hold < 0) return why;
+  // Only a regular file is ever opened: a FIFO or a device never is.
+  if (!S_ISREG(status.stx_mode)) return own_reason(REASON_NOT_REGULAR);
+  facts_of(&status, &file->facts);
+  file->owner = status.stx_uid;
+  file->mode = status.stx_mode;
+  // Fewer blocks than bytes: a sparse file (or a compressed one).
+  file->holes = (status.stx_mask & STATX_BLOCKS) != 0 && status.stx_blocks * 512 < status.stx_size;
+  return done_reason();
+}
+
+// Opening does not wait: a lease held elsewhere is another process's use.
+static Reason open_for_reading(SourceFile* file) {
+  file->fd = reopen_descriptor(file->hold, O_RDONLY);
+  return file->fd < 0 ? reason_from_errno(errno) : done_reason();
+}
+
+Reason open_source(const WalkRoot* root, const char* path, SourceFile* file) {
+  file->fd = -1;
+  file->hold = -1;
+  if (injected(FAULT_open_source)) return input_output_error();
+  Reason why = resolve_source(root, path, file);
+  return failed(why) ? why : open_for_reading(file);
+}
+
+Reason find_source(const WalkRoot* root, const char* path, SourceFile* file) {
+  file->fd = -1;
+  file->hold = -1;
+  if (injected(FAULT_find_source)) return input_output_error();
+  return resolve_source(root, path, file);
+}
+
+// The very file that was found is opened, whatever path names by now; its
+// facts are read again, as they are when it is opened.
+Reason open_found_source(SourceFile* file, const char*) {
+  if (injected(FAULT_open_found_source)) return input_output_error();
+  Reason why = open_for_reading(file);
+  struct statx status;
+  if (!failed(why) && !read_status(file->fd, &status)) why = reason_from_errno(errno);
+  if (!failed(why)) facts_of(&status, &file->facts);
+  return why;
+}
+
+Reason read_source(SourceFile* file, FileSize offset, void* buffer, unsigned wanted, unsigned* got) {
+  *got = 0;
+  if (injected(FAULT_read_source)) return input_output_error();
+  if (stop_requested()) return own_reason(REASON_STOPPED);
+  ssize_t read;
+  do read = sys::pread(file->fd, buffer, wanted, (off_t)offset);
+  while (read < 0 && errno == EINTR);
+  if (read < 0) return reason_from_errno(errno);
+  *got = (unsigned)read;
+  return done_reason();
+}
+
+// The hold stays: it opens nothing, so no lease is refused for it. The
+// descriptor goes even when the close fails, as the system's does.
+Reason end_source_reading(SourceFile* file) {
+  bool fails = injected(FAULT_end_source_reading);
+  int result = file->fd >= 0 ? sys::close(file->fd) : 0;
+  int error = errno;
+  file->fd = -1;
+  if (fails) return input_output_error();
+  return result != 0 && error != EINTR ? reason_from_errno(error) : done_reason();
+}
+
+// Through /proc the very file the hold is on is changed; an O_PATH
+// descriptor takes no fchmod.
+static Reason change_mode(SourceFile* file, unsigned mode) {
+  if (sys::fchmodat(AT_FDCWD, self_path(file->hold).text, (mode_t)mode) != 0) return reason_from_errno(errno);
+  return done_reason();
+}
+
+// Read-only is the owner-write bit missing; only that bit changes.
+Reason make_source_writable(SourceFile* file, const char*) {
+  if (injected(FAULT_make_source_writable)) return input_output_error();
+  if (!file->facts.write_protected) return done_reason();
+  Reason why = change_mode(file, (file->mode & 07777) | S_IWUSR);
+  file->mode_changed = !failed(why);
+  return why;
+}
+
+Reason restore_protection(SourceFile* file, const char*) {
+  if (injected(FAULT_restore_protection)) return input_output_error();
+  if (!file->mode_changed) return done_reason();
+  Reason why = change_mode(file, file->mode & 07777);
+  file->mode_changed = failed(why);
+  return why;
+}
+
+void close_source(SourceFile* file) {
+  if (file->fd >= 0) sys::close(file->fd);
+  if (file->hold >= 0) sys::close(file->hold);
+  file->fd = -1;
+  file->hold = -1;
+}
