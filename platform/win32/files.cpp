@@ -53,7 +53,8 @@ static Reason open_with_facts(const char* path, DWORD access, DWORD sharing, Sys
   if (opened != INVALID_HANDLE_VALUE && read_facts(*handle, facts)) return done_reason();
   // A directory is refused as a file is that may not be read: told apart here.
   Reason why = last_error_reason();
-  DWORD attributes = why.number == ERROR_ACCESS_DENIED ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
+  DWORD attributes = why.number == ERROR_ACCESS_DENIED ? SYSTEM_CALL(GetFileAttributesA, INVALID_FILE_ATTRIBUTES, path)
+                                                       : INVALID_FILE_ATTRIBUTES;
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
              ? own_reason(REASON_NOT_REGULAR)
              : why;
