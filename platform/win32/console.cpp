@@ -45,6 +45,6 @@ int path_kind(const char* path) {
 }
 
 #if BODYCUT_FAULT_INJECTION
-// Nothing is read once per run here: the temporary directory is the run's own.
+// The Windows platform keeps nothing from one run for the next.
 void fault_new_run(void) {}
 #endif
