@@ -1,7 +1,7 @@
-// The console writer. Console output goes through WriteConsoleA; when
-// standard output is a file or a pipe, WriteConsoleA writes nothing, so the
-// same bytes go through WriteFile instead.
-#include "../platform.h"
+// The console writer, and the command line. Console output goes through
+// WriteConsoleA; when standard output is a file or a pipe, WriteConsoleA
+// writes nothing, so the same bytes go through WriteFile instead.
+#include "win32_internal.h"
 
 static void write_to(DWORD which, const char* text) {
   HANDLE out = GetStdHandle(which);
@@ -26,14 +26,25 @@ unsigned report_name(const char* name, char* out) {
 }
 
 // The console output of the Windows build is the report alone: no line
-// says why a file was reported "error", so the reason is not looked into.
-Reason last_failure_reason(void) {
-  Reason reason = {REASON_SYSTEM, (int)GetLastError(), 0};
-  return reason;
-}
-
+// says why a file was reported "error", so no message is looked up.
 void describe_system_error(int, char* out, unsigned size) {
   if (size > 0) out[0] = '\0';
 }
 
 void write_reason_line(const char*) {}
+
+const char* command_line_text(void) { return GetCommandLineA(); }
+
+const char* next_character(const char* position) { return CharNextA(position); }
+
+int path_kind(const char* path) {
+  DWORD attributes = SYSTEM_CALL(GetFileAttributesA, INVALID_FILE_ATTRIBUTES, path);
+  return attributes == INVALID_FILE_ATTRIBUTES          ? PATH_NAMES_NOTHING
+         : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PATH_DIRECTORY
+                                                        : PATH_OTHER;
+}
+
+#if BODYCUT_FAULT_INJECTION
+// The Windows platform keeps nothing from one run for the next.
+void fault_new_run(void) {}
+#endif

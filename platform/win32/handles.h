@@ -41,14 +41,17 @@ struct TemporaryDirectory {
 
 struct SourceFile {
   FileFacts facts;
-  SystemHandle handle;    // INVALID_HANDLE_VALUE once closed
-  int attributes_cleared; // restore_protection sets them back
+  SystemHandle handle;     // INVALID_HANDLE_VALUE once closed
+  int attributes_cleared;  // restore_protection sets them back
+  SystemHandle query;      // find_source's, which reads no data
+  FileSize position;       // where the handle reads next
 };
 
 struct BodyFile {
   char name[PATH_CAPACITY];
   SystemHandle handle;
-  int named;  // the file at name is this run's
+  int named;        // the file at name is this run's
+  FileSize length;  // bytes filled in
 };
 
 struct CopyBackTarget {
@@ -74,6 +77,8 @@ struct WorkerThreads {
   SystemHandle done;  // an auto-reset event
   SystemHandle threads[MAX_WORKER_THREADS];
   unsigned count;
+  void (*run)(void*);  // what each thread runs, with context
+  void* context;
 };
 
 #endif

@@ -3,7 +3,8 @@
 #ifndef BODYCUT_WIN32_SYSTEM_CALLS_H
 #define BODYCUT_WIN32_SYSTEM_CALLS_H
 
-// X(name): one row per call; the implementation fills the table.
+// X(name): one row per call. The wide search calls are looked up, not
+// imported (Windows 95 lacks them), and fail through their own rows.
 #define SYSTEM_CALLS(X)         \
   X(CreateFileA)                \
   X(GetFileInformationByHandle) \
@@ -18,7 +19,10 @@
   X(DeleteFileA)                \
   X(CloseHandle)                \
   X(FindFirstFileA)             \
-  X(FindNextFileA)
+  X(FindNextFileA)              \
+  X(FindFirstFileW)             \
+  X(FindNextFileW)              \
+  X(GetFileAttributesA)
 
 enum SystemCallName {
 #define SYSTEM_CALL_ENUM(name) SYSTEM_CALL_##name,

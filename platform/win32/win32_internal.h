@@ -2,7 +2,40 @@
 #ifndef BODYCUT_WIN32_INTERNAL_H
 #define BODYCUT_WIN32_INTERNAL_H
 
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include "../fault_injection.h"
 #include "../platform.h"
+
+#ifndef BODYCUT_FAULT_INJECTION
+#define BODYCUT_FAULT_INJECTION 0
+#endif
+
+// Every call in the table (system_calls.h) is made through SYSTEM_CALL: a
+// test build can fail the nth one as the system would, with failure as its
+// result and a plausible error for GetLastError.
+#if BODYCUT_FAULT_INJECTION
+#define OPERATION_FAULT(operation) fault_fires(FAULT_##operation)
+#define CALL_FAULT(name) fault_fires(FAULT_SYSTEM_CALL + SYSTEM_CALL_##name)
+#else
+#define OPERATION_FAULT(operation) false
+#define CALL_FAULT(name) false
+#endif
+#define SYSTEM_CALL(name, failure, ...) \
+  (CALL_FAULT(name) ? (SetLastError(ERROR_GEN_FAILURE), (failure)) : name(__VA_ARGS__))
+
+inline HANDLE handle_of(SystemHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// The reason for what GetLastError holds, in the tool's words where it has them.
+Reason last_error_reason(void);
+// An operation's own injected failure: an input and output error.
+inline Reason injected_failure(void) {
+  Reason reason = {REASON_SYSTEM, ERROR_IO_DEVICE, 0};
+  return reason;
+}
 
 // Ctrl-C and Ctrl-Break ask the run to stop rather than end the process
 // halfway through a file: the file in hand is finished or given up whole,

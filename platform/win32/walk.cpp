@@ -72,51 +72,45 @@ static void narrow_name(const WCHAR* wide, char* out, unsigned capacity) {
   out[used] = '\0';
 }
 
+// Only what the walk reads of an entry: its attributes and its name.
 static void narrow_entry(const WIN32_FIND_DATAW* wide, WIN32_FIND_DATAA* found) {
   found->dwFileAttributes = wide->dwFileAttributes;
-  found->ftCreationTime = wide->ftCreationTime;
-  found->ftLastAccessTime = wide->ftLastAccessTime;
-  found->ftLastWriteTime = wide->ftLastWriteTime;
-  found->nFileSizeHigh = wide->nFileSizeHigh;
-  found->nFileSizeLow = wide->nFileSizeLow;
-  found->dwReserved0 = wide->dwReserved0;
-  found->dwReserved1 = wide->dwReserved1;
   narrow_name(wide->cFileName, found->cFileName, sizeof found->cFileName);
-  narrow_name(wide->cAlternateFileName, found->cAlternateFileName, sizeof found->cAlternateFileName);
 }
 
-HANDLE find_first_entry(LPCSTR pattern, WIN32_FIND_DATAA* found) {
+// The wide calls come through the same rows as the ANSI ones: a test
+// build fails the nth search call whichever the system takes.
+static bool search_call_fails(bool fires) {
+  if (fires) SetLastError(ERROR_GEN_FAILURE);
+  return fires;
+}
+
+static HANDLE find_first_entry(LPCSTR pattern, WIN32_FIND_DATAA* found) {
   HANDLE search = INVALID_HANDLE_VALUE;
   WCHAR wide_pattern[MAX_PATH];
   WIN32_FIND_DATAW wide;
   FindFirstWide find_first = reinterpret_cast<FindFirstWide>(kernel_function("FindFirstFileW"));
-  if (stop_requested()) {
-    SetLastError(ERROR_OPERATION_ABORTED);
-    return INVALID_HANDLE_VALUE;
-  }
   if (find_first != nullptr && MultiByteToWideChar(CP_ACP, 0, pattern, -1, wide_pattern, MAX_PATH) > 0) {
+    if (search_call_fails(CALL_FAULT(FindFirstFileW))) return INVALID_HANDLE_VALUE;
     search = find_first(wide_pattern, &wide);
     if (search != INVALID_HANDLE_VALUE) narrow_entry(&wide, found);
     if (search != INVALID_HANDLE_VALUE || GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return search;
   }
-  return FindFirstFileA(pattern, found);
+  return SYSTEM_CALL(FindFirstFileA, INVALID_HANDLE_VALUE, pattern, found);
 }
 
-BOOL find_next_entry(HANDLE search, WIN32_FIND_DATAA* found) {
+static BOOL find_next_entry(HANDLE search, WIN32_FIND_DATAA* found) {
   WIN32_FIND_DATAW wide;
   FindNextWide find_next = reinterpret_cast<FindNextWide>(kernel_function("FindNextFileW"));
-  if (stop_requested()) {
-    SetLastError(ERROR_OPERATION_ABORTED);
-    return FALSE;
-  }
   if (find_next != nullptr) {
+    if (search_call_fails(CALL_FAULT(FindNextFileW))) return FALSE;
     if (find_next(search, &wide)) {
       narrow_entry(&wide, found);
       return TRUE;
     }
     if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return FALSE;
   }
-  return FindNextFileA(search, found);
+  return SYSTEM_CALL(FindNextFileA, FALSE, search, found);
 }
 
 // Win32 takes these for separators, wildcards or redirections: a found
@@ -128,36 +122,88 @@ static BOOL is_reserved(char c) {
 // Links and junctions lead elsewhere and are not followed. A name Win32
 // would not open as it is, since it drops a trailing dot or blank, would
 // open another file.
-BOOL found_entry_is_plain(const WIN32_FIND_DATAA* found) {
-  const char* name = found->cFileName;
+int entry_name_is_plain(const char* name, int link) {
   const char* last = name;
-  if ((found->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || name[0] == '\0') return FALSE;
+  if (link || name[0] == '\0') return 0;
   for (const char* p = name; *p != '\0'; p = CharNextA(p)) {
-    if (is_reserved(*p)) return FALSE;
+    if (is_reserved(*p)) return 0;
     last = p;
   }
   return *last != '.' && *last != ' ';
 }
 
+// An entry as the walk sees it; or the end of the listing, or why it broke off.
+static int listed(HANDLE search, const WIN32_FIND_DATAA* found, WalkEntry* entry, Reason* why) {
+  if (search == INVALID_HANDLE_VALUE) {
+    if (GetLastError() == ERROR_NO_MORE_FILES) return LISTED_ALL;
+    *why = last_error_reason();
+    return LIST_FAILED;
+  }
+  // Both hold MAX_PATH bytes.
+  unsigned length = 0;
+  for (; found->cFileName[length] != '\0'; ++length) entry->name[length] = found->cFileName[length];
+  entry->name[length] = '\0';
+  entry->directory = (found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  entry->link = (found->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  entry->plain = entry_name_is_plain(entry->name, entry->link);
+  return LISTED_ENTRY;
+}
+
+Reason open_walk_root(const char*, WalkRoot*) { return done_reason(); }
+void close_walk_root(WalkRoot*) {}
+
+int first_entry(const WalkRoot*, const char* pattern, WalkSearch* search, WalkEntry* entry, Reason* why) {
+  WIN32_FIND_DATAA found;
+  search->handle = (SystemHandle)INVALID_HANDLE_VALUE;
+  *why = injected_failure();
+  if (OPERATION_FAULT(first_entry)) return LIST_FAILED;
+  *why = done_reason();
+  if (stop_requested()) return LISTED_ALL;
+  HANDLE first = find_first_entry(pattern, &found);
+  search->handle = (SystemHandle)first;
+  // No match at all is no listing: the target names nothing.
+  if (first == INVALID_HANDLE_VALUE && GetLastError() == ERROR_NO_MORE_FILES) SetLastError(ERROR_FILE_NOT_FOUND);
+  return listed(first, &found, entry, why);
+}
+
+int next_entry(WalkSearch* search, WalkEntry* entry, Reason* why) {
+  WIN32_FIND_DATAA found;
+  HANDLE handle = handle_of(search->handle);
+  *why = injected_failure();
+  if (OPERATION_FAULT(next_entry)) return LIST_FAILED;
+  *why = done_reason();
+  if (stop_requested()) return LISTED_ALL;
+  return listed(find_next_entry(handle, &found) ? handle : INVALID_HANDLE_VALUE, &found, entry, why);
+}
+
+// A folder a volume is mounted on is a reparse point, which the walk never enters.
+int entry_on_other_file_system(WalkSearch*, const WalkEntry*) { return 0; }
+
+void end_search(WalkSearch* search) {
+  HANDLE handle = handle_of(search->handle);
+  if (handle != INVALID_HANDLE_VALUE) FindClose(handle);
+  search->handle = (SystemHandle)INVALID_HANDLE_VALUE;
+}
+
 // GetCommandLineA is the wide command line converted a character at a
 // time, so the two texts are walked in step.
-BOOL command_line_holds_exactly(LPCSTR first, LPCSTR last) {
+bool command_line_holds_exactly(const char* first, const char* last) {
   CommandLineWide command_line = reinterpret_cast<CommandLineWide>(kernel_function("GetCommandLineW"));
   const WCHAR* wide = command_line != nullptr ? command_line() : nullptr;
   const char* at = GetCommandLineA();
   // Without the wide text (Windows 95) there is nothing to tell by.
-  if (wide == nullptr || *wide == 0) return TRUE;
+  if (wide == nullptr || *wide == 0) return true;
   while (at < last) {
     char bytes[8];
-    if (*wide == 0) return FALSE;
+    if (*wide == 0) return false;
     int units = units_at(wide);
     int count = WideCharToMultiByte(CP_ACP, 0, wide, units, bytes, (int)sizeof bytes, nullptr, nullptr);
-    if (count <= 0) return FALSE;
+    if (count <= 0) return false;
     for (int i = 0; i < count; ++i)
-      if (at[i] != bytes[i]) return FALSE;
-    if (at + count > first && narrow_character(wide, units, bytes, (int)sizeof bytes) == 0) return FALSE;
+      if (at[i] != bytes[i]) return false;
+    if (at + count > first && narrow_character(wide, units, bytes, (int)sizeof bytes) == 0) return false;
     at += count;
     wide += units;
   }
-  return TRUE;
+  return true;
 }

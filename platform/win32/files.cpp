@@ -1,0 +1,280 @@
+// The source, body and copy-back files, with the KERNEL32 calls. The body
+// file has its name from the start (GetTempFileNameA makes it), and the
+// copy back opens the source's path again with no sharing.
+#include "win32_internal.h"
+
+enum { COPY_CHUNK = 32768 };
+static const DWORD PROTECTING_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+static const SystemHandle NO_HANDLE = (SystemHandle)INVALID_HANDLE_VALUE;
+// A position the handle cannot be at: the next read moves it first.
+static const FileSize UNKNOWN_POSITION = ~(FileSize)0;
+
+Reason last_error_reason(void) {
+  DWORD error = GetLastError();
+  int kind = error == ERROR_SHARING_VIOLATION                              ? REASON_IN_USE
+             : error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? REASON_NO_SPACE
+             : error == ERROR_FILENAME_EXCED_RANGE                         ? REASON_TOO_LONG
+             : error == ERROR_OPERATION_ABORTED                            ? REASON_STOPPED
+                                                                           : REASON_SYSTEM;
+  Reason reason = {kind, kind == REASON_SYSTEM ? (int)error : 0, 0};
+  return reason;
+}
+
+static std::uint64_t joined(DWORD high, DWORD low) { return (std::uint64_t)high << 32 | low; }
+static FileStamp stamp_of(FILETIME time) {
+  FileStamp stamp = {(std::int64_t)joined(time.dwHighDateTime, time.dwLowDateTime), 0};
+  return stamp;
+}
+static FILETIME filetime_of(FileStamp stamp) {
+  FILETIME time = {(DWORD)stamp.count, (DWORD)((std::uint64_t)stamp.count >> 32)};
+  return time;
+}
+
+static bool read_facts(SystemHandle handle, FileFacts* facts) {
+  BY_HANDLE_FILE_INFORMATION found;
+  if (!SYSTEM_CALL(GetFileInformationByHandle, FALSE, handle_of(handle), &found)) return false;
+  facts->identity.volume = found.dwVolumeSerialNumber;
+  facts->identity.index = joined(found.nFileIndexHigh, found.nFileIndexLow);
+  facts->size = joined(found.nFileSizeHigh, found.nFileSizeLow);
+  facts->links = found.nNumberOfLinks;
+  facts->times.created = stamp_of(found.ftCreationTime);
+  facts->times.accessed = stamp_of(found.ftLastAccessTime);
+  facts->times.written = stamp_of(found.ftLastWriteTime);
+  facts->write_protected = (found.dwFileAttributes & PROTECTING_ATTRIBUTES) != 0;
+  facts->attributes = found.dwFileAttributes;
+  return true;
+}
+
+// Opens path as CreateFileA does with OPEN_EXISTING, and reads its facts.
+static Reason open_with_facts(const char* path, DWORD access, DWORD sharing, SystemHandle* handle, FileFacts* facts) {
+  HANDLE opened = SYSTEM_CALL(CreateFileA, INVALID_HANDLE_VALUE, path, access, sharing, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  *handle = (SystemHandle)opened;
+  if (opened != INVALID_HANDLE_VALUE && read_facts(*handle, facts)) return done_reason();
+  // A directory is refused as a file is that may not be read: told apart here.
+  Reason why = last_error_reason();
+  DWORD attributes = why.number == ERROR_ACCESS_DENIED ? SYSTEM_CALL(GetFileAttributesA, INVALID_FILE_ATTRIBUTES, path)
+                                                       : INVALID_FILE_ATTRIBUTES;
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+             ? own_reason(REASON_NOT_REGULAR)
+             : why;
+}
+
+// A close that fails still lets the handle go, as a failed close on a
+// file system does: an injected failure closes it too.
+static Reason close_handle(SystemHandle* handle) {
+  bool fails = *handle != NO_HANDLE && CALL_FAULT(CloseHandle);
+  bool closed = *handle == NO_HANDLE || CloseHandle(handle_of(*handle));
+  *handle = NO_HANDLE;
+  if (fails) SetLastError(ERROR_GEN_FAILURE);
+  return closed && !fails ? done_reason() : last_error_reason();
+}
+
+// Moves the source's handle to offset, unless it is there already.
+static bool move_source(SourceFile* file, FileSize offset) {
+  if (file->position == offset) return true;
+  LONG high = (LONG)(offset >> 32);
+  file->position = UNKNOWN_POSITION;
+  SetLastError(NO_ERROR);
+  if (SYSTEM_CALL(SetFilePointer, INVALID_SET_FILE_POINTER, handle_of(file->handle), (LONG)offset, &high, FILE_BEGIN) ==
+          INVALID_SET_FILE_POINTER &&
+      GetLastError() != NO_ERROR)
+    return false;
+  file->position = offset;
+  return true;
+}
+
+static bool read_chunk(SystemHandle handle, void* buffer, unsigned wanted, DWORD* got) {
+  return SYSTEM_CALL(ReadFile, FALSE, handle_of(handle), buffer, wanted, got, nullptr);
+}
+
+// A short write with no error is what a full disk gives.
+static bool write_chunk(SystemHandle handle, const void* buffer, DWORD count) {
+  DWORD written = 0;
+  if (!SYSTEM_CALL(WriteFile, FALSE, handle_of(handle), buffer, count, &written, nullptr)) return false;
+  if (written != count) SetLastError(ERROR_DISK_FULL);
+  return written == count;
+}
+
+static bool set_times(SystemHandle handle, const FileTimes* times) {
+  FILETIME created = filetime_of(times->created);
+  FILETIME accessed = filetime_of(times->accessed);
+  FILETIME written = filetime_of(times->written);
+  return SYSTEM_CALL(SetFileTime, FALSE, handle_of(handle), &created, &accessed, &written);
+}
+
+void find_temporary_directory(TemporaryDirectory* directory) {
+  DWORD length = SYSTEM_CALL(GetTempPathA, (DWORD)0, PATH_CAPACITY, directory->path);
+  directory->failure = length == 0               ? last_error_reason()
+                       : length >= PATH_CAPACITY ? own_reason(REASON_TOO_LONG)
+                                                 : done_reason();
+}
+
+void close_temporary_directory(TemporaryDirectory*) {}
+
+static void begin_source(SourceFile* file) {
+  file->handle = file->query = NO_HANDLE;
+  file->attributes_cleared = 0;
+  file->position = 0;
+}
+
+Reason open_source(const WalkRoot*, const char* path, SourceFile* file) {
+  begin_source(file);
+  if (OPERATION_FAULT(open_source)) return injected_failure();
+  return open_with_facts(path, GENERIC_READ, FILE_SHARE_READ, &file->handle, &file->facts);
+}
+
+// The query handle stays open until the source closes: it reads no data,
+// so it keeps no copy back out.
+Reason find_source(const WalkRoot*, const char* path, SourceFile* file) {
+  begin_source(file);
+  if (OPERATION_FAULT(find_source)) return injected_failure();
+  return open_with_facts(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, &file->query, &file->facts);
+}
+
+Reason open_found_source(SourceFile* file, const char* path) {
+  if (OPERATION_FAULT(open_found_source)) return injected_failure();
+  return open_with_facts(path, GENERIC_READ, FILE_SHARE_READ, &file->handle, &file->facts);
+}
+
+Reason read_source(SourceFile* file, FileSize offset, void* buffer, unsigned wanted, unsigned* got) {
+  DWORD count = 0;
+  *got = 0;
+  if (OPERATION_FAULT(read_source)) return injected_failure();
+  if (stop_requested()) return own_reason(REASON_STOPPED);
+  if (!move_source(file, offset) || !read_chunk(file->handle, buffer, wanted, &count)) {
+    file->position = UNKNOWN_POSITION;
+    return last_error_reason();
+  }
+  file->position = offset + count;
+  *got = count;
+  return done_reason();
+}
+
+// No share-0 open succeeds while the reading handle is open.
+Reason end_source_reading(SourceFile* file) {
+  if (OPERATION_FAULT(end_source_reading)) return injected_failure();
+  return close_handle(&file->handle);
+}
+
+// Attributes are set by path: the Windows build holds nothing of the file meanwhile.
+static Reason set_attributes(SourceFile* file, const char* path, DWORD attributes, int cleared) {
+  if (!SYSTEM_CALL(SetFileAttributesA, FALSE, path, attributes)) return last_error_reason();
+  file->attributes_cleared = cleared;
+  return done_reason();
+}
+
+Reason make_source_writable(SourceFile* file, const char* path) {
+  if (OPERATION_FAULT(make_source_writable)) return injected_failure();
+  return file->facts.write_protected ? set_attributes(file, path, FILE_ATTRIBUTE_NORMAL, 1) : done_reason();
+}
+
+Reason restore_protection(SourceFile* file, const char* path) {
+  if (OPERATION_FAULT(restore_protection)) return injected_failure();
+  return file->attributes_cleared ? set_attributes(file, path, file->facts.attributes, 0) : done_reason();
+}
+
+void close_source(SourceFile* file) {
+  close_handle(&file->handle);
+  close_handle(&file->query);
+}
+
+Reason choose_body_name(const TemporaryDirectory* directory, BodyFile* body) {
+  body->name[0] = '\0';
+  body->handle = NO_HANDLE;
+  body->named = 0;
+  body->length = 0;
+  if (OPERATION_FAULT(choose_body_name)) return injected_failure();
+  if (failed(directory->failure)) return directory->failure;
+  if (SYSTEM_CALL(GetTempFileNameA, (UINT)0, directory->path, "BCT", 0, body->name) == 0) return last_error_reason();
+  body->named = TEMPORARY_NAME_MAKES_FILE;
+  return done_reason();
+}
+
+Reason create_body_file(const TemporaryDirectory*, BodyFile* body) {
+  if (OPERATION_FAULT(create_body_file)) return injected_failure();
+  HANDLE created =
+      SYSTEM_CALL(CreateFileA, INVALID_HANDLE_VALUE, body->name, GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  body->handle = (SystemHandle)created;
+  return created != INVALID_HANDLE_VALUE ? done_reason() : last_error_reason();
+}
+
+// The body file held nothing before: a stop gives the copy up, and nothing is lost.
+Reason fill_body_file(BodyFile* body, SourceFile* source, FileSize offset) {
+  char buffer[COPY_CHUNK];
+  DWORD count = 0;
+  if (OPERATION_FAULT(fill_body_file)) return injected_failure();
+  if (!move_source(source, offset)) return last_error_reason();
+  source->position = UNKNOWN_POSITION;
+  for (;;) {
+    if (stop_requested()) return own_reason(REASON_STOPPED);
+    if (!read_chunk(source->handle, buffer, sizeof buffer, &count)) return last_error_reason();
+    if (count == 0) return done_reason();
+    if (!write_chunk(body->handle, buffer, count)) return last_error_reason();
+    body->length += count;
+  }
+}
+
+// The file has had its name since GetTempFileNameA made it.
+Reason keep_body_file(BodyFile* body, const FileTimes* times) {
+  if (OPERATION_FAULT(keep_body_file)) return injected_failure();
+  if (!set_times(body->handle, times)) return last_error_reason();
+  return stop_requested() ? own_reason(REASON_STOPPED) : done_reason();
+}
+
+Reason close_body_file(BodyFile* body, int delete_it) {
+  bool deletion_fails = OPERATION_FAULT(close_body_file);
+  close_handle(&body->handle);
+  if (!delete_it || !body->named) return done_reason();
+  if (deletion_fails) return injected_failure();
+  return SYSTEM_CALL(DeleteFileA, FALSE, body->name) ? done_reason() : last_error_reason();
+}
+
+// No sharing: refused while anyone else has the file open, and nobody
+// else can open it until this handle is closed.
+Reason open_copy_back_target(SourceFile*, const char* path, CopyBackTarget* target) {
+  target->handle = NO_HANDLE;
+  if (OPERATION_FAULT(open_copy_back_target)) return injected_failure();
+  return open_with_facts(path, GENERIC_READ | GENERIC_WRITE, 0, &target->handle, &target->facts);
+}
+
+// Setting them is the one way to know.
+Reason check_times_settable(CopyBackTarget* target, const FileTimes* times) {
+  if (OPERATION_FAULT(check_times_settable)) return injected_failure();
+  if (set_times(target->handle, times)) return done_reason();
+  return GetLastError() == ERROR_ACCESS_DENIED ? own_reason(REASON_TIMES) : last_error_reason();
+}
+
+// A copy over the file's own bytes is finished whatever is asked meanwhile,
+// or the file would be neither what it was nor its body. A test build may
+// stop it halfway, as a full disk would.
+Reason copy_body_back(CopyBackTarget* target, BodyFile* body) {
+  char buffer[COPY_CHUNK];
+  DWORD count = 0;
+  if (OPERATION_FAULT(copy_body_back)) return injected_failure();
+  bool cut_short = OPERATION_FAULT(copy_body_back_short);
+  FileSize left = cut_short ? body->length / 2 : ~(FileSize)0;
+  if (SYSTEM_CALL(SetFilePointer, INVALID_SET_FILE_POINTER, handle_of(body->handle), 0, nullptr, FILE_BEGIN) != 0)
+    return last_error_reason();
+  for (;;) {
+    if (!read_chunk(body->handle, buffer, sizeof buffer, &count)) return last_error_reason();
+    if (count > left) count = (DWORD)left;
+    if (count == 0) break;
+    if (!write_chunk(target->handle, buffer, count))
+      return GetLastError() == ERROR_LOCK_VIOLATION ? own_reason(REASON_LEASE_LOST) : last_error_reason();
+    left -= count;
+  }
+  if (cut_short) return own_reason(REASON_NO_SPACE);
+  return SYSTEM_CALL(SetEndOfFile, FALSE, handle_of(target->handle)) ? done_reason() : last_error_reason();
+}
+
+// A failed close may mean the bytes did not all reach the file.
+Reason finish_copy_back(CopyBackTarget* target, SourceFile*, const FileTimes* times, int* mode_lost) {
+  *mode_lost = 0;
+  if (OPERATION_FAULT(finish_copy_back)) return injected_failure();
+  if (!set_times(target->handle, times)) return last_error_reason();
+  return close_handle(&target->handle);
+}
+
+void close_copy_back_target(CopyBackTarget* target) { close_handle(&target->handle); }

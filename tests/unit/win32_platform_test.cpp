@@ -1,0 +1,270 @@
+// The Windows platform under wine: every system call and every operation
+// fails in turn during a strip, a single file's and a tree's with workers,
+// and no byte is lost whichever it is.
+#include "platform/fault_injection.h"
+#include "platform/platform.h"
+#include "strip/strip_file.h"
+#include "walk/walk_target.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string read_whole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void write_whole(const std::string& path, const std::string& bytes) {
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  EXPECT_TRUE(out.good()) << path << " is held open";
+}
+
+std::vector<std::string> names_in(const std::string& pattern) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+  for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
+    if (found.cFileName[0] != '.') names.push_back(found.cFileName);
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  return names;
+}
+
+// A directory of the test's own in the system's temporary directory, which
+// is also the run's temporary directory (TMP), with the console's output
+// going to a file in it.
+class Win32Platform : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char base[MAX_PATH];
+    ASSERT_NE(GetTempPathA(MAX_PATH, base), 0u);
+    ASSERT_NE(GetFileAttributesA(base), INVALID_FILE_ATTRIBUTES) << base << ": under wine, set BODYCUT_TEMP";
+    original_tmp = GetEnvironmentVariableA("TMP", saved_tmp, MAX_PATH) != 0;
+    directory = std::string(base) + "bodycut-test-" + std::to_string(GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryA(directory.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((directory + "\\tree").c_str(), nullptr));
+    SetEnvironmentVariableA("TMP", directory.c_str());
+    fault_disarm();
+  }
+  void TearDown() override {
+    fault_disarm();
+    SetEnvironmentVariableA("TMP", original_tmp ? saved_tmp : nullptr);
+    for (const std::string& name : names_in(directory + "\\tree\\*")) remove_file(directory + "\\tree\\" + name);
+    RemoveDirectoryA((directory + "\\tree").c_str());
+    for (const std::string& name : names_in(directory + "\\*")) remove_file(directory + "\\" + name);
+    EXPECT_TRUE(RemoveDirectoryA(directory.c_str()));
+  }
+  // Fails while the file is held open.
+  static bool remove_file(const std::string& path) {
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return DeleteFileA(path.c_str());
+  }
+
+  // Runs action with standard output and error going to a file; gives what was written.
+  template <typename Action>
+  std::string console_of(Action action) {
+    std::string path = directory + "\\console.txt";
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    SetStdHandle(STD_OUTPUT_HANDLE, file);
+    SetStdHandle(STD_ERROR_HANDLE, file);
+    action();
+    SetStdHandle(STD_OUTPUT_HANDLE, output);
+    SetStdHandle(STD_ERROR_HANDLE, error);
+    CloseHandle(file);
+    std::string written = read_whole(path);
+    DeleteFileA(path.c_str());
+    return written;
+  }
+
+  // Whether a temporary file the run named on the console holds body
+  // whole; every temporary file left is that or empty (one whose deletion
+  // failed, which the console names too), and is removed.
+  bool body_kept(const std::string& body, const std::string& console) {
+    bool kept = false;
+    for (const std::string& name : names_in(directory + "\\BCT*.tmp")) {
+      std::string held = read_whole(directory + "\\" + name);
+      EXPECT_TRUE(held.empty() || held == body) << name;
+      EXPECT_NE(console.find(name), std::string::npos) << name;
+      kept = kept || held == body;
+      EXPECT_TRUE(remove_file(directory + "\\" + name)) << name << " is held open";
+    }
+    return kept;
+  }
+
+  // Every byte is kept: the file is as it was or its body, or its body is
+  // whole in a temporary file.
+  static void expect_nothing_lost(const std::string& path, const std::string& before, const std::string& body,
+                                  bool kept) {
+    std::string now = read_whole(path);
+    EXPECT_TRUE(now == before || now == body || kept) << path << ": " << now;
+  }
+
+  std::string directory;
+  char saved_tmp[MAX_PATH] = "";
+  bool original_tmp = false;
+};
+
+// Armed as BODYCUT_FAULT arms it, so that the console says which call failed.
+void arm_announced(const std::string& setting) {
+  _putenv(("BODYCUT_FAULT=" + setting).c_str());
+  fault_arm_from_environment();
+  _putenv("BODYCUT_FAULT=");
+}
+
+struct StripCase {
+  const char* content;
+  const char* body;
+  DWORD attributes;
+  int http_only;
+};
+
+const StripCase strip_cases[] = {
+    {"H\r\n\r\nbody", "body", FILE_ATTRIBUTE_NORMAL, 0},
+    {"H\r\n\r\nread-only body", "read-only body", FILE_ATTRIBUTE_READONLY, 0},
+    // The scan reads past the redirect's block, then steps back to its body.
+    {"HTTP/1.1 301 Moved\r\nLocation: /\r\n\r\nHTTP body", "HTTP body", FILE_ATTRIBUTE_NORMAL, 1},
+};
+
+// The nth system call fails, for each n until a strip makes no more.
+TEST_F(Win32Platform, EverySystemCallOfAStripFailingInTurn) {
+  for (const StripCase& row : strip_cases) {
+    std::string path = directory + "\\page.htm";
+    bool injected = true;
+    unsigned nth = 1;
+    for (; injected && nth < 200; ++nth) {
+      write_whole(path, row.content);
+      SetFileAttributesA(path.c_str(), row.attributes);
+      RunSettings settings = default_run_settings();
+      settings.http_only = row.http_only;
+      int status = -1;
+      arm_announced(std::to_string(nth));
+      std::string console = console_of([&] { status = strip_file(path.c_str(), &settings); });
+      injected = fault_injected() != 0;
+      fault_disarm();
+      if (nth == 1) EXPECT_TRUE(injected);
+      SCOPED_TRACE(console);
+      if (status == STRIP_OK || !injected) EXPECT_EQ(read_whole(path), row.body);
+      expect_nothing_lost(path, row.content, row.body, body_kept(row.body, console));
+    }
+    EXPECT_FALSE(injected);
+    // Every call of a strip, the copy back's among them.
+    EXPECT_GT(nth, 25u);
+  }
+}
+
+// Each operation fails first thing.
+TEST_F(Win32Platform, EachOperationOfAStripFailing) {
+  for (int operation = FAULT_ANY + 1; operation < FAULT_SYSTEM_CALL; ++operation) {
+    std::string path = directory + "\\page.htm";
+    write_whole(path, strip_cases[0].content);
+    RunSettings settings = default_run_settings();
+    int status = -1;
+    arm_announced(fault_operation_name(operation) + std::string(":1"));
+    std::string console = console_of([&] { status = strip_file(path.c_str(), &settings); });
+    bool injected = fault_injected() != 0;
+    fault_disarm();
+    SCOPED_TRACE(fault_operation_name(operation) + std::string(": ") + console);
+    EXPECT_EQ(status == STRIP_OK, !injected || operation == FAULT_close_body_file);
+    expect_nothing_lost(path, strip_cases[0].content, strip_cases[0].body, body_kept(strip_cases[0].body, console));
+  }
+}
+
+// A tree with workers: the files are found, then opened, and the walk's
+// searches fail too.
+TEST_F(Win32Platform, EverySystemCallOfATreeRunWithWorkersFailingInTurn) {
+  static WalkMemory memory;
+  const std::string tree = directory + "\\tree";
+  const char* const names[] = {"a.htm", "b.htm", "c.htm"};
+  bool injected = true;
+  unsigned nth = 1;
+  for (; injected && nth < 400; ++nth) {
+    for (const char* name : names) write_whole(tree + "\\" + name, strip_cases[0].content);
+    RunSettings settings = default_run_settings();
+    settings.workers = 2;
+    Reason why = done_reason();
+    arm_announced(std::to_string(nth));
+    std::string console = console_of([&] { walk_target(tree.c_str(), 0, &settings, &memory, &why); });
+    injected = fault_injected() != 0;
+    fault_disarm();
+    if (nth == 1) EXPECT_TRUE(injected);
+    SCOPED_TRACE(console);
+    bool kept = body_kept("body", console);
+    for (const char* name : names) {
+      std::string path = tree + "\\" + name;
+      if (!injected || console.find(path + " : ok") != std::string::npos) EXPECT_EQ(read_whole(path), "body");
+      expect_nothing_lost(path, strip_cases[0].content, "body", kept);
+    }
+  }
+  EXPECT_FALSE(injected);
+  EXPECT_GT(nth, 75u);
+}
+
+// What the source and the copy back tell, in the tool's words.
+TEST_F(Win32Platform, ReasonsOfOpeningAFile) {
+  const std::string path = directory + "\\page.htm";
+  write_whole(path, "H\r\n\r\nbody");
+  HANDLE reader =
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE writer =
+      CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  const struct {
+    std::string path;
+    HANDLE held;  // closed before the open
+    int source;   // open_source's reason
+    int target;   // open_copy_back_target's
+  } rows[] = {
+      {path, writer, REASON_NONE, REASON_IN_USE},  // a reader holds it
+      {path, reader, REASON_NONE, REASON_NONE},    // nobody
+      {directory, nullptr, REASON_NOT_REGULAR, REASON_NOT_REGULAR},
+      {directory + "\\missing", nullptr, REASON_SYSTEM, REASON_SYSTEM},
+  };
+  SourceFile source;
+  CopyBackTarget target;
+  EXPECT_EQ(open_source(nullptr, path.c_str(), &source).kind, REASON_IN_USE);  // a writer holds it
+  close_source(&source);
+  for (const auto& row : rows) {
+    if (row.held != nullptr) CloseHandle(row.held);
+    EXPECT_EQ(open_source(nullptr, row.path.c_str(), &source).kind, row.source) << row.path;
+    if (row.source == REASON_NONE) EXPECT_FALSE(failed(end_source_reading(&source)));
+    EXPECT_EQ(open_copy_back_target(&source, row.path.c_str(), &target).kind, row.target) << row.path;
+    close_copy_back_target(&target);
+    close_source(&source);
+  }
+}
+
+// Reads go back and forth: the handle moves only where it is not already.
+TEST_F(Win32Platform, ReadsAtAnyOffset) {
+  const std::string path = directory + "\\page.htm";
+  write_whole(path, "0123456789");
+  SourceFile source;
+  ASSERT_FALSE(failed(open_source(nullptr, path.c_str(), &source)));
+  EXPECT_EQ(source.facts.size, 10u);
+  const struct {
+    FileSize offset;
+    unsigned wanted;
+    const char* bytes;
+    unsigned moves;  // SetFilePointer calls
+  } reads[] = {{0, 4, "0123", 0}, {4, 4, "4567", 0}, {2, 3, "234", 1}, {8, 4, "89", 1}, {10, 4, "", 0}};
+  for (const auto& read : reads) {
+    char buffer[8] = {};
+    unsigned got = 99;
+    fault_disarm();
+    EXPECT_FALSE(failed(read_source(&source, read.offset, buffer, read.wanted, &got)));
+    EXPECT_EQ(std::string(buffer, got), read.bytes);
+    EXPECT_EQ(fault_calls(FAULT_SYSTEM_CALL + SYSTEM_CALL_SetFilePointer), read.moves) << read.offset;
+  }
+  close_source(&source);
+}
+
+}  // namespace
