@@ -13,6 +13,14 @@
 #include "posix/system_calls.h"
 #endif
 
+// One name for each row of the platform's table.
+enum SystemCallName {
+#define SYSTEM_CALL_ENUM(name) SYSTEM_CALL_##name,
+  SYSTEM_CALLS(SYSTEM_CALL_ENUM)
+#undef SYSTEM_CALL_ENUM
+      SYSTEM_CALL_COUNT
+};
+
 enum FaultOperation {
   FAULT_ANY = 0,  // counts every system call, and only those
   // The platform's operations: the nth fails first thing, with an input

@@ -21,8 +21,8 @@
 // ---- The console.
 
 // Writes the bytes of a NUL-terminated text to standard output, at once,
-// unchanged, with no line end added. A run whose report cannot be written
-// is asked to stop.
+// unchanged, with no line end added. Where the build reports on standard
+// error (POSIX), a run whose report cannot be written is asked to stop.
 void write_console(const char* text);
 // The same, to standard error: for what a user must act on but a report
 // reader must not see, such as a body kept in a temporary file.

@@ -63,9 +63,15 @@ BODYCUT_CALL(flock, (int fd, int operation), (fd, operation))
 BODYCUT_CALL(linkat, (int d, const char* p, int nd, const char* np, int f), (d, p, nd, np, f))
 BODYCUT_CALL(renameat2, (int d, const char* p, int nd, const char* np, unsigned f), (d, p, nd, np, f))
 BODYCUT_CALL(unlinkat, (int d, const char* p, int f), (d, p, f))
-BODYCUT_CALL(close, (int fd), (fd))
 BODYCUT_CALL(getrandom, (void* b, size_t n, unsigned f), (b, n, f))
 #undef BODYCUT_CALL
+// A close that fails has let the descriptor go all the same, as Linux's does.
+inline int close(int fd) {
+  bool failing = fails(SYSTEM_CALL_close);
+  int result = ::close(fd);
+  if (failing) errno = EIO;
+  return failing ? -1 : result;
+}
 inline long openat2(int d, const char* p, struct open_how* how) {
   return fails(SYSTEM_CALL_openat2) ? -1 : ::syscall(SYS_openat2, d, p, how, sizeof *how);
 }

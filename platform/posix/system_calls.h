@@ -29,11 +29,4 @@
   X(getdents)           \
   X(getrandom)
 
-enum SystemCallName {
-#define SYSTEM_CALL_ENUM(name) SYSTEM_CALL_##name,
-  SYSTEM_CALLS(SYSTEM_CALL_ENUM)
-#undef SYSTEM_CALL_ENUM
-      SYSTEM_CALL_COUNT
-};
-
 #endif

@@ -24,11 +24,4 @@
   X(FindNextFileW)              \
   X(GetFileAttributesA)
 
-enum SystemCallName {
-#define SYSTEM_CALL_ENUM(name) SYSTEM_CALL_##name,
-  SYSTEM_CALLS(SYSTEM_CALL_ENUM)
-#undef SYSTEM_CALL_ENUM
-      SYSTEM_CALL_COUNT
-};
-
 #endif

@@ -280,6 +280,8 @@ const char* const BODY_KEPT = "not stripped whole; its whole body is kept in ";
 const FaultCase fault_cases[] = {
     {FAULT_open_source, 1, false, false},
     {FAULT_SYSTEM_CALL + SYSTEM_CALL_statx, 1, false, false},
+    {FAULT_SYSTEM_CALL + SYSTEM_CALL_statx, 2, false, false},  // under the lease, before a byte is written
+    {FAULT_SYSTEM_CALL + SYSTEM_CALL_close, 1, true, false},   // the read descriptor's: it was read whole
     {FAULT_read_source, 1, false, false, ": Input/output error" LINE_END},
     {FAULT_choose_body_name, 1, false, false, ": temporary file: Input/output error" LINE_END},
     {FAULT_create_body_file, 1, false, false, ": temporary file: Input/output error" LINE_END},
@@ -295,6 +297,8 @@ const FaultCase fault_cases[] = {
     {FAULT_copy_body_back_short, 1, false, true, BODY_KEPT},  // a file system that stops short
     {FAULT_SYSTEM_CALL + SYSTEM_CALL_ftruncate, 1, false, true, BODY_KEPT},
     {FAULT_finish_copy_back, 1, false, true, BODY_KEPT},
+    {FAULT_SYSTEM_CALL + SYSTEM_CALL_close, 2, false, true,
+     BODY_KEPT},  // the copy back's: its bytes may not all be there
     {FAULT_close_body_file, 1, true, true, ".tmp: could not delete this temporary file" LINE_END},
     // The modes that change go through a hold on the file that was read.
     {FAULT_make_source_writable, 1, false, false, "", 0, 0444},
