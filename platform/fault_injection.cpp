@@ -9,28 +9,8 @@
 #include <cstring>
 
 #define FAULT_NAME(name) #name,
-static const char* const operation_names[FAULT_OPERATION_COUNT] = {"ANY",
-                                                                   "open_source",
-                                                                   "find_source",
-                                                                   "open_found_source",
-                                                                   "read_source",
-                                                                   "end_source_reading",
-                                                                   "make_source_writable",
-                                                                   "restore_protection",
-                                                                   "choose_body_name",
-                                                                   "create_body_file",
-                                                                   "fill_body_file",
-                                                                   "keep_body_file",
-                                                                   "close_body_file",
-                                                                   "open_copy_back_target",
-                                                                   "check_times_settable",
-                                                                   "copy_body_back",
-                                                                   "copy_body_back_short",
-                                                                   "finish_copy_back",
-                                                                   "first_entry",
-                                                                   "next_entry",
-                                                                   "body_name_taken",
-                                                                   SYSTEM_CALLS(FAULT_NAME)};
+static const char* const operation_names[FAULT_OPERATION_COUNT] = {
+    "ANY", FAULT_OPERATIONS(FAULT_NAME) SYSTEM_CALLS(FAULT_NAME)};
 #undef FAULT_NAME
 
 static std::atomic<unsigned> calls[FAULT_OPERATION_COUNT];

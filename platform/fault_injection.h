@@ -21,30 +21,35 @@ enum SystemCallName {
       SYSTEM_CALL_COUNT
 };
 
+// The platform's operations: the nth fails first thing, with an input and
+// output error, and does nothing. X(name): one row each.
+#define FAULT_OPERATIONS(X)                                                            \
+  X(open_source)                                                                       \
+  X(find_source)                                                                       \
+  X(open_found_source)                                                                 \
+  X(read_source)                                                                       \
+  X(end_source_reading)                                                                \
+  X(make_source_writable)                                                              \
+  X(restore_protection)                                                                \
+  X(choose_body_name)                                                                  \
+  X(create_body_file)                                                                  \
+  X(fill_body_file)                                                                    \
+  X(keep_body_file)                                                                    \
+  X(close_body_file) /* its deletion fails */                                          \
+  X(open_copy_back_target)                                                             \
+  X(check_times_settable)                                                              \
+  X(copy_body_back)                                                                    \
+  X(copy_body_back_short) /* writes half the body, then fails, as a full disk would */ \
+  X(finish_copy_back)                                                                  \
+  X(first_entry)                                                                       \
+  X(next_entry)                                                                        \
+  X(body_name_taken) /* another file takes the body file's name just before it is given */
+
 enum FaultOperation {
   FAULT_ANY = 0,  // counts every system call, and only those
-  // The platform's operations: the nth fails first thing, with an input
-  // and output error, and does nothing.
-  FAULT_open_source,
-  FAULT_find_source,
-  FAULT_open_found_source,
-  FAULT_read_source,
-  FAULT_end_source_reading,
-  FAULT_make_source_writable,
-  FAULT_restore_protection,
-  FAULT_choose_body_name,
-  FAULT_create_body_file,
-  FAULT_fill_body_file,
-  FAULT_keep_body_file,
-  FAULT_close_body_file,  // its deletion fails
-  FAULT_open_copy_back_target,
-  FAULT_check_times_settable,
-  FAULT_copy_body_back,
-  FAULT_copy_body_back_short,  // writes half the body, then fails, as a full disk would
-  FAULT_finish_copy_back,
-  FAULT_first_entry,
-  FAULT_next_entry,
-  FAULT_body_name_taken,  // another file takes the body file's name just before it is given
+#define FAULT_ENUM(name) FAULT_##name,
+  FAULT_OPERATIONS(FAULT_ENUM)
+#undef FAULT_ENUM
   // The platform's system calls, one each, in the order its table lists
   // them: FAULT_SYSTEM_CALL + SYSTEM_CALL_name.
   FAULT_SYSTEM_CALL,

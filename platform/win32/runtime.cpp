@@ -1,7 +1,7 @@
 // The few functions the compiler may call on its own (block copies and
-// fills of locals). They are defined here because no C run-time library is
-// linked; the build keeps the compiler from turning these loops back into
-// calls of themselves.
+// fills of locals), and the byte search of the header scan. They are
+// defined here because no C run-time library is linked; the build keeps
+// the compiler from turning these loops back into calls of themselves.
 #include <stddef.h>
 
 extern "C" {
@@ -17,6 +17,13 @@ void* memcpy(void* target, const void* source, size_t count) {
   const unsigned char* from = static_cast<const unsigned char*>(source);
   while (count-- > 0) *to++ = *from++;
   return target;
+}
+
+void* memchr(const void* area, int value, size_t count) {
+  const unsigned char* at = static_cast<const unsigned char*>(area);
+  for (; count > 0; ++at, --count)
+    if (*at == (unsigned char)value) return const_cast<unsigned char*>(at);
+  return nullptr;
 }
 
 void* memmove(void* target, const void* source, size_t count) {
