@@ -68,9 +68,11 @@ Reason choose_body_name(const TemporaryDirectory* directory, BodyFile* body);
 // system has none, name + ".part").
 Reason create_body_file(const TemporaryDirectory* directory, BodyFile* body);
 // Copies the source from offset to its end into the body file, only its
-// data where it has holes. Given up with REASON_STOPPED once a stop is
-// asked for: nothing is lost then.
-Reason fill_body_file(BodyFile* body, SourceFile* source, FileSize offset);
+// data where it has holes. ahead holds the ahead_length bytes from offset
+// on that the caller read already: they go in as they are, and only the
+// rest is read again. Given up with REASON_STOPPED once a stop is asked
+// for: nothing is lost then.
+Reason fill_body_file(BodyFile* body, SourceFile* source, FileSize offset, const void* ahead, unsigned ahead_length);
 // Stamps the body file with times and gives it its name, whole: from then
 // on the file at body->name is this run's, and holds the whole body.
 // Where another file took the name meanwhile, a new one is drawn, a few

@@ -37,32 +37,33 @@ static Reason open_and_claim(const char* path, const Run* run, int reached_throu
   return why;
 }
 
-// Reads the header; *body gets the body's offset. *skipped: HTTP mode
-// found no status line.
-static Reason read_header(SourceFile* source, const RunSettings* settings, FileSize* body, int* skipped) {
-  SourceReader reader;
+// Reads the header; the reader stops at the body's start. *skipped: HTTP
+// mode found no status line.
+static Reason read_header(SourceReader* reader, const RunSettings* settings, int* skipped) {
   int bare_line_feed = 0;
   Reason why = done_reason();
-  reader_begin(&reader, source);
   if (settings->http_only) {
-    int scan = scan_http_header(&reader);
+    int scan = scan_http_header(reader);
     *skipped = scan == HTTP_SCAN_SKIPPED;
-    if (scan == HTTP_SCAN_ERROR) why = failed(reader.failure) ? reader.failure : own_reason(REASON_HTTP_INCOMPLETE);
+    if (scan == HTTP_SCAN_ERROR) why = failed(reader->failure) ? reader->failure : own_reason(REASON_HTTP_INCOMPLETE);
   } else {
-    int scan = scan_default_header(&reader, &bare_line_feed);
-    if (scan == BYTE_FAILED) why = reader.failure;
+    int scan = scan_default_header(reader, &bare_line_feed);
+    if (scan == BYTE_FAILED) why = reader->failure;
     if (scan == BYTE_END) why = own_reason(bare_line_feed ? REASON_BARE_LINE_FEED : REASON_NO_HEADER_END);
   }
   if (*skipped) why = own_reason(REASON_NONE);
-  *body = reader_offset(&reader);
   return why;
 }
 
-// Fills the body file from the source and gives it its name, whole. The
-// source's reading ends first: the copy back needs the file to itself.
-static Reason keep_body(SourceFile* source, BodyFile* body, const Run* run, FileSize offset) {
+// Fills the body file from the source, the bytes the scan read past the
+// body's start first, and gives it its name, whole. The source's reading
+// ends first: the copy back needs the file to itself.
+static Reason keep_body(SourceReader* reader, BodyFile* body, const Run* run) {
+  SourceFile* source = reader->file;
   Reason why = create_body_file(run->temporary, body);
-  if (!failed(why)) why = fill_body_file(body, source, offset);
+  if (!failed(why))
+    why = fill_body_file(body, source, reader_offset(reader), reader->buffer + reader->position,
+                         reader->filled - reader->position);
   why.temporary = failed(why);
   // A source whose reading did not end cleanly was read whole all the same.
   if (!failed(why)) end_source_reading(source);
@@ -97,8 +98,8 @@ static StripResult strip_once(const char* path, const Run* run, int reached_thro
   SourceFile source;
   BodyFile body;
   CopyBackTarget target;
+  SourceReader reader;
   FileIdentity claimed = {0, 0};
-  FileSize offset = 0;
   int claim = FILE_CLAIMED;
   int recorded = 0;
   int skipped = 0;
@@ -113,7 +114,8 @@ static StripResult strip_once(const char* path, const Run* run, int reached_thro
   // Stripped already under another name in this run: done, not read again.
   ok = !failed(why) && claim == FILE_STRIPPED;
   if (failed(why) || claim != FILE_CLAIMED) goto done;
-  why = read_header(&source, run->settings, &offset, &skipped);
+  reader_begin(&reader, &source);
+  why = read_header(&reader, run->settings, &skipped);
   if (failed(why) || skipped) goto done;
 
   // The body file's name is chosen only for a file that has a body to keep.
@@ -124,7 +126,7 @@ static StripResult strip_once(const char* path, const Run* run, int reached_thro
   // the file counts as stripped, so its other names are not read again.
   ok = !failed(why) && run->settings->dry_run;
   if (failed(why) || ok) goto done;
-  why = keep_body(&source, &body, run, offset);
+  why = keep_body(&reader, &body, run);
   if (failed(why)) goto done;
 
   // Cleared only where it must be, and put back if the strip fails.

@@ -109,13 +109,19 @@ Reason create_body_file(const TemporaryDirectory*, BodyFile* body) {
   return body->fd < 0 ? reason_from_errno_on_temporary(errno) : done_reason();
 }
 
-// Work a stop can throw away is thrown away: the file has no name yet.
-Reason fill_body_file(BodyFile* body, SourceFile* source, FileSize offset) {
+// Work a stop can throw away is thrown away: the file has no name yet. A
+// sparse file's bytes are all copied by its data, so that its holes stay.
+Reason fill_body_file(BodyFile* body, SourceFile* source, FileSize offset, const void* ahead, unsigned ahead_length) {
   if (injected(FAULT_fill_body_file)) return reason_from_errno_on_temporary(EIO);
   off_t wanted = source->facts.size > offset ? (off_t)(source->facts.size - offset) : 0;
-  CopyJob job = {source->fd, body->fd, (off_t)offset, 0, wanted, 0, source->holes != 0, true, nullptr};
+  off_t written = source->holes || ahead_length == 0 ? 0 : ahead_length < wanted ? (off_t)ahead_length : wanted;
+  if (written > 0 && !write_all_at(body->fd, static_cast<const char*>(ahead), (size_t)written, 0))
+    return reason_from_errno_on_temporary(errno);
+  CopyJob job = {source->fd, body->fd, (off_t)offset + written, written, wanted - written, written, source->holes != 0,
+                 true,       nullptr};
   body->holes = source->holes;
   off_t copied = copy_descriptor_bytes(&job);
+  if (copied >= 0) copied += written;
   if (copied < 0) return reason_from_errno_on_temporary(errno);
   body->size = (FileSize)copied;
   // Some file systems report the end early: fewer bytes is a failed copy.

@@ -12,7 +12,7 @@ static bool method_unsupported(int error) {
   return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EBADF;
 }
 
-static bool write_all_at(int out, const char* bytes, size_t count, off_t at) {
+bool write_all_at(int out, const char* bytes, size_t count, off_t at) {
   while (count > 0) {
     ssize_t n = sys::pwrite(out, bytes, count, at);
     if (n < 0 && errno == EINTR) continue;

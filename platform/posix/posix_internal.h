@@ -132,6 +132,9 @@ struct CopyJob {
 // The bytes copied (fewer only where in ends first), or -1 with errno:
 // EINTR for a stop, ENOLCK when out's lease may have run out.
 off_t copy_descriptor_bytes(const CopyJob* job);
+// Writes count bytes at offset at, however many writes it takes; false
+// with errno (ENOSPC where the file system took none).
+bool write_all_at(int out, const char* bytes, size_t count, off_t at);
 
 // Records that the report could not be written, which stops the run: true
 // the first time only.

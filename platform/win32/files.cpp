@@ -201,11 +201,13 @@ Reason create_body_file(const TemporaryDirectory*, BodyFile* body) {
 }
 
 // The body file held nothing before: a stop gives the copy up, and nothing is lost.
-Reason fill_body_file(BodyFile* body, SourceFile* source, FileSize offset) {
+Reason fill_body_file(BodyFile* body, SourceFile* source, FileSize offset, const void* ahead, unsigned ahead_length) {
   char buffer[COPY_CHUNK];
   DWORD count = 0;
   if (OPERATION_FAULT(fill_body_file)) return injected_failure();
-  if (!move_source(source, offset)) return last_error_reason();
+  if (ahead_length > 0 && !write_chunk(body->handle, ahead, ahead_length)) return last_error_reason();
+  body->length += ahead_length;
+  if (!move_source(source, offset + ahead_length)) return last_error_reason();
   source->position = UNKNOWN_POSITION;
   for (;;) {
     if (stop_requested()) return own_reason(REASON_STOPPED);

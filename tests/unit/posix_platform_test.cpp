@@ -114,7 +114,7 @@ TEST(PosixPlatform, BodyFileNamedOnlyWhenKept) {
       ASSERT_FALSE(failed(open_source(nullptr, path.c_str(), &source)));
       ASSERT_FALSE(failed(choose_body_name(&directory, &body)));
       ASSERT_FALSE(failed(create_body_file(&directory, &body)));
-      ASSERT_FALSE(failed(fill_body_file(&body, &source, 3)));
+      ASSERT_FALSE(failed(fill_body_file(&body, &source, 3, big.data() + 3, kept ? 100 : 0)));
       EXPECT_TRUE(disk.list("temporary").empty());
       if (kept) ASSERT_FALSE(failed(keep_body_file(&body, &source.facts.times)));
       EXPECT_FALSE(failed(close_body_file(&body, 0)));
