@@ -94,9 +94,11 @@ Reason open_copy_back_target(SourceFile* source, const char* path, CopyBackTarge
 // written: REASON_TIMES when they cannot.
 Reason check_times_settable(CopyBackTarget* target, const FileTimes* times);
 // Copies the whole body file over the target from its start, and cuts the
-// target to the body's length. REASON_LEASE_LOST: the target may have
+// target to the body's length. ahead and ahead_length are what
+// fill_body_file was given: where they hold the whole body, it is written
+// from there rather than read back. REASON_LEASE_LOST: the target may have
 // been written by another process meanwhile, and is not written again.
-Reason copy_body_back(CopyBackTarget* target, BodyFile* body);
+Reason copy_body_back(CopyBackTarget* target, BodyFile* body, const void* ahead, unsigned ahead_length);
 // Puts back the mode the system dropped on writing (set-user-ID and
 // set-group-ID bits), stamps the times and closes: a failed close may
 // mean the bytes did not all reach the file. *mode_lost: the mode could

@@ -139,7 +139,7 @@ static StripResult strip_once(const char* path, const Run* run, int reached_thro
   why = take_target(&source, path, &target, interfered);
   if (failed(why)) goto done;
   writing_began = 1;
-  why = copy_body_back(&target, &body);
+  why = copy_body_back(&target, &body, reader.buffer + reader.position, reader.filled - reader.position);
   if (!failed(why)) why = finish_copy_back(&target, &source, &source.facts.times, &mode_lost);
   if (mode_lost) report_left_undone(path, ": could not put back its mode");
   ok = !failed(why);

@@ -66,7 +66,9 @@ Reason check_times_settable(CopyBackTarget* target, const FileTimes* times) {
   return stamp_times(target, times);
 }
 
-Reason copy_body_back(CopyBackTarget* target, BodyFile* body) {
+// A body that is at hand whole (a dense one the scan read with its
+// header) is written from there, not read back from the body file.
+Reason copy_body_back(CopyBackTarget* target, BodyFile* body, const void* ahead, unsigned ahead_length) {
   bool fail = injected(FAULT_copy_body_back);
   bool stop_halfway = injected(FAULT_copy_body_back_short);
   if (fail) return input_output_error();
@@ -74,7 +76,9 @@ Reason copy_body_back(CopyBackTarget* target, BodyFile* body) {
   off_t wanted = (off_t)body->size;
   off_t limit = stop_halfway ? wanted / 2 : wanted;
   CopyJob job = {body->fd, target->fd, 0, 0, limit, (off_t)target->facts.size, body->holes != 0, false, target};
-  off_t copied = copy_descriptor_bytes(&job);
+  bool at_hand = !body->holes && (off_t)ahead_length >= wanted;
+  off_t copied = at_hand ? (write_all_at(target->fd, static_cast<const char*>(ahead), (size_t)limit, 0) ? limit : -1)
+                         : copy_descriptor_bytes(&job);
   if (copied < 0) return reason_from_errno(errno);
   if (copied < wanted) return input_output_error();
   if (!lease_still_held(target)) return own_reason(REASON_LEASE_LOST);

@@ -248,25 +248,41 @@ Reason check_times_settable(CopyBackTarget* target, const FileTimes* times) {
   return GetLastError() == ERROR_ACCESS_DENIED ? own_reason(REASON_TIMES) : last_error_reason();
 }
 
-// A copy over the file's own bytes is finished whatever is asked meanwhile,
-// or the file would be neither what it was nor its body. A test build may
-// stop it halfway, as a full disk would.
-Reason copy_body_back(CopyBackTarget* target, BodyFile* body) {
+// A write over the file that failed: where the system says another
+// process holds part of it locked, it may have written meanwhile.
+static Reason write_back_failure(void) {
+  return GetLastError() == ERROR_LOCK_VIOLATION ? own_reason(REASON_LEASE_LOST) : last_error_reason();
+}
+
+// Copies left bytes of the body file, from its start, over the target.
+static Reason copy_from_body_file(CopyBackTarget* target, BodyFile* body, FileSize left) {
   char buffer[COPY_CHUNK];
   DWORD count = 0;
-  if (OPERATION_FAULT(copy_body_back)) return injected_failure();
-  bool cut_short = OPERATION_FAULT(copy_body_back_short);
-  FileSize left = cut_short ? body->length / 2 : ~(FileSize)0;
   if (SYSTEM_CALL(SetFilePointer, INVALID_SET_FILE_POINTER, handle_of(body->handle), 0, nullptr, FILE_BEGIN) != 0)
     return last_error_reason();
   for (;;) {
     if (!read_chunk(body->handle, buffer, sizeof buffer, &count)) return last_error_reason();
     if (count > left) count = (DWORD)left;
-    if (count == 0) break;
-    if (!write_chunk(target->handle, buffer, count))
-      return GetLastError() == ERROR_LOCK_VIOLATION ? own_reason(REASON_LEASE_LOST) : last_error_reason();
+    if (count == 0) return done_reason();
+    if (!write_chunk(target->handle, buffer, count)) return write_back_failure();
     left -= count;
   }
+}
+
+// A copy over the file's own bytes is finished whatever is asked meanwhile,
+// or the file would be neither what it was nor its body. A body at hand
+// whole is written from there, not read back. A test build may stop it
+// halfway, as a full disk would.
+Reason copy_body_back(CopyBackTarget* target, BodyFile* body, const void* ahead, unsigned ahead_length) {
+  if (OPERATION_FAULT(copy_body_back)) return injected_failure();
+  bool cut_short = OPERATION_FAULT(copy_body_back_short);
+  FileSize left = cut_short ? body->length / 2 : body->length;
+  Reason why = done_reason();
+  if (ahead_length < body->length)
+    why = copy_from_body_file(target, body, left);
+  else if (left > 0 && !write_chunk(target->handle, ahead, (DWORD)left))
+    why = write_back_failure();
+  if (failed(why)) return why;
   if (cut_short) return own_reason(REASON_NO_SPACE);
   return SYSTEM_CALL(SetEndOfFile, FALSE, handle_of(target->handle)) ? done_reason() : last_error_reason();
 }
