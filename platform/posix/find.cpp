@@ -100,7 +100,7 @@ int first_entry(const WalkRoot* root, const char* pattern, WalkSearch* search, W
     return LIST_FAILED;
   }
   search->directory = listing;
-  if (!place_of(search->at, "", AT_EMPTY_PATH, &search->device, &search->mount)) search->device = search->mount = 0;
+  search->placed = 0;
   std::memcpy(search->pattern, last, last_length + 1);
   // As a search that finds nothing does on Windows, nothing matched fails.
   int listed = next_match(search, entry, why);
@@ -120,6 +120,9 @@ int next_entry(WalkSearch* search, WalkEntry* entry, Reason* why) {
 int entry_on_other_file_system(WalkSearch* search, const WalkEntry* entry) {
   std::uint64_t device = 0;
   std::uint64_t mount = 0;
+  if (!search->placed && !place_of(search->at, "", AT_EMPTY_PATH, &search->device, &search->mount))
+    search->device = search->mount = 0;
+  search->placed = 1;
   if (!place_of(search->at, entry->name, entry->link ? 0 : AT_SYMLINK_NOFOLLOW, &device, &mount)) return 0;
   return device != search->device || (!entry->link && entry->directory && search->mount != 0 && mount != search->mount);
 }

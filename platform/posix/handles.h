@@ -98,6 +98,7 @@ struct WalkSearch {
   char pattern[260];
   std::uint64_t device;  // the file system of the directory listed
   std::uint64_t mount;   // its mount, 0 where the kernel does not tell
+  int placed;            // device and mount looked up: only a run that stays on one file system asks
   int at;                // its descriptor
 };
 

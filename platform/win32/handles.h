@@ -64,7 +64,9 @@ struct WalkRoot {
 };
 
 struct WalkSearch {
-  SystemHandle handle;  // FindFirstFileA's
+  SystemHandle handle;  // FindFirstFileA's, or FindFirstFileW's
+  // FindNextFileW, where the search was made wide; null: FindNextFileA.
+  void (*find_next_wide)(void);
 };
 
 struct Lock {

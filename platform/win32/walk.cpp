@@ -85,32 +85,32 @@ static bool search_call_fails(bool fires) {
   return fires;
 }
 
-static HANDLE find_first_entry(LPCSTR pattern, WIN32_FIND_DATAA* found) {
+// The search goes on with the calls it began with: *find_next_wide is
+// FindNextFileW where it began wide, else null. The wide calls are looked
+// up once for each search, not for each entry.
+static HANDLE find_first_entry(LPCSTR pattern, WIN32_FIND_DATAA* found, AnyFunction* find_next_wide) {
   HANDLE search = INVALID_HANDLE_VALUE;
   WCHAR wide_pattern[MAX_PATH];
   WIN32_FIND_DATAW wide;
   FindFirstWide find_first = reinterpret_cast<FindFirstWide>(kernel_function("FindFirstFileW"));
+  *find_next_wide = nullptr;
   if (find_first != nullptr && MultiByteToWideChar(CP_ACP, 0, pattern, -1, wide_pattern, MAX_PATH) > 0) {
     if (search_call_fails(CALL_FAULT(FindFirstFileW))) return INVALID_HANDLE_VALUE;
     search = find_first(wide_pattern, &wide);
     if (search != INVALID_HANDLE_VALUE) narrow_entry(&wide, found);
+    if (search != INVALID_HANDLE_VALUE) *find_next_wide = kernel_function("FindNextFileW");
     if (search != INVALID_HANDLE_VALUE || GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return search;
   }
   return SYSTEM_CALL(FindFirstFileA, INVALID_HANDLE_VALUE, pattern, found);
 }
 
-static BOOL find_next_entry(HANDLE search, WIN32_FIND_DATAA* found) {
+static BOOL find_next_entry(HANDLE search, AnyFunction find_next_wide, WIN32_FIND_DATAA* found) {
   WIN32_FIND_DATAW wide;
-  FindNextWide find_next = reinterpret_cast<FindNextWide>(kernel_function("FindNextFileW"));
-  if (find_next != nullptr) {
-    if (search_call_fails(CALL_FAULT(FindNextFileW))) return FALSE;
-    if (find_next(search, &wide)) {
-      narrow_entry(&wide, found);
-      return TRUE;
-    }
-    if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return FALSE;
-  }
-  return SYSTEM_CALL(FindNextFileA, FALSE, search, found);
+  if (find_next_wide == nullptr) return SYSTEM_CALL(FindNextFileA, FALSE, search, found);
+  if (search_call_fails(CALL_FAULT(FindNextFileW))) return FALSE;
+  if (!reinterpret_cast<FindNextWide>(find_next_wide)(search, &wide)) return FALSE;
+  narrow_entry(&wide, found);
+  return TRUE;
 }
 
 // Win32 takes these for separators, wildcards or redirections: a found
@@ -155,11 +155,12 @@ void close_walk_root(WalkRoot*) {}
 int first_entry(const WalkRoot*, const char* pattern, WalkSearch* search, WalkEntry* entry, Reason* why) {
   WIN32_FIND_DATAA found;
   search->handle = (SystemHandle)INVALID_HANDLE_VALUE;
+  search->find_next_wide = nullptr;
   *why = injected_failure();
   if (OPERATION_FAULT(first_entry)) return LIST_FAILED;
   *why = done_reason();
   if (stop_requested()) return LISTED_ALL;
-  HANDLE first = find_first_entry(pattern, &found);
+  HANDLE first = find_first_entry(pattern, &found, &search->find_next_wide);
   search->handle = (SystemHandle)first;
   // No match at all is no listing: the target names nothing.
   if (first == INVALID_HANDLE_VALUE && GetLastError() == ERROR_NO_MORE_FILES) SetLastError(ERROR_FILE_NOT_FOUND);
@@ -173,7 +174,8 @@ int next_entry(WalkSearch* search, WalkEntry* entry, Reason* why) {
   if (OPERATION_FAULT(next_entry)) return LIST_FAILED;
   *why = done_reason();
   if (stop_requested()) return LISTED_ALL;
-  return listed(find_next_entry(handle, &found) ? handle : INVALID_HANDLE_VALUE, &found, entry, why);
+  BOOL next = find_next_entry(handle, search->find_next_wide, &found);
+  return listed(next ? handle : INVALID_HANDLE_VALUE, &found, entry, why);
 }
 
 // A folder a volume is mounted on is a reparse point, which the walk never enters.
