@@ -58,14 +58,22 @@ void close_source(SourceFile* file);
 
 // ---- The body file, in the run's temporary directory.
 
+// A BodyFile serves the strips of one worker, one after another: begun
+// before the first, ended after the last. On Windows each strip makes and
+// deletes its own file; on POSIX a file made by one strip is filled again
+// by the next, and end_body_file deletes it (a failed deletion is
+// returned).
+void begin_body_file(const TemporaryDirectory* directory, BodyFile* body);
+Reason end_body_file(BodyFile* body);
 // Chooses the body file's name into body->name (Windows: GetTempFileNameA
 // with the prefix "BCT", which makes the file: it is this run's from then
 // on; POSIX: a name drawn from the system's random source, with no file
-// made). A dry run stops here and discards it.
+// made, unless a file is held already). A dry run stops here.
 Reason choose_body_name(const TemporaryDirectory* directory, BodyFile* body);
 // Creates the file for writing (Windows: CreateFileA CREATE_ALWAYS on the
-// name; POSIX: an unnamed file in the directory, or where the file
-// system has none, name + ".part").
+// name; POSIX: the file at the name, made read-only while no other file
+// has that name, else under a new name; a file held already is made
+// read-only again): until keep_body_file, it holds no whole body.
 Reason create_body_file(const TemporaryDirectory* directory, BodyFile* body);
 // Copies the source from offset to its end into the body file, only its
 // data where it has holes. ahead holds the ahead_length bytes from offset
@@ -73,13 +81,14 @@ Reason create_body_file(const TemporaryDirectory* directory, BodyFile* body);
 // rest is read again. Given up with REASON_STOPPED once a stop is asked
 // for: nothing is lost then.
 Reason fill_body_file(BodyFile* body, SourceFile* source, FileSize offset, const void* ahead, unsigned ahead_length);
-// Stamps the body file with times and gives it its name, whole: from then
-// on the file at body->name is this run's, and holds the whole body.
-// Where another file took the name meanwhile, a new one is drawn, a few
-// times over, into body->name. REASON_STOPPED once a stop is asked for.
+// Stamps the body file with times and marks it whole (POSIX: readable
+// and writable by its owner): from then on the file at body->name holds
+// the whole body. REASON_STOPPED once a stop is asked for.
 Reason keep_body_file(BodyFile* body, const FileTimes* times);
-// Closes the body file, and deletes it when delete_it and the run made
-// the file at its name; a failed deletion is returned.
+// Ends a strip's use of the body file. Not delete_it: it stays at its
+// name, and is the run's no longer. delete_it: the run is done with it
+// (POSIX keeps a small one for the next strip); a failed deletion is
+// returned.
 Reason close_body_file(BodyFile* body, int delete_it);
 
 // ---- The copy-back target: the file that was read, opened again.

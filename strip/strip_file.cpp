@@ -56,7 +56,7 @@ static Reason read_header(SourceReader* reader, const RunSettings* settings, int
 }
 
 // Fills the body file from the source, the bytes the scan read past the
-// body's start first, and gives it its name, whole. The source's reading
+// body's start first, and marks it whole. The source's reading
 // ends first: the copy back needs the file to itself.
 static Reason keep_body(SourceReader* reader, BodyFile* body, const Run* run) {
   SourceFile* source = reader->file;
@@ -89,14 +89,14 @@ static Reason take_target(SourceFile* source, const char* path, CopyBackTarget* 
 }
 
 // The body goes into a body file stamped with the file's times; once
-// whole it gets its name, and is copied back over the very file that was
-// read, held alone meanwhile. The body file is deleted on every path but
-// one: when the copy back may have written before it failed, that file
-// holds the only whole body. *interfered: it failed because another
+// whole it is copied back over the very file that was read, held alone
+// meanwhile. The body file is let go on every path but one: when the copy
+// back may have written before it failed, that file holds the only whole
+// body, and stays. *interfered: it failed because another
 // process held or changed the file.
-static StripResult strip_once(const char* path, const Run* run, int reached_through_link, int* interfered) {
+static StripResult strip_once(const char* path, const Run* run, BodyFile* body, int reached_through_link,
+                              int* interfered) {
   SourceFile source;
-  BodyFile body;
   CopyBackTarget target;
   SourceReader reader;
   FileIdentity claimed = {0, 0};
@@ -120,13 +120,13 @@ static StripResult strip_once(const char* path, const Run* run, int reached_thro
 
   // The body file's name is chosen only for a file that has a body to keep.
   body_begun = 1;
-  why = choose_body_name(run->temporary, &body);
+  why = choose_body_name(run->temporary, body);
   why.temporary = failed(why);
   // A dry run ends before the first write, as if the rest had gone well;
   // the file counts as stripped, so its other names are not read again.
   ok = !failed(why) && run->settings->dry_run;
   if (failed(why) || ok) goto done;
-  why = keep_body(&reader, &body, run);
+  why = keep_body(&reader, body, run);
   if (failed(why)) goto done;
 
   // Cleared only where it must be, and put back if the strip fails.
@@ -139,7 +139,7 @@ static StripResult strip_once(const char* path, const Run* run, int reached_thro
   why = take_target(&source, path, &target, interfered);
   if (failed(why)) goto done;
   writing_began = 1;
-  why = copy_body_back(&target, &body, reader.buffer + reader.position, reader.filled - reader.position);
+  why = copy_body_back(&target, body, reader.buffer + reader.position, reader.filled - reader.position);
   if (!failed(why)) why = finish_copy_back(&target, &source, &source.facts.times, &mode_lost);
   if (mode_lost) report_left_undone(path, ": could not put back its mode");
   ok = !failed(why);
@@ -151,9 +151,9 @@ done:
   close_source(&source);
   if (recorded) settle_file(run->stripped, &claimed, ok);
   bool body_kept = !ok && writing_began;
-  if (body_kept) report_kept_body(path, body.name, why.kind == REASON_LEASE_LOST);
-  if (body_begun && failed(close_body_file(&body, !body_kept)))
-    report_left_undone(body.name, ": could not delete this temporary file");
+  if (body_kept) report_kept_body(path, body->name, why.kind == REASON_LEASE_LOST);
+  if (body_begun && failed(close_body_file(body, !body_kept)))
+    report_left_undone(body->name, ": could not delete this temporary file");
   StripResult result = {ok ? STRIP_OK : skipped ? STRIP_SKIPPED : STRIP_FAILED, ok ? done_reason() : why};
   return result;
 }
@@ -161,15 +161,19 @@ done:
 // In HTTP mode a file that another run was stripping is read again once
 // that run is done with it: then it no longer begins with a status line,
 // and is skipped, as the manual promises.
-StripResult strip_found_file(const char* path, const Run* run, int reached_through_link) {
+StripResult strip_found_file(const char* path, const Run* run, BodyFile* body, int reached_through_link) {
   int interfered = 0;
-  StripResult result = strip_once(path, run, reached_through_link, &interfered);
+  StripResult result = strip_once(path, run, body, reached_through_link, &interfered);
   if (result.outcome == STRIP_FAILED && interfered && run->settings->http_only && !stop_requested()) {
     wait_until_released(path, run->root);
     interfered = 0;
-    result = strip_once(path, run, reached_through_link, &interfered);
+    result = strip_once(path, run, body, reached_through_link, &interfered);
   }
   return result;
+}
+
+void finish_body_file(BodyFile* body) {
+  if (failed(end_body_file(body))) report_left_undone(body->name, ": could not delete this temporary file");
 }
 
 const char* strip_result_text(int result) {
@@ -180,7 +184,10 @@ int strip_file(const char* path, const RunSettings* settings) {
   TemporaryDirectory temporary;
   find_temporary_directory(&temporary);
   Run run = {settings, nullptr, &temporary, nullptr};
-  StripResult result = strip_found_file(path, &run, 0);
+  BodyFile body;
+  begin_body_file(&temporary, &body);
+  StripResult result = strip_found_file(path, &run, &body, 0);
+  finish_body_file(&body);
   close_temporary_directory(&temporary);
   if (result.outcome != STRIP_OK) write_console(strip_result_text(result.outcome));
   if (result.outcome == STRIP_FAILED) report_reason(path, result.why);

@@ -31,7 +31,10 @@ const char* strip_result_text(int result);
 // written: the walker reports. run->stripped holds the files this run
 // stripped: one of them met again under another name is not read again
 // and counts as stripped. reached_through_link tells that path is a
-// symbolic link.
-StripResult strip_found_file(const char* path, const Run* run, int reached_through_link);
+// symbolic link. body: the worker's body file (begun with
+// begin_body_file), which serves its strips one after another.
+StripResult strip_found_file(const char* path, const Run* run, BodyFile* body, int reached_through_link);
+// Ends a worker's body file, and says so when its file could not be deleted.
+void finish_body_file(BodyFile* body);
 
 #endif

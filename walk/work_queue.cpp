@@ -7,22 +7,25 @@ enum { NOT_BEGUN = -1 };
 
 static void work(void* context) {
   WorkQueue* queue = static_cast<WorkQueue*>(context);
+  BodyFile body;
+  begin_body_file(queue->run->temporary, &body);
   for (;;) {
     wait_for_work(&queue->threads);
     lock_take(&queue->lock);
     QueuedFile* file = queue->taken != queue->tail ? &queue->files[queue->taken++ % WINDOW] : nullptr;
     lock_release(&queue->lock);
     // Woken with nothing queued: the walk is over.
-    if (file == nullptr) return;
+    if (file == nullptr) break;
     // After a stop, files still queued are not begun, and get no line.
     StripResult result = {NOT_BEGUN, done_reason()};
-    if (!stop_requested()) result = strip_found_file(file->path, queue->run, file->reached_through_link);
+    if (!stop_requested()) result = strip_found_file(file->path, queue->run, &body, file->reached_through_link);
     lock_take(&queue->lock);
     file->result = result;
     file->done = 1;
     lock_release(&queue->lock);
     post_done(&queue->threads);
   }
+  finish_body_file(&body);
 }
 
 void queue_begin(WorkQueue* queue, const Run* run) {
@@ -31,6 +34,7 @@ void queue_begin(WorkQueue* queue, const Run* run) {
   queue->run = run;
   queue->workers = 0;
   queue->head = queue->taken = queue->tail = 0;
+  begin_body_file(run->temporary, &queue->body);
   if (wanted <= 1) return;
   lock_begin(&queue->lock);
   lock_begin(&run->stripped->lock);
@@ -70,7 +74,7 @@ static void strip_here(WorkQueue* queue, const char* path, int reached_through_l
   // Where lines are not written whole, the console shows the path while
   // the file is stripped.
   if (!WHOLE_REPORT_LINES) write_report_line(path, "");
-  report_outcome(path, strip_found_file(path, queue->run, reached_through_link), WHOLE_REPORT_LINES);
+  report_outcome(path, strip_found_file(path, queue->run, &queue->body, reached_through_link), WHOLE_REPORT_LINES);
 }
 
 void queue_file(WorkQueue* queue, const char* path, int reached_through_link) {
@@ -107,6 +111,7 @@ void queue_flush(WorkQueue* queue) {
 }
 
 void queue_end(WorkQueue* queue) {
+  finish_body_file(&queue->body);
   if (queue->workers == 0) return;
   queue_flush(queue);
   post_work(&queue->threads, queue->workers);

@@ -25,6 +25,7 @@ struct WorkQueue {
   unsigned taken;  // the next file for a worker
   unsigned tail;   // the next free place
   QueuedFile files[WINDOW];
+  BodyFile body;  // the walk's own, where it strips files itself
 };
 
 // Starts the workers run->settings asks for (0: one per processor). With

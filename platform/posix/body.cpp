@@ -1,18 +1,22 @@
-// The body file: unnamed in the run's temporary directory while it is
-// filled, given a name drawn from the system's random source once it holds
-// the whole body, and deleted only when this run made the file at its name.
+// The body file: made once under a name drawn from the system's random
+// source and then serving the strips of one worker one after another, so
+// that a small file costs no creation, link or deletion in the temporary
+// directory. Its mode tells its state: read-only while it is filled, and
+// readable and writable once it holds a whole body, stamped with its
+// file's times. A run deletes only the files it made.
 #include "posix_internal.h"
 
 #include <cstdlib>
 #include <cstring>
 
-// A name is "BCT", six random letters and digits, and ".tmp"; where the
-// file system cannot keep a file unnamed it is first made under name +
-// ".part".
+// A name is "BCT", six random letters and digits, and ".tmp".
 static const char NAME_PATTERN[] = "BCTXXXXXX.tmp";
-static const char PARTIAL[] = ".part";
-enum { NAME_RANDOM = 6, NAME_TAIL = NAME_RANDOM + 4 };
+enum { NAME_RANDOM = 6 };
 static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+enum : mode_t { BEING_FILLED = 0400, WHOLE = 0600 };
+// A body file that held more is deleted once its strip is done rather than
+// kept for the next: the room is given back to the temporary directory.
+enum : FileSize { LARGEST_KEPT_FOR_NEXT = 1 << 20 };
 
 // $TMPDIR, else /tmp, always ending in a separator.
 void find_temporary_directory(TemporaryDirectory* directory) {
@@ -24,7 +28,7 @@ void find_temporary_directory(TemporaryDirectory* directory) {
   directory->path[0] = '\0';
   directory->failure = own_reason(REASON_TOO_LONG);
   directory->failure.temporary = 1;
-  if (length + 1 + sizeof NAME_PATTERN + sizeof PARTIAL > PATH_CAPACITY) return;
+  if (length + 1 + sizeof NAME_PATTERN > PATH_CAPACITY) return;
   std::memcpy(directory->path, from, length);
   if (directory->path[length - 1] != '/') directory->path[length++] = '/';
   directory->path[length] = '\0';
@@ -70,62 +74,24 @@ static Reason draw_name(BodyFile* body) {
   return done_reason();
 }
 
-Reason choose_body_name(const TemporaryDirectory* directory, BodyFile* body) {
+void begin_body_file(const TemporaryDirectory* directory, BodyFile* body) {
   body->fd = -1;
-  body->named = 0;
-  body->partial = 0;
   body->holes = 0;
   body->size = 0;
   body->from = directory;
   body->directory = directory->fd;
   body->base = directory->length;
   body->name[0] = '\0';
+}
+
+// A file held from an earlier strip keeps its name.
+Reason choose_body_name(const TemporaryDirectory* directory, BodyFile* body) {
   if (injected(FAULT_choose_body_name)) return reason_from_errno_on_temporary(EIO);
+  if (body->fd >= 0) return done_reason();
   if (directory->fd < 0) return directory->failure;
   std::memcpy(body->name, directory->path, directory->length);
   std::memcpy(body->name + directory->length, NAME_PATTERN, sizeof NAME_PATTERN);
   return draw_name(body);
-}
-
-// The name + ".part" of a file system that keeps no unnamed file.
-struct PartialName {
-  char text[sizeof NAME_PATTERN + sizeof PARTIAL];
-};
-static PartialName partial_name(const BodyFile* body) {
-  PartialName name;
-  std::strcpy(name.text, body->name + body->base);
-  std::strcat(name.text, PARTIAL);
-  return name;
-}
-
-Reason create_body_file(const TemporaryDirectory*, BodyFile* body) {
-  if (injected(FAULT_create_body_file)) return reason_from_errno_on_temporary(EIO);
-  body->fd = sys::openat(body->directory, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (body->fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-    body->fd =
-        sys::openat(body->directory, partial_name(body).text, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    body->partial = body->fd >= 0;
-  }
-  return body->fd < 0 ? reason_from_errno_on_temporary(errno) : done_reason();
-}
-
-// Work a stop can throw away is thrown away: the file has no name yet. A
-// sparse file's bytes are all copied by its data, so that its holes stay.
-Reason fill_body_file(BodyFile* body, SourceFile* source, FileSize offset, const void* ahead, unsigned ahead_length) {
-  if (injected(FAULT_fill_body_file)) return reason_from_errno_on_temporary(EIO);
-  off_t wanted = source->facts.size > offset ? (off_t)(source->facts.size - offset) : 0;
-  off_t written = source->holes || ahead_length == 0 ? 0 : ahead_length < wanted ? (off_t)ahead_length : wanted;
-  if (written > 0 && !write_all_at(body->fd, static_cast<const char*>(ahead), (size_t)written, 0))
-    return reason_from_errno_on_temporary(errno);
-  CopyJob job = {source->fd, body->fd, (off_t)offset + written, written, wanted - written, written, source->holes != 0,
-                 true,       nullptr};
-  body->holes = source->holes;
-  off_t copied = copy_descriptor_bytes(&job);
-  if (copied >= 0) copied += written;
-  if (copied < 0) return reason_from_errno_on_temporary(errno);
-  body->size = (FileSize)copied;
-  // Some file systems report the end early: fewer bytes is a failed copy.
-  return copied < wanted ? reason_from_errno_on_temporary(EIO) : done_reason();
 }
 
 #if BODYCUT_FAULT_INJECTION
@@ -140,20 +106,77 @@ static void take_name_first(const BodyFile* body) {
 }
 #endif
 
-// The link claims the name only while no file has it; a name another file
-// has is drawn anew, a few times over.
-static int give_name(BodyFile* body) {
+// The name is claimed only while no file has it; a name another file has
+// is drawn anew, a few times over. The file is born read-only: it holds no
+// whole body yet.
+static int make_named(BodyFile* body) {
   enum { NAME_ATTEMPTS = 8 };
-  const char* base = body->name + body->base;
-  if (body->partial)
-    return sys::renameat2(body->directory, partial_name(body).text, body->directory, base, RENAME_NOREPLACE);
   for (int attempt = 1;; ++attempt) {
 #if BODYCUT_FAULT_INJECTION
     if (injected(FAULT_body_name_taken)) take_name_first(body);
 #endif
-    int result = sys::linkat(AT_FDCWD, self_path(body->fd).text, body->directory, base, AT_SYMLINK_FOLLOW);
-    if (result == 0 || errno != EEXIST || attempt == NAME_ATTEMPTS || failed(draw_name(body))) return result;
+    body->fd = sys::openat(body->directory, body->name + body->base, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                           BEING_FILLED);
+    if (body->fd >= 0 || errno != EEXIST || attempt == NAME_ATTEMPTS || failed(draw_name(body))) return body->fd;
   }
+}
+
+// Deletes the file the run made at the name, and lets it go.
+static Reason delete_body_file(BodyFile* body) {
+  Reason why = done_reason();
+  bool deletion_fails = injected(FAULT_close_body_file);
+  if (deletion_fails || sys::unlinkat(body->directory, body->name + body->base, 0) != 0)
+    why = reason_from_errno_on_temporary(deletion_fails ? EIO : errno);
+  sys::close(body->fd);
+  body->fd = -1;
+  body->size = 0;
+  return why;
+}
+
+// A file held from an earlier strip is marked as being filled before its
+// first byte changes; where its mode cannot change it is given up for a
+// new one.
+Reason create_body_file(const TemporaryDirectory*, BodyFile* body) {
+  if (injected(FAULT_create_body_file)) return reason_from_errno_on_temporary(EIO);
+  if (body->fd >= 0 && sys::fchmod(body->fd, BEING_FILLED) != 0) {
+    Reason gone = delete_body_file(body);
+    if (failed(gone)) return gone;
+    Reason drawn = draw_name(body);
+    if (failed(drawn)) return drawn;
+  }
+  if (body->fd < 0 && make_named(body) < 0) return reason_from_errno_on_temporary(errno);
+  return done_reason();
+}
+
+// A stop gives the copy up: the file is still marked as being filled. A
+// sparse file's bytes are all copied by its data, so that its holes stay.
+Reason fill_body_file(BodyFile* body, SourceFile* source, FileSize offset, const void* ahead, unsigned ahead_length) {
+  if (injected(FAULT_fill_body_file)) return reason_from_errno_on_temporary(EIO);
+  off_t before = (off_t)body->size;  // what an earlier body left
+  off_t wanted = source->facts.size > offset ? (off_t)(source->facts.size - offset) : 0;
+  off_t written = source->holes || ahead_length == 0 ? 0 : ahead_length < wanted ? (off_t)ahead_length : wanted;
+  // Until the fill ends the file may hold up to the larger of the two.
+  body->size = (FileSize)(wanted > before ? wanted : before);
+  body->holes = source->holes;
+  if (written > 0 && !write_all_at(body->fd, static_cast<const char*>(ahead), (size_t)written, 0))
+    return reason_from_errno_on_temporary(errno);
+  CopyJob job = {source->fd,
+                 body->fd,
+                 (off_t)offset + written,
+                 written,
+                 wanted - written,
+                 written > before ? written : before,
+                 source->holes != 0,
+                 true,
+                 nullptr};
+  off_t copied = copy_descriptor_bytes(&job);
+  if (copied < 0) return reason_from_errno_on_temporary(errno);
+  copied += written;
+  // What an earlier body left past this one's end goes.
+  if (copied < before && sys::ftruncate(body->fd, copied) != 0) return reason_from_errno_on_temporary(errno);
+  body->size = (FileSize)copied;
+  // Some file systems report the end early: fewer bytes is a failed copy.
+  return copied < wanted ? reason_from_errno_on_temporary(EIO) : done_reason();
 }
 
 // The creation time cannot be set here; it is left as the system keeps it.
@@ -162,22 +185,23 @@ Reason keep_body_file(BodyFile* body, const FileTimes* times) {
   if (stop_requested()) return own_reason(REASON_STOPPED);
   struct timespec stamps[2] = {{(time_t)times->accessed.count, times->accessed.remainder},
                                {(time_t)times->written.count, times->written.remainder}};
-  if (sys::futimens(body->fd, stamps) != 0 || give_name(body) != 0) return reason_from_errno_on_temporary(errno);
-  body->named = 1;
-  body->partial = 0;
+  if (sys::futimens(body->fd, stamps) != 0 || sys::fchmod(body->fd, WHOLE) != 0)
+    return reason_from_errno_on_temporary(errno);
   return done_reason();
 }
 
-// A file still under its ".part" name is the run's, and always goes.
+// A body the run may need stays whole at its name, and is no longer the
+// run's; one that is no longer needed stays for the worker's next strip
+// unless it is large.
 Reason close_body_file(BodyFile* body, int delete_it) {
   Reason why = done_reason();
-  bool deletion_fails = injected(FAULT_close_body_file);
-  if (body->partial) sys::unlinkat(body->directory, partial_name(body).text, 0);
-  if (body->named && delete_it && (deletion_fails || sys::unlinkat(body->directory, body->name + body->base, 0) != 0))
-    why = reason_from_errno_on_temporary(deletion_fails ? EIO : errno);
-  if (body->fd >= 0) sys::close(body->fd);
-  body->fd = -1;
-  body->partial = 0;
-  if (!failed(why) && delete_it) body->named = 0;
+  if (body->fd >= 0 && !delete_it) {
+    sys::close(body->fd);
+    body->fd = -1;
+    body->size = 0;
+  }
+  if (body->fd >= 0 && body->size > LARGEST_KEPT_FOR_NEXT) why = delete_body_file(body);
   return why;
 }
+
+Reason end_body_file(BodyFile* body) { return body->fd >= 0 ? delete_body_file(body) : done_reason(); }

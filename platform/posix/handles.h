@@ -2,7 +2,7 @@
 // The logic reads only the members the platform headers name.
 //
 // The implementation is Linux's, not portable POSIX: it needs statx (Linux
-// 4.11), O_TMPFILE, copy_file_range, file leases, getrandom and a mounted
+// 4.11), copy_file_range, file leases, getrandom and a mounted
 // /proc (to reopen a descriptor), and uses openat2 (5.6) where the kernel
 // has it.
 #ifndef BODYCUT_POSIX_DESCRIPTORS_H
@@ -20,8 +20,6 @@
 #define LINE_END "\n"
 // A name's byte takes up to four in a report: "\x1b" for ESC.
 #define REPORT_EXPANSION 4
-// A temporary name is only chosen: the file is the run's once named.
-#define TEMPORARY_NAME_MAKES_FILE 0
 // A report line goes out in one write once its outcome is known, so that
 // lines of several runs or workers never interleave mid-line.
 #define WHOLE_REPORT_LINES 1
@@ -64,11 +62,9 @@ struct SourceFile {
 
 struct BodyFile {
   char name[PATH_CAPACITY];
-  int fd;
-  int named;    // the file at name is this run's
-  int partial;  // where files cannot be unnamed: made under name + ".part"
-  int holes;    // the source may have holes: only its data is copied
-  FileSize size;
+  int fd;                          // -1: none held; else the run's file at name
+  int holes;                       // the source may have holes: only its data is copied
+  FileSize size;                   // at most this many bytes are in it
   const TemporaryDirectory* from;  // where its names are drawn
   int directory;                   // the temporary directory's descriptor, which the name is in
   unsigned base;                   // where the name's last component begins

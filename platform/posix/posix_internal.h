@@ -60,8 +60,6 @@ BODYCUT_CALL(fchmod, (int fd, mode_t m), (fd, m))
 BODYCUT_CALL(fchmodat, (int d, const char* p, mode_t m), (d, p, m, 0))
 BODYCUT_CALL(fcntl, (int fd, int command, int argument = 0), (fd, command, argument))
 BODYCUT_CALL(flock, (int fd, int operation), (fd, operation))
-BODYCUT_CALL(linkat, (int d, const char* p, int nd, const char* np, int f), (d, p, nd, np, f))
-BODYCUT_CALL(renameat2, (int d, const char* p, int nd, const char* np, unsigned f), (d, p, nd, np, f))
 BODYCUT_CALL(unlinkat, (int d, const char* p, int f), (d, p, f))
 BODYCUT_CALL(getrandom, (void* b, size_t n, unsigned f), (b, n, f))
 #undef BODYCUT_CALL

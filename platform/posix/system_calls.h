@@ -22,8 +22,6 @@
   X(fchmodat)           \
   X(fcntl)              \
   X(flock)              \
-  X(linkat)             \
-  X(renameat2)          \
   X(unlinkat)           \
   X(close)              \
   X(getdents)           \

@@ -1,6 +1,7 @@
-// The console writer, and the command line. Console output goes through
-// WriteConsoleA; when standard output is a file or a pipe, WriteConsoleA
-// writes nothing, so the same bytes go through WriteFile instead.
+// The console writer, the reasons of the system's errors, and the command
+// line. Console output goes through WriteConsoleA; when standard output is
+// a file or a pipe, WriteConsoleA writes nothing, so the same bytes go
+// through WriteFile instead.
 #include "win32_internal.h"
 
 static void write_to(DWORD which, const char* text) {
@@ -12,6 +13,17 @@ static void write_to(DWORD which, const char* text) {
     WriteConsoleA(out, text, length, &written, nullptr);
   else
     WriteFile(out, text, length, &written, nullptr);
+}
+
+Reason last_error_reason(void) {
+  DWORD error = GetLastError();
+  int kind = error == ERROR_SHARING_VIOLATION                              ? REASON_IN_USE
+             : error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? REASON_NO_SPACE
+             : error == ERROR_FILENAME_EXCED_RANGE                         ? REASON_TOO_LONG
+             : error == ERROR_OPERATION_ABORTED                            ? REASON_STOPPED
+                                                                           : REASON_SYSTEM;
+  Reason reason = {kind, kind == REASON_SYSTEM ? (int)error : 0, 0};
+  return reason;
 }
 
 void write_console(const char* text) { write_to(STD_OUTPUT_HANDLE, text); }

@@ -9,17 +9,6 @@ static const SystemHandle NO_HANDLE = (SystemHandle)INVALID_HANDLE_VALUE;
 // A position the handle cannot be at: the next read moves it first.
 static const FileSize UNKNOWN_POSITION = ~(FileSize)0;
 
-Reason last_error_reason(void) {
-  DWORD error = GetLastError();
-  int kind = error == ERROR_SHARING_VIOLATION                              ? REASON_IN_USE
-             : error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? REASON_NO_SPACE
-             : error == ERROR_FILENAME_EXCED_RANGE                         ? REASON_TOO_LONG
-             : error == ERROR_OPERATION_ABORTED                            ? REASON_STOPPED
-                                                                           : REASON_SYSTEM;
-  Reason reason = {kind, kind == REASON_SYSTEM ? (int)error : 0, 0};
-  return reason;
-}
-
 static std::uint64_t joined(DWORD high, DWORD low) { return (std::uint64_t)high << 32 | low; }
 static FileStamp stamp_of(FILETIME time) {
   FileStamp stamp = {(std::int64_t)joined(time.dwHighDateTime, time.dwLowDateTime), 0};
@@ -179,6 +168,10 @@ void close_source(SourceFile* file) {
   close_handle(&file->query);
 }
 
+// Each strip makes and deletes its own file: nothing is held between them.
+void begin_body_file(const TemporaryDirectory*, BodyFile*) {}
+Reason end_body_file(BodyFile*) { return done_reason(); }
+
 Reason choose_body_name(const TemporaryDirectory* directory, BodyFile* body) {
   body->name[0] = '\0';
   body->handle = NO_HANDLE;
@@ -187,7 +180,7 @@ Reason choose_body_name(const TemporaryDirectory* directory, BodyFile* body) {
   if (OPERATION_FAULT(choose_body_name)) return injected_failure();
   if (failed(directory->failure)) return directory->failure;
   if (SYSTEM_CALL(GetTempFileNameA, (UINT)0, directory->path, "BCT", 0, body->name) == 0) return last_error_reason();
-  body->named = TEMPORARY_NAME_MAKES_FILE;
+  body->named = 1;  // GetTempFileNameA made the file: it is the run's from then on
   return done_reason();
 }
 

@@ -15,8 +15,6 @@
 #define LINE_END "\r\n"
 // Names hold no control bytes: the report gives them unchanged.
 #define REPORT_EXPANSION 1
-// GetTempFileNameA makes the file: it is the run's from then on.
-#define TEMPORARY_NAME_MAKES_FILE 1
 // The console shows a file's path while the file is stripped; its
 // outcome follows.
 #define WHOLE_REPORT_LINES 0

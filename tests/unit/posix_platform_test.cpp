@@ -92,39 +92,61 @@ TEST(PosixPlatform, CopyBackHeldAlone) {
   close(after);
 }
 
-// The body is copied from its offset on between file systems too (where
-// the in-kernel copy refuses); it has no name until it is kept, and closed
-// before that it leaves nothing behind.
-TEST(PosixPlatform, BodyFileNamedOnlyWhenKept) {
+// One body file serves strip after strip: read-only while it is filled,
+// readable and writable once whole, and each time it holds exactly the new
+// body, whatever the one before left (longer, or where a sparse source has
+// holes). The body is copied between file systems too (where the in-kernel
+// copy refuses); ending it leaves nothing behind.
+TEST(PosixPlatform, BodyFileRefilledHoldsOnlyTheNewBody) {
   Scratch disk;
   disk.make_directory("temporary");
   TemporaryDirectory directory = temporary_directory_at(disk.path("temporary"));
   std::string on_tmpfs = "/dev/shm/bodycut-copy-test-" + std::to_string(getpid());
   std::string big(3 << 20, 'x');
   for (size_t i = 0; i < big.size(); i += 4096) big[i] = (char)(i / 4096);
-  for (const std::string& path : {on_tmpfs, disk.path("source")}) {
-    for (bool kept : {false, true}) {
-      SCOPED_TRACE(path + (kept ? " kept" : ""));
-      std::FILE* out = std::fopen(path.c_str(), "wb");
-      ASSERT_NE(out, nullptr);
-      std::fwrite(big.data(), 1, big.size(), out);
-      std::fclose(out);
-      SourceFile source;
-      BodyFile body;
-      ASSERT_FALSE(failed(open_source(nullptr, path.c_str(), &source)));
-      ASSERT_FALSE(failed(choose_body_name(&directory, &body)));
-      ASSERT_FALSE(failed(create_body_file(&directory, &body)));
-      ASSERT_FALSE(failed(fill_body_file(&body, &source, 3, big.data() + 3, kept ? 100 : 0)));
-      EXPECT_TRUE(disk.list("temporary").empty());
-      if (kept) ASSERT_FALSE(failed(keep_body_file(&body, &source.facts.times)));
-      EXPECT_FALSE(failed(close_body_file(&body, 0)));
-      EXPECT_EQ(disk.list("temporary").size(), kept ? 1u : 0u);
-      if (kept) EXPECT_TRUE(read_file(body.name) == big.substr(3));
-      if (kept) unlink(body.name);
-      close_source(&source);
-      unlink(path.c_str());
+  std::string on_disk = disk.path("source");
+  std::string sparse = big.substr(0, 8192) + std::string(1 << 20, '\0') + "end";
+  struct Fill {
+    const std::string* path;
+    const std::string* bytes;
+    FileSize offset;
+    unsigned ahead;
+    bool holes;
+  } fills[] = {{&on_tmpfs, &big, 3, 0, false},
+               {&on_disk, &big, 2 << 20, 100, false},
+               {&on_tmpfs, &sparse, 5, 0, true},
+               {&on_disk, &big, 7, 1000, false}};
+  BodyFile body;
+  begin_body_file(&directory, &body);
+  for (const Fill& fill : fills) {
+    SCOPED_TRACE(*fill.path + " from " + std::to_string(fill.offset));
+    int out = open(fill.path->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(out, 0);
+    // A hole is left unwritten: only the data of the sparse source is written.
+    for (size_t at = 0; at < fill.bytes->size(); at += 4096) {
+      std::string part = fill.bytes->substr(at, 4096);
+      if (!fill.holes || part != std::string(part.size(), '\0'))
+        ASSERT_GT(pwrite(out, part.data(), part.size(), at), 0);
     }
+    ASSERT_EQ(ftruncate(out, fill.bytes->size()), 0);
+    close(out);
+    SourceFile source;
+    ASSERT_FALSE(failed(open_source(nullptr, fill.path->c_str(), &source)));
+    ASSERT_FALSE(failed(choose_body_name(&directory, &body)));
+    ASSERT_FALSE(failed(create_body_file(&directory, &body)));
+    ASSERT_FALSE(failed(fill_body_file(&body, &source, fill.offset, fill.bytes->data() + fill.offset, fill.ahead)));
+    struct stat status {};
+    EXPECT_EQ(stat(body.name, &status) == 0 ? status.st_mode & 07777 : 0u, 0400u);
+    ASSERT_FALSE(failed(keep_body_file(&body, &source.facts.times)));
+    EXPECT_EQ(stat(body.name, &status) == 0 ? status.st_mode & 07777 : 0u, 0600u);
+    EXPECT_TRUE(read_file(body.name) == fill.bytes->substr(fill.offset));
+    EXPECT_EQ(disk.list("temporary").size(), 1u);
+    EXPECT_FALSE(failed(close_body_file(&body, 1)));
+    close_source(&source);
+    unlink(fill.path->c_str());
   }
+  EXPECT_FALSE(failed(end_body_file(&body)));
+  EXPECT_TRUE(disk.list("temporary").empty());
   close_temporary_directory(&directory);
 }
 

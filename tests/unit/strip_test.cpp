@@ -302,7 +302,7 @@ const FaultCase fault_cases[] = {
     {FAULT_close_body_file, 1, true, true, ".tmp: could not delete this temporary file" LINE_END},
     // The modes that change go through a hold on the file that was read.
     {FAULT_make_source_writable, 1, false, false, "", 0, 0444},
-    {FAULT_SYSTEM_CALL + SYSTEM_CALL_fchmod, 1, true, false, "/f: could not put back its mode" LINE_END, 0, 04755},
+    {FAULT_SYSTEM_CALL + SYSTEM_CALL_fchmod, 2, true, false, "/f: could not put back its mode" LINE_END, 0, 04755},
 };
 
 TEST_F(StripTest, EachFailingOperation) {
@@ -342,7 +342,8 @@ TEST_F(StripTest, EachFailingOperation) {
     unsigned bodies = 0;
     for (const std::string& name : left) {
       EXPECT_EQ(name.compare(0, 3, "BCT"), 0);
-      bodies += read_file(test_temp_directory() + "/" + name) == body;
+      std::string kept = test_temp_directory() + "/" + name;
+      bodies += read_file(kept) == body && (status_of(kept).st_mode & 0777) == 0600;
     }
     EXPECT_EQ(bodies, c.body_left ? 1u : 0u);
     empty_temp_directory();
@@ -750,21 +751,24 @@ TEST_F(StripTest, FullTableLeavesFilesWithSecondNames) {
   TemporaryDirectory temporary;
   find_temporary_directory(&temporary);
   ::Run run = {&settings, &seen, &temporary, nullptr};
+  BodyFile body;
+  begin_body_file(&temporary, &body);
   std::string first = make("first", "H\r\n\r\n1");
   ASSERT_EQ(link(first.c_str(), scratch.path("first-again").c_str()), 0);
   std::string linked = make("linked", "H\r\n\r\n2");
   ASSERT_EQ(link(linked.c_str(), scratch.path("linked-again").c_str()), 0);
   std::string plain = make("plain", "H\r\n\r\n3");
   testing::internal::CaptureStdout();
-  EXPECT_EQ(strip_found_file(first.c_str(), &run, 0).outcome, 0);
-  EXPECT_EQ(strip_found_file(scratch.path("first-again").c_str(), &run, 0).outcome, 0) << "met before";
-  EXPECT_EQ(strip_found_file(linked.c_str(), &run, 0).outcome, 1);
-  EXPECT_EQ(strip_found_file(plain.c_str(), &run, 1).outcome, 1) << "reached through a link";
-  EXPECT_EQ(strip_found_file(plain.c_str(), &run, 0).outcome, 0);
+  EXPECT_EQ(strip_found_file(first.c_str(), &run, &body, 0).outcome, 0);
+  EXPECT_EQ(strip_found_file(scratch.path("first-again").c_str(), &run, &body, 0).outcome, 0) << "met before";
+  EXPECT_EQ(strip_found_file(linked.c_str(), &run, &body, 0).outcome, 1);
+  EXPECT_EQ(strip_found_file(plain.c_str(), &run, &body, 1).outcome, 1) << "reached through a link";
+  EXPECT_EQ(strip_found_file(plain.c_str(), &run, &body, 0).outcome, 0);
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(scratch.read("first"), "1");
   EXPECT_EQ(scratch.read("linked"), "H\r\n\r\n2");
   EXPECT_EQ(scratch.read("plain"), "3");
+  EXPECT_FALSE(failed(end_body_file(&body)));
   close_temporary_directory(&temporary);
 }
 
@@ -777,16 +781,19 @@ TEST_F(StripTest, DryRunCountsAFileAsStripped) {
   TemporaryDirectory temporary;
   find_temporary_directory(&temporary);
   ::Run run = {&settings, &seen, &temporary, nullptr};
+  BodyFile body;
+  begin_body_file(&temporary, &body);
   std::string first = make("first", "H\r\n\r\n1");
   ASSERT_EQ(link(first.c_str(), scratch.path("first-again").c_str()), 0);
-  EXPECT_EQ(strip_found_file(first.c_str(), &run, 0).outcome, 0);
+  EXPECT_EQ(strip_found_file(first.c_str(), &run, &body, 0).outcome, 0);
   SourceFile file;
   ASSERT_FALSE(failed(open_source(nullptr, first.c_str(), &file)));
   FileIdentity identity = file.facts.identity;
   close_source(&file);
   EXPECT_EQ(stripped_files_state(&seen, &identity), FILE_STRIPPED);
-  EXPECT_EQ(strip_found_file(scratch.path("first-again").c_str(), &run, 0).outcome, 0);
+  EXPECT_EQ(strip_found_file(scratch.path("first-again").c_str(), &run, &body, 0).outcome, 0);
   EXPECT_EQ(scratch.read("first"), "H\r\n\r\n1");
+  EXPECT_FALSE(failed(end_body_file(&body)));
   close_temporary_directory(&temporary);
 }
 
