@@ -85,6 +85,10 @@ Reason fill_body_file(BodyFile* body, SourceFile* source, FileSize offset, const
 // and writable by its owner): from then on the file at body->name holds
 // the whole body. REASON_STOPPED once a stop is asked for.
 Reason keep_body_file(BodyFile* body, const FileTimes* times);
+// Whether identity is that of a body file the run holds now, which a walk
+// that meets it (the temporary directory lying in the tree) leaves alone.
+// Windows: never; each lives only within its strip.
+bool is_body_file(const TemporaryDirectory* directory, const FileIdentity* identity);
 // Ends a strip's use of the body file. Not delete_it: it stays at its
 // name, and is the run's no longer. delete_it: the run is done with it
 // (POSIX keeps a small one for the next strip); a failed deletion is

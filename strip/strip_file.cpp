@@ -103,6 +103,7 @@ static StripResult strip_once(const char* path, const Run* run, BodyFile* body, 
   int claim = FILE_CLAIMED;
   int recorded = 0;
   int skipped = 0;
+  int passed_over = 0;
   int body_begun = 0;
   int writable_made = 0;
   int target_open = 0;
@@ -114,6 +115,9 @@ static StripResult strip_once(const char* path, const Run* run, BodyFile* body, 
   // Stripped already under another name in this run: done, not read again.
   ok = !failed(why) && claim == FILE_STRIPPED;
   if (failed(why) || claim != FILE_CLAIMED) goto done;
+  // A walk through the temporary directory meets the run's own body files.
+  passed_over = is_body_file(run->temporary, &source.facts.identity);
+  if (passed_over) goto done;
   reader_begin(&reader, &source);
   why = read_header(&reader, run->settings, &skipped);
   if (failed(why) || skipped) goto done;
@@ -154,7 +158,11 @@ done:
   if (body_kept) report_kept_body(path, body->name, why.kind == REASON_LEASE_LOST);
   if (body_begun && failed(close_body_file(body, !body_kept)))
     report_left_undone(body->name, ": could not delete this temporary file");
-  StripResult result = {ok ? STRIP_OK : skipped ? STRIP_SKIPPED : STRIP_FAILED, ok ? done_reason() : why};
+  StripResult result = {ok            ? STRIP_OK
+                        : passed_over ? STRIP_NO_LINE
+                        : skipped     ? STRIP_SKIPPED
+                                      : STRIP_FAILED,
+                        ok ? done_reason() : why};
   return result;
 }
 

@@ -14,6 +14,7 @@ void write_report_line(const char* path, const char* outcome) {
 }
 
 void report_outcome(const char* path, StripResult result, int whole) {
+  if (result.outcome == STRIP_NO_LINE) return;
   const char* outcome = strip_result_text(result.outcome);
   if (whole)
     write_report_line(path, outcome);

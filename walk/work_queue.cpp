@@ -2,8 +2,22 @@
 
 #include "report_line.h"
 
-// A file's result when it was never begun: it gets no line.
-enum { NOT_BEGUN = -1 };
+// Takes the next queued file and strips it; false when none is queued.
+static bool strip_next(WorkQueue* queue, BodyFile* body) {
+  lock_take(&queue->lock);
+  QueuedFile* file = queue->taken != queue->tail ? &queue->files[queue->taken++ % WINDOW] : nullptr;
+  lock_release(&queue->lock);
+  if (file == nullptr) return false;
+  // After a stop, files still queued are not begun, and get no line.
+  StripResult result = {STRIP_NO_LINE, done_reason()};
+  if (!stop_requested()) result = strip_found_file(file->path, queue->run, body, file->reached_through_link);
+  lock_take(&queue->lock);
+  file->result = result;
+  file->done = 1;
+  lock_release(&queue->lock);
+  post_done(&queue->threads);
+  return true;
+}
 
 static void work(void* context) {
   WorkQueue* queue = static_cast<WorkQueue*>(context);
@@ -11,19 +25,12 @@ static void work(void* context) {
   begin_body_file(queue->run->temporary, &body);
   for (;;) {
     wait_for_work(&queue->threads);
+    if (strip_next(queue, &body)) continue;
+    // Woken with nothing queued: the walk took that file itself, or is over.
     lock_take(&queue->lock);
-    QueuedFile* file = queue->taken != queue->tail ? &queue->files[queue->taken++ % WINDOW] : nullptr;
+    bool over = queue->over;
     lock_release(&queue->lock);
-    // Woken with nothing queued: the walk is over.
-    if (file == nullptr) break;
-    // After a stop, files still queued are not begun, and get no line.
-    StripResult result = {NOT_BEGUN, done_reason()};
-    if (!stop_requested()) result = strip_found_file(file->path, queue->run, &body, file->reached_through_link);
-    lock_take(&queue->lock);
-    file->result = result;
-    file->done = 1;
-    lock_release(&queue->lock);
-    post_done(&queue->threads);
+    if (over) break;
   }
   finish_body_file(&body);
 }
@@ -34,6 +41,7 @@ void queue_begin(WorkQueue* queue, const Run* run) {
   queue->run = run;
   queue->workers = 0;
   queue->head = queue->taken = queue->tail = 0;
+  queue->over = 0;
   begin_body_file(run->temporary, &queue->body);
   if (wanted <= 1) return;
   lock_begin(&queue->lock);
@@ -55,7 +63,7 @@ static void write_done_lines(WorkQueue* queue) {
                            : nullptr;
     lock_release(&queue->lock);
     if (file == nullptr) return;
-    if (file->result.outcome != NOT_BEGUN) report_outcome(file->path, file->result, 1);
+    report_outcome(file->path, file->result, 1);
     lock_take(&queue->lock);
     ++queue->head;
     lock_release(&queue->lock);
@@ -85,7 +93,9 @@ void queue_file(WorkQueue* queue, const char* path, int reached_through_link) {
   for (;;) {
     write_done_lines(queue);
     if (pending(queue) < WINDOW) break;
-    wait_for_done(&queue->threads);
+    // The window is full: rather than wait, the walk strips a queued file
+    // itself, as one more worker.
+    if (!strip_next(queue, &queue->body)) wait_for_done(&queue->threads);
   }
   // The place is free: its line was written, no worker looks at it.
   QueuedFile* file = &queue->files[queue->tail % WINDOW];
@@ -114,6 +124,9 @@ void queue_end(WorkQueue* queue) {
   finish_body_file(&queue->body);
   if (queue->workers == 0) return;
   queue_flush(queue);
+  lock_take(&queue->lock);
+  queue->over = 1;
+  lock_release(&queue->lock);
   post_work(&queue->threads, queue->workers);
   join_worker_threads(&queue->threads);
   queue->workers = 0;

@@ -24,6 +24,7 @@ struct WorkQueue {
   unsigned head;   // the next line to write
   unsigned taken;  // the next file for a worker
   unsigned tail;   // the next free place
+  int over;        // the walk is over: a worker woken with nothing queued ends
   QueuedFile files[WINDOW];
   BodyFile body;  // the walk's own, where it strips files itself
 };

@@ -34,20 +34,21 @@ void find_temporary_directory(TemporaryDirectory* directory) {
   directory->path[length] = '\0';
   directory->length = (unsigned)length;
   directory->fd = sys::open(directory->path, O_PATH | O_DIRECTORY | O_CLOEXEC);
-  lock_begin(&directory->randomness.lock);
-  directory->randomness.used = sizeof directory->randomness.bytes;
+  lock_begin(&directory->ledger.lock);
+  directory->ledger.used = sizeof directory->ledger.bytes;
+  for (FileIdentity& held : directory->ledger.held) held = FileIdentity{0, 0};
   directory->failure = directory->fd < 0 ? reason_from_errno_on_temporary(errno) : done_reason();
 }
 
 void close_temporary_directory(TemporaryDirectory* directory) {
   if (directory->fd >= 0) sys::close(directory->fd);
-  if (directory->length > 0) lock_end(&directory->randomness.lock);
+  if (directory->length > 0) lock_end(&directory->ledger.lock);
   directory->fd = -1;
 }
 
 // Eight random bytes, never given twice; false with errno when the system
 // gives none.
-static bool random_bits(NameRandomness* randomness, std::uint64_t* bits) {
+static bool random_bits(BodyFileLedger* randomness, std::uint64_t* bits) {
   bool drawn = true;
   lock_take(&randomness->lock);
   if (randomness->used + sizeof *bits > sizeof randomness->bytes) {
@@ -68,16 +69,44 @@ static bool random_bits(NameRandomness* randomness, std::uint64_t* bits) {
 // below 2 to the 64th, so the remainders are as good as even.
 static Reason draw_name(BodyFile* body) {
   std::uint64_t bits = 0;
-  if (!random_bits(&body->from->randomness, &bits)) return reason_from_errno_on_temporary(errno);
+  if (!random_bits(&body->from->ledger, &bits)) return reason_from_errno_on_temporary(errno);
   char* at = body->name + body->base + 3;
   for (int i = 0; i < NAME_RANDOM; ++i, bits /= sizeof letters - 1) at[i] = letters[bits % (sizeof letters - 1)];
   return done_reason();
+}
+
+// Enters the file held in the ledger, or strikes it out (entered false).
+static void enter_in_ledger(BodyFile* body, bool entered) {
+  static const FileIdentity none = {0, 0};
+  struct statx status;
+  FileFacts facts = {};
+  if (entered && !read_status(body->fd, &status)) return;
+  if (entered) facts_of(&status, &facts);
+  const FileIdentity* sought = entered ? &none : &body->identity;
+  BodyFileLedger* ledger = &body->from->ledger;
+  lock_take(&ledger->lock);
+  for (FileIdentity& held : ledger->held) {
+    if (!same_identity(&held, sought)) continue;
+    held = entered ? facts.identity : none;
+    body->identity = held;
+    break;
+  }
+  lock_release(&ledger->lock);
+}
+
+bool is_body_file(const TemporaryDirectory* directory, const FileIdentity* identity) {
+  bool held = false;
+  lock_take(&directory->ledger.lock);
+  for (const FileIdentity& entry : directory->ledger.held) held = held || same_identity(&entry, identity);
+  lock_release(&directory->ledger.lock);
+  return held;
 }
 
 void begin_body_file(const TemporaryDirectory* directory, BodyFile* body) {
   body->fd = -1;
   body->holes = 0;
   body->size = 0;
+  body->identity = FileIdentity{0, 0};
   body->from = directory;
   body->directory = directory->fd;
   body->base = directory->length;
@@ -121,15 +150,21 @@ static int make_named(BodyFile* body) {
   }
 }
 
+// From then on the file is not the run's body file.
+static void let_go(BodyFile* body) {
+  enter_in_ledger(body, false);
+  sys::close(body->fd);
+  body->fd = -1;
+  body->size = 0;
+}
+
 // Deletes the file the run made at the name, and lets it go.
 static Reason delete_body_file(BodyFile* body) {
   Reason why = done_reason();
   bool deletion_fails = injected(FAULT_close_body_file);
   if (deletion_fails || sys::unlinkat(body->directory, body->name + body->base, 0) != 0)
     why = reason_from_errno_on_temporary(deletion_fails ? EIO : errno);
-  sys::close(body->fd);
-  body->fd = -1;
-  body->size = 0;
+  let_go(body);
   return why;
 }
 
@@ -145,6 +180,7 @@ Reason create_body_file(const TemporaryDirectory*, BodyFile* body) {
     if (failed(drawn)) return drawn;
   }
   if (body->fd < 0 && make_named(body) < 0) return reason_from_errno_on_temporary(errno);
+  if (body->identity.index == 0) enter_in_ledger(body, true);
   return done_reason();
 }
 
@@ -195,11 +231,7 @@ Reason keep_body_file(BodyFile* body, const FileTimes* times) {
 // unless it is large.
 Reason close_body_file(BodyFile* body, int delete_it) {
   Reason why = done_reason();
-  if (body->fd >= 0 && !delete_it) {
-    sys::close(body->fd);
-    body->fd = -1;
-    body->size = 0;
-  }
+  if (body->fd >= 0 && !delete_it) let_go(body);
   if (body->fd >= 0 && body->size > LARGEST_KEPT_FOR_NEXT) why = delete_body_file(body);
   return why;
 }

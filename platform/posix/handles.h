@@ -33,13 +33,18 @@ struct Lock {
   alignas(16) unsigned char opaque[64];
 };
 
-// Random bytes for the names of a run's body files, drawn from the
-// system's random source a batch at a time, each byte used once, so that
-// a name costs no call of its own. The workers share them under the lock.
-struct NameRandomness {
+enum { MAX_WORKER_THREADS = 16 };
+
+// What the workers share of their body files, under the lock: random bytes
+// for the names, drawn from the system's random source a batch at a time,
+// each byte used once, so that a name costs no call of its own; and which
+// files are the run's body files now, so that a walk that meets one leaves
+// it alone.
+struct BodyFileLedger {
   Lock lock;
   unsigned used;
   unsigned char bytes[512];
+  FileIdentity held[MAX_WORKER_THREADS + 1];  // the walk's own, and each worker's
 };
 
 struct TemporaryDirectory {
@@ -47,7 +52,7 @@ struct TemporaryDirectory {
   Reason failure;  // why, given to every file that needs it
   unsigned length;
   char path[PATH_CAPACITY];
-  mutable NameRandomness randomness;
+  mutable BodyFileLedger ledger;
 };
 
 struct SourceFile {
@@ -65,6 +70,7 @@ struct BodyFile {
   int fd;                          // -1: none held; else the run's file at name
   int holes;                       // the source may have holes: only its data is copied
   FileSize size;                   // at most this many bytes are in it
+  FileIdentity identity;           // as entered in the directory's ledger; {0, 0}: not entered
   const TemporaryDirectory* from;  // where its names are drawn
   int directory;                   // the temporary directory's descriptor, which the name is in
   unsigned base;                   // where the name's last component begins
@@ -98,7 +104,6 @@ struct WalkSearch {
   int at;                // its descriptor
 };
 
-enum { MAX_WORKER_THREADS = 16 };
 struct WorkerThreads {
   alignas(16) unsigned char work[64];  // a counting semaphore
   alignas(16) unsigned char done[64];  // a flag and what waits on it

@@ -159,7 +159,7 @@ TEST(Hostile, StopSignalsEndTheWalkBetweenFiles) {
     int workers;
     int files;
     size_t size;
-  } cases[] = {{SIGTERM, 1, 3000, 4096}, {SIGINT, 1, 3000, 4096}, {SIGHUP, 1, 3000, 4096}, {SIGTERM, 4, 400, 262144}};
+  } cases[] = {{SIGTERM, 1, 3000, 4096}, {SIGINT, 1, 3000, 4096}, {SIGHUP, 1, 3000, 4096}, {SIGTERM, 4, 1200, 262144}};
   for (const auto& c : cases) {
     const int signal_number = c.signal_number;
     const int files = c.files;

@@ -280,7 +280,7 @@ const char* const BODY_KEPT = "not stripped whole; its whole body is kept in ";
 const FaultCase fault_cases[] = {
     {FAULT_open_source, 1, false, false},
     {FAULT_SYSTEM_CALL + SYSTEM_CALL_statx, 1, false, false},
-    {FAULT_SYSTEM_CALL + SYSTEM_CALL_statx, 2, false, false},  // under the lease, before a byte is written
+    {FAULT_SYSTEM_CALL + SYSTEM_CALL_statx, 3, false, false},  // under the lease, before a byte is written
     {FAULT_SYSTEM_CALL + SYSTEM_CALL_close, 1, true, false},   // the read descriptor's: it was read whole
     {FAULT_read_source, 1, false, false, ": Input/output error" LINE_END},
     {FAULT_choose_body_name, 1, false, false, ": temporary file: Input/output error" LINE_END},
@@ -769,6 +769,29 @@ TEST_F(StripTest, FullTableLeavesFilesWithSecondNames) {
   EXPECT_EQ(scratch.read("linked"), "H\r\n\r\n2");
   EXPECT_EQ(scratch.read("plain"), "3");
   EXPECT_FALSE(failed(end_body_file(&body)));
+  close_temporary_directory(&temporary);
+}
+
+// A walk through the temporary directory meets the body file the run
+// holds: that file is left alone and gets no line, even where its bytes
+// hold a header end; a file the run let go is stripped like any other.
+TEST_F(StripTest, RunsOwnBodyFileIsLeftAlone) {
+  RunSettings settings = default_run_settings();
+  TemporaryDirectory temporary;
+  find_temporary_directory(&temporary);
+  ::Run run = {&settings, nullptr, &temporary, nullptr};
+  BodyFile body;
+  begin_body_file(&temporary, &body);
+  std::string first = make("first", "H\r\n\r\nX\r\n\r\nbody");
+  EXPECT_EQ(strip_found_file(first.c_str(), &run, &body, 0).outcome, STRIP_OK);
+  std::string held = body.name;
+  EXPECT_EQ(strip_found_file(held.c_str(), &run, &body, 0).outcome, STRIP_NO_LINE);
+  EXPECT_EQ(read_file(held), "X\r\n\r\nbody");
+  EXPECT_FALSE(failed(close_body_file(&body, 0)));
+  EXPECT_EQ(strip_found_file(held.c_str(), &run, &body, 0).outcome, STRIP_OK);
+  EXPECT_EQ(read_file(held), "body");
+  EXPECT_FALSE(failed(end_body_file(&body)));
+  unlink(held.c_str());
   close_temporary_directory(&temporary);
 }
 
