@@ -47,7 +47,7 @@ void queue_begin(WorkQueue* queue, const Run* run) {
   lock_begin(&queue->lock);
   lock_begin(&run->stripped->lock);
   run->stripped->shared = 1;
-  queue->workers = start_worker_threads(&queue->threads, wanted, work, queue);
+  queue->workers = start_worker_threads(&queue->threads, wanted - 1, work, queue);
   if (queue->workers > 0) return;
   lock_end(&queue->lock);
   lock_end(&run->stripped->lock);
@@ -94,7 +94,7 @@ void queue_file(WorkQueue* queue, const char* path, int reached_through_link) {
     write_done_lines(queue);
     if (pending(queue) < WINDOW) break;
     // The window is full: rather than wait, the walk strips a queued file
-    // itself, as one more worker.
+    // itself, as the last of the workers asked for.
     if (!strip_next(queue, &queue->body)) wait_for_done(&queue->threads);
   }
   // The place is free: its line was written, no worker looks at it.

@@ -18,7 +18,7 @@ struct QueuedFile {
 
 struct WorkQueue {
   const Run* run;
-  unsigned workers;  // threads that strip; 0: the walk strips each file itself
+  unsigned workers;  // threads that strip besides the walk; 0: the walk strips each file itself
   Lock lock;         // guards the counters and the files' states
   WorkerThreads threads;
   unsigned head;   // the next line to write
@@ -29,8 +29,11 @@ struct WorkQueue {
   BodyFile body;  // the walk's own, where it strips files itself
 };
 
-// Starts the workers run->settings asks for (0: one per processor). With
-// one asked for, or none started, the walk strips each file itself.
+// Starts the workers run->settings asks for (0: one per processor) but
+// one: the walk is the last, and strips a queued file itself whenever its
+// window is full, so that no more files than asked for are stripped at
+// once. With one asked for, or none started, the walk strips each file
+// itself.
 void queue_begin(WorkQueue* queue, const Run* run);
 // Strips a file, or hands it to the workers; its line is written when its
 // turn comes. A file met after a stop is not begun, and gets no line.

@@ -150,9 +150,11 @@ static int make_named(BodyFile* body) {
   }
 }
 
-// From then on the file is not the run's body file.
-static void let_go(BodyFile* body) {
-  enter_in_ledger(body, false);
+// From then on the file is not the run's body file. One kept for a copy
+// back that failed stays in the ledger: it is the only whole body.
+static void let_go(BodyFile* body, bool kept) {
+  if (!kept) enter_in_ledger(body, false);
+  body->identity = FileIdentity{0, 0};
   sys::close(body->fd);
   body->fd = -1;
   body->size = 0;
@@ -164,7 +166,7 @@ static Reason delete_body_file(BodyFile* body) {
   bool deletion_fails = injected(FAULT_close_body_file);
   if (deletion_fails || sys::unlinkat(body->directory, body->name + body->base, 0) != 0)
     why = reason_from_errno_on_temporary(deletion_fails ? EIO : errno);
-  let_go(body);
+  let_go(body, false);
   return why;
 }
 
@@ -231,7 +233,7 @@ Reason keep_body_file(BodyFile* body, const FileTimes* times) {
 // unless it is large.
 Reason close_body_file(BodyFile* body, int delete_it) {
   Reason why = done_reason();
-  if (body->fd >= 0 && !delete_it) let_go(body);
+  if (body->fd >= 0 && !delete_it) let_go(body, true);
   if (body->fd >= 0 && body->size > LARGEST_KEPT_FOR_NEXT) why = delete_body_file(body);
   return why;
 }

@@ -38,13 +38,14 @@ enum { MAX_WORKER_THREADS = 16 };
 // What the workers share of their body files, under the lock: random bytes
 // for the names, drawn from the system's random source a batch at a time,
 // each byte used once, so that a name costs no call of its own; and which
-// files are the run's body files now, so that a walk that meets one leaves
-// it alone.
+// files are the run's body files, held now or kept for a copy back that
+// failed (while there is room), so that a walk that meets one leaves it
+// alone.
 struct BodyFileLedger {
   Lock lock;
   unsigned used;
   unsigned char bytes[512];
-  FileIdentity held[MAX_WORKER_THREADS + 1];  // the walk's own, and each worker's
+  FileIdentity held[64];  // {0, 0}: a free place
 };
 
 struct TemporaryDirectory {
