@@ -90,7 +90,9 @@ Reason keep_body_file(BodyFile* body, const FileTimes* times);
 // Windows: never; each lives only within its strip.
 bool is_body_file(const TemporaryDirectory* directory, const FileIdentity* identity);
 // Ends a strip's use of the body file. Not delete_it: it stays at its
-// name, and is the run's no longer. delete_it: the run is done with it
+// name, and is the run's no longer (POSIX: where another process took the
+// name away meanwhile, a copy is kept under a new one, in body->name; a
+// failure then means no whole body is kept). delete_it: the run is done with it
 // (POSIX keeps a small one for the next strip); a failed deletion is
 // returned.
 Reason close_body_file(BodyFile* body, int delete_it);

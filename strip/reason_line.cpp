@@ -65,8 +65,11 @@ static void write_error_line(const char* before, const char* name, const char* a
 }
 
 void report_kept_body(const char* path, const char* body_name, int let_go) {
-  write_error_line("", path, " : not stripped whole; its whole body is kept in ", body_name,
-                   let_go ? "; the file may hold bytes from another writer" : "");
+  if (body_name == nullptr)
+    write_error_line("", path, " : not stripped whole; its body could not be kept", nullptr, "");
+  else
+    write_error_line("", path, " : not stripped whole; its whole body is kept in ", body_name,
+                     let_go ? "; the file may hold bytes from another writer" : "");
 }
 
 void report_left_undone(const char* path, const char* what) { write_error_line("bodycut: ", path, what, nullptr, ""); }

@@ -17,7 +17,7 @@ void report_left_undone(const char* path, const char* what);
 
 // Tells the user where the only whole copy of a file's body is; and, when
 // the file was let go while it was written, that another writer may have
-// written.
+// written. A null body_name: no whole copy could be kept.
 void report_kept_body(const char* path, const char* body_name, int let_go);
 
 #endif

@@ -155,9 +155,9 @@ done:
   close_source(&source);
   if (recorded) settle_file(run->stripped, &claimed, ok);
   bool body_kept = !ok && writing_began;
-  if (body_kept) report_kept_body(path, body->name, why.kind == REASON_LEASE_LOST);
-  if (body_begun && failed(close_body_file(body, !body_kept)))
-    report_left_undone(body->name, ": could not delete this temporary file");
+  Reason ending = body_begun ? close_body_file(body, !body_kept) : done_reason();
+  if (body_kept) report_kept_body(path, failed(ending) ? nullptr : body->name, why.kind == REASON_LEASE_LOST);
+  if (!body_kept && failed(ending)) report_left_undone(body->name, ": could not delete this temporary file");
   StripResult result = {ok            ? STRIP_OK
                         : passed_over ? STRIP_NO_LINE
                         : skipped     ? STRIP_SKIPPED

@@ -228,11 +228,49 @@ Reason keep_body_file(BodyFile* body, const FileTimes* times) {
   return done_reason();
 }
 
-// A body the run may need stays whole at its name, and is no longer the
+// Whether the name no longer names the file held: another process (a
+// cleaner of old temporary files) removed it, or put another file there.
+static bool name_lost(const BodyFile* body, struct statx* held) {
+  struct statx named;
+  if (!read_status(body->fd, held)) return false;
+  if (sys::statx(body->directory, body->name + body->base, AT_SYMLINK_NOFOLLOW, STATX_INO, &named) != 0)
+    return errno == ENOENT;
+  return named.stx_ino != held->stx_ino || named.stx_dev_major != held->stx_dev_major ||
+         named.stx_dev_minor != held->stx_dev_minor;
+}
+
+// Copies the whole body into a new file under a new name, with the times
+// and mode of the one held, which goes. On failure nothing is held.
+static Reason keep_under_new_name(BodyFile* body, const struct statx* held) {
+  FileFacts facts;
+  facts_of(held, &facts);
+  struct timespec stamps[2] = {{(time_t)facts.times.accessed.count, facts.times.accessed.remainder},
+                               {(time_t)facts.times.written.count, facts.times.written.remainder}};
+  int from = body->fd;
+  enter_in_ledger(body, false);
+  body->identity = FileIdentity{0, 0};
+  Reason why = draw_name(body);
+  if (!failed(why) && make_named(body) < 0) why = reason_from_errno_on_temporary(errno);
+  CopyJob job = {from, body->fd, 0, 0, (off_t)body->size, 0, body->holes != 0, false, nullptr};
+  errno = EIO;
+  if (!failed(why) && (copy_descriptor_bytes(&job) != (off_t)body->size || sys::futimens(body->fd, stamps) != 0 ||
+                       sys::fchmod(body->fd, WHOLE) != 0))
+    why = reason_from_errno_on_temporary(errno);
+  if (failed(why) && body->fd >= 0) sys::unlinkat(body->directory, body->name + body->base, 0);
+  if (failed(why) && body->fd >= 0) sys::close(body->fd);
+  if (failed(why)) body->fd = -1;
+  if (!failed(why)) enter_in_ledger(body, true);
+  sys::close(from);
+  return why;
+}
+
+// A body the run may need stays whole at a name, and is no longer the
 // run's; one that is no longer needed stays for the worker's next strip
 // unless it is large.
 Reason close_body_file(BodyFile* body, int delete_it) {
   Reason why = done_reason();
+  struct statx held;
+  if (body->fd >= 0 && !delete_it && name_lost(body, &held)) why = keep_under_new_name(body, &held);
   if (body->fd >= 0 && !delete_it) let_go(body, true);
   if (body->fd >= 0 && body->size > LARGEST_KEPT_FOR_NEXT) why = delete_body_file(body);
   return why;

@@ -271,6 +271,7 @@ struct FaultCase {
   const char* says = "";     // on standard error, or nothing
   unsigned others_left = 0;  // files in the temporary directory that the run did not make
   unsigned mode = 0644;      // before; a stripped file ends writable for its owner, others as they were
+  bool name_taken = false;   // the body file's name is removed before the copy back
 };
 
 const char* const BODY_KEPT = "not stripped whole; its whole body is kept in ";
@@ -295,6 +296,8 @@ const FaultCase fault_cases[] = {
     {FAULT_check_times_settable, 1, false, false},
     {FAULT_copy_body_back, 1, false, true, BODY_KEPT},
     {FAULT_copy_body_back_short, 1, false, true, BODY_KEPT},  // a file system that stops short
+    // A cleaner of old temporary files took the name: the body is kept under a new one.
+    {FAULT_copy_body_back_short, 1, false, true, BODY_KEPT, 0, 0644, true},
     {FAULT_SYSTEM_CALL + SYSTEM_CALL_ftruncate, 1, false, true, BODY_KEPT},
     {FAULT_finish_copy_back, 1, false, true, BODY_KEPT},
     {FAULT_SYSTEM_CALL + SYSTEM_CALL_close, 2, false, true,
@@ -313,6 +316,9 @@ TEST_F(StripTest, EachFailingOperation) {
     std::string path = make("f", before);
     chmod(path.c_str(), c.mode);
     fault_arm(c.operation, c.nth);
+    if (c.name_taken)
+      fault_hook(
+          FAULT_copy_body_back, 1, [](void*) { empty_temp_directory(); }, nullptr);
     Outcome outcome = strip(path);
     EXPECT_TRUE(fault_injected());
     fault_disarm();
