@@ -160,11 +160,24 @@ static void let_go(BodyFile* body, bool kept) {
   body->size = 0;
 }
 
-// Deletes the file the run made at the name, and lets it go.
+// Whether the name no longer names the file held: another process (a
+// cleaner of old temporary files) removed it, or put another file there.
+static bool name_lost(const BodyFile* body, struct statx* held) {
+  struct statx named;
+  if (!read_status(body->fd, held)) return false;
+  if (sys::statx(body->directory, body->name + body->base, AT_SYMLINK_NOFOLLOW, STATX_INO, &named) != 0)
+    return errno == ENOENT;
+  return named.stx_ino != held->stx_ino || named.stx_dev_major != held->stx_dev_major ||
+         named.stx_dev_minor != held->stx_dev_minor;
+}
+
+// Deletes the file the run made at the name, and lets it go. A name that
+// no longer names it is left alone: the file there is not the run's.
 static Reason delete_body_file(BodyFile* body) {
   Reason why = done_reason();
+  struct statx held;
   bool deletion_fails = injected(FAULT_close_body_file);
-  if (deletion_fails || sys::unlinkat(body->directory, body->name + body->base, 0) != 0)
+  if (deletion_fails || (!name_lost(body, &held) && sys::unlinkat(body->directory, body->name + body->base, 0) != 0))
     why = reason_from_errno_on_temporary(deletion_fails ? EIO : errno);
   let_go(body, false);
   return why;
@@ -226,17 +239,6 @@ Reason keep_body_file(BodyFile* body, const FileTimes* times) {
   if (sys::futimens(body->fd, stamps) != 0 || sys::fchmod(body->fd, WHOLE) != 0)
     return reason_from_errno_on_temporary(errno);
   return done_reason();
-}
-
-// Whether the name no longer names the file held: another process (a
-// cleaner of old temporary files) removed it, or put another file there.
-static bool name_lost(const BodyFile* body, struct statx* held) {
-  struct statx named;
-  if (!read_status(body->fd, held)) return false;
-  if (sys::statx(body->directory, body->name + body->base, AT_SYMLINK_NOFOLLOW, STATX_INO, &named) != 0)
-    return errno == ENOENT;
-  return named.stx_ino != held->stx_ino || named.stx_dev_major != held->stx_dev_major ||
-         named.stx_dev_minor != held->stx_dev_minor;
 }
 
 // Copies the whole body into a new file under a new name, with the times

@@ -356,6 +356,35 @@ TEST_F(StripTest, EachFailingOperation) {
   }
 }
 
+// A cleaner of old temporary files removes the body file's name while the
+// run holds it, and another file takes the name: the run, which deletes
+// only what it made, leaves that file alone and says nothing.
+TEST_F(StripTest, BodyFileNameTakenMeanwhileIsLeftToTheNewFile) {
+  std::string path = make("f", "H\r\n\r\nbody");
+  fault_disarm();
+  fault_hook(
+      FAULT_copy_body_back, 1,
+      [](void*) {
+        for (const std::string& name : temp_directory_entries()) {
+          std::string at = test_temp_directory() + "/" + name;
+          unlink(at.c_str());
+          std::FILE* out = std::fopen(at.c_str(), "wb");
+          if (out != nullptr) std::fputs("another's file", out);
+          if (out != nullptr) std::fclose(out);
+        }
+      },
+      nullptr);
+  Outcome outcome = strip(path);
+  fault_disarm();
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.errors, "");
+  EXPECT_EQ(scratch.read("f"), "body");
+  std::vector<std::string> left = temp_directory_entries();
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(read_file(test_temp_directory() + "/" + left[0]), "another's file");
+  empty_temp_directory();
+}
+
 // Every platform call of a strip fails in turn: the file ends stripped with
 // its times, or as it was; "error" is written exactly when it was not
 // stripped; and the body is never lost.
