@@ -241,8 +241,9 @@ Reason keep_body_file(BodyFile* body, const FileTimes* times) {
   return done_reason();
 }
 
-// Copies the whole body into a new file under a new name, with the times
-// and mode of the one held, which goes. On failure nothing is held.
+// Copies the whole body into a new file under a new name, whole and with
+// the times the one held carries; the one held goes. On failure nothing
+// is held.
 static Reason keep_under_new_name(BodyFile* body, const struct statx* held) {
   FileFacts facts;
   facts_of(held, &facts);
