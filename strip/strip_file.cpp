@@ -51,7 +51,6 @@ static Reason read_header(SourceReader* reader, const RunSettings* settings, int
     if (scan == BYTE_FAILED) why = reader->failure;
     if (scan == BYTE_END) why = own_reason(bare_line_feed ? REASON_BARE_LINE_FEED : REASON_NO_HEADER_END);
   }
-  if (*skipped) why = own_reason(REASON_NONE);
   return why;
 }
 

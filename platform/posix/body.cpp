@@ -28,21 +28,22 @@ void find_temporary_directory(TemporaryDirectory* directory) {
   directory->path[0] = '\0';
   directory->failure = own_reason(REASON_TOO_LONG);
   directory->failure.temporary = 1;
+  // The ledger is ready even when the directory is not: every file asks it.
+  lock_begin(&directory->ledger.lock);
+  directory->ledger.used = sizeof directory->ledger.bytes;
+  for (FileIdentity& held : directory->ledger.held) held = FileIdentity{0, 0};
   if (length + 1 + sizeof NAME_PATTERN > PATH_CAPACITY) return;
   std::memcpy(directory->path, from, length);
   if (directory->path[length - 1] != '/') directory->path[length++] = '/';
   directory->path[length] = '\0';
   directory->length = (unsigned)length;
   directory->fd = sys::open(directory->path, O_PATH | O_DIRECTORY | O_CLOEXEC);
-  lock_begin(&directory->ledger.lock);
-  directory->ledger.used = sizeof directory->ledger.bytes;
-  for (FileIdentity& held : directory->ledger.held) held = FileIdentity{0, 0};
   directory->failure = directory->fd < 0 ? reason_from_errno_on_temporary(errno) : done_reason();
 }
 
 void close_temporary_directory(TemporaryDirectory* directory) {
   if (directory->fd >= 0) sys::close(directory->fd);
-  if (directory->length > 0) lock_end(&directory->ledger.lock);
+  lock_end(&directory->ledger.lock);
   directory->fd = -1;
 }
 
@@ -80,6 +81,7 @@ static void enter_in_ledger(BodyFile* body, bool entered) {
   static const FileIdentity none = {0, 0};
   struct statx status;
   FileFacts facts = {};
+  if (!entered && body->identity.index == 0) return;
   if (entered && !read_status(body->fd, &status)) return;
   if (entered) facts_of(&status, &facts);
   const FileIdentity* sought = entered ? &none : &body->identity;
@@ -97,7 +99,8 @@ static void enter_in_ledger(BodyFile* body, bool entered) {
 bool is_body_file(const TemporaryDirectory* directory, const FileIdentity* identity) {
   bool held = false;
   lock_take(&directory->ledger.lock);
-  for (const FileIdentity& entry : directory->ledger.held) held = held || same_identity(&entry, identity);
+  for (unsigned i = 0; i < sizeof directory->ledger.held / sizeof *identity && !held; ++i)
+    held = same_identity(&directory->ledger.held[i], identity);
   lock_release(&directory->ledger.lock);
   return held;
 }
@@ -164,11 +167,14 @@ static void let_go(BodyFile* body, bool kept) {
 // cleaner of old temporary files) removed it, or put another file there.
 static bool name_lost(const BodyFile* body, struct statx* held) {
   struct statx named;
+  FileFacts held_facts;
+  FileFacts named_facts;
   if (!read_status(body->fd, held)) return false;
   if (sys::statx(body->directory, body->name + body->base, AT_SYMLINK_NOFOLLOW, STATX_INO, &named) != 0)
     return errno == ENOENT;
-  return named.stx_ino != held->stx_ino || named.stx_dev_major != held->stx_dev_major ||
-         named.stx_dev_minor != held->stx_dev_minor;
+  facts_of(held, &held_facts);
+  facts_of(&named, &named_facts);
+  return !same_identity(&held_facts.identity, &named_facts.identity);
 }
 
 // Deletes the file the run made at the name, and lets it go. A name that
@@ -230,15 +236,17 @@ Reason fill_body_file(BodyFile* body, SourceFile* source, FileSize offset, const
   return copied < wanted ? reason_from_errno_on_temporary(EIO) : done_reason();
 }
 
-// The creation time cannot be set here; it is left as the system keeps it.
+// Stamps the file held with times and marks it whole. The creation time
+// cannot be set here; it is left as the system keeps it.
+static bool mark_whole(const BodyFile* body, const FileTimes* times) {
+  struct timespec stamps[2] = {timespec_of(times->accessed), timespec_of(times->written)};
+  return sys::futimens(body->fd, stamps) == 0 && sys::fchmod(body->fd, WHOLE) == 0;
+}
+
 Reason keep_body_file(BodyFile* body, const FileTimes* times) {
   if (injected(FAULT_keep_body_file)) return reason_from_errno_on_temporary(EIO);
   if (stop_requested()) return own_reason(REASON_STOPPED);
-  struct timespec stamps[2] = {{(time_t)times->accessed.count, times->accessed.remainder},
-                               {(time_t)times->written.count, times->written.remainder}};
-  if (sys::futimens(body->fd, stamps) != 0 || sys::fchmod(body->fd, WHOLE) != 0)
-    return reason_from_errno_on_temporary(errno);
-  return done_reason();
+  return mark_whole(body, times) ? done_reason() : reason_from_errno_on_temporary(errno);
 }
 
 // Copies the whole body into a new file under a new name, whole and with
@@ -247,17 +255,13 @@ Reason keep_body_file(BodyFile* body, const FileTimes* times) {
 static Reason keep_under_new_name(BodyFile* body, const struct statx* held) {
   FileFacts facts;
   facts_of(held, &facts);
-  struct timespec stamps[2] = {{(time_t)facts.times.accessed.count, facts.times.accessed.remainder},
-                               {(time_t)facts.times.written.count, facts.times.written.remainder}};
   int from = body->fd;
   enter_in_ledger(body, false);
-  body->identity = FileIdentity{0, 0};
   Reason why = draw_name(body);
   if (!failed(why) && make_named(body) < 0) why = reason_from_errno_on_temporary(errno);
   CopyJob job = {from, body->fd, 0, 0, (off_t)body->size, 0, body->holes != 0, false, nullptr};
   errno = EIO;
-  if (!failed(why) && (copy_descriptor_bytes(&job) != (off_t)body->size || sys::futimens(body->fd, stamps) != 0 ||
-                       sys::fchmod(body->fd, WHOLE) != 0))
+  if (!failed(why) && (copy_descriptor_bytes(&job) != (off_t)body->size || !mark_whole(body, &facts.times)))
     why = reason_from_errno_on_temporary(errno);
   if (failed(why) && body->fd >= 0) sys::unlinkat(body->directory, body->name + body->base, 0);
   if (failed(why) && body->fd >= 0) sys::close(body->fd);

@@ -41,11 +41,6 @@ Reason open_copy_back_target(SourceFile* source, const char*, CopyBackTarget* ta
   return why;
 }
 
-static struct timespec timespec_of(const FileStamp& stamp) {
-  struct timespec time = {(time_t)stamp.count, stamp.remainder};
-  return time;
-}
-
 // The times go through the descriptor; nothing is written to a file whose
 // lease may have run out.
 static Reason stamp_times(CopyBackTarget* target, const FileTimes* times) {

@@ -58,9 +58,8 @@ struct TemporaryDirectory {
 
 struct SourceFile {
   FileFacts facts;
-  int fd;    // open for reading; -1 once the reading ended
-  int hold;  // O_PATH descriptor of the very file: its mode, and the copy back
-  std::uint32_t owner;
+  int fd;              // open for reading; -1 once the reading ended
+  int hold;            // O_PATH descriptor of the very file: its mode, and the copy back
   std::uint32_t mode;  // as read, type bits included
   int mode_changed;    // made writable: restore_protection puts mode back
   int holes;           // fewer blocks than bytes: only its data is copied

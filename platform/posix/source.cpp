@@ -13,7 +13,6 @@ static Reason resolve_source(const WalkRoot* root, const char* path, SourceFile*
   // Only a regular file is ever opened: a FIFO or a device never is.
   if (!S_ISREG(status.stx_mode)) return own_reason(REASON_NOT_REGULAR);
   facts_of(&status, &file->facts);
-  file->owner = status.stx_uid;
   file->mode = status.stx_mode;
   // Fewer blocks than bytes: a sparse file (or a compressed one).
   file->holes = (status.stx_mask & STATX_BLOCKS) != 0 && status.stx_blocks * 512 < status.stx_size;
