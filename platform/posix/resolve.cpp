@@ -80,36 +80,85 @@ static int open_beneath(int directory, const char* relative, int flags) {
   return (int)fd;
 }
 
-// Follows the link that link_fd holds (found at relative below the root)
-// to what it names, when the link is the running user's own, whoever owns
-// that: another user's link could lead the run to files that user may not
-// reach. The link's own text is read, so no swap of the link redirects it.
-// link_fd is closed; -1 with errno else.
-static int follow_own_link(const WalkRoot* root, int link_fd, const char* relative, struct statx* status) {
-  char target[PATH_CAPACITY];
-  char directory[PATH_CAPACITY];
-  int directory_fd = root->fd;
-  int fd = -1;
-  int error = 0;
-  ssize_t length = sys::readlinkat(link_fd, "", target, sizeof target - 1);
+// Opens what path, a link's text, names from directory, one name at a
+// time. A link met on the way is followed only when the running user or the
+// superuser owns it: another user's link could lead the run to files that
+// user may not reach. directory is closed; -1 with *why else.
+static int follow_link_text(int directory, char* path, struct statx* status, Reason* why) {
+  char name[PATH_CAPACITY];
+  size_t at = 0;
+  unsigned links = 1;
+  int fd = directory;
+  *why = done_reason();
+  while (fd >= 0 && !failed(*why)) {
+    if (at == 0 && path[0] == '/') {
+      sys::close(fd);
+      fd = sys::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+    while (path[at] == '/') ++at;
+    size_t length = std::strcspn(path + at, "/");
+    if (fd < 0 || length == 0) break;
+    std::memcpy(name, path + at, length);
+    name[length] = '\0';
+    at += length;
+    int next = sys::openat(fd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0 || !read_status(next, status)) *why = reason_from_errno(errno);
+    if (!failed(*why) && S_ISLNK(status->stx_mode)) {
+      // The link's text takes its place in what is left to follow.
+      ssize_t text = sys::readlinkat(next, "", name, sizeof name);
+      size_t rest = std::strlen(path + at);
+      if (status->stx_uid != effective_user() && status->stx_uid != 0)
+        *why = own_reason(REASON_LINK_OWNER);
+      else if (text < 0)
+        *why = reason_from_errno(errno);
+      else if (++links > 40)
+        *why = reason_from_errno(ELOOP);
+      else if ((size_t)text + rest >= PATH_CAPACITY)
+        *why = own_reason(REASON_TOO_LONG);
+      if (!failed(*why)) {
+        std::memmove(path + text, path + at, rest + 1);
+        std::memcpy(path, name, (size_t)text);
+        at = 0;
+      }
+      sys::close(next);
+      next = -1;
+    }
+    if (next >= 0) sys::close(fd);
+    if (next >= 0) fd = next;
+  }
+  if (fd < 0 && !failed(*why)) *why = reason_from_errno(errno);
+  if (!failed(*why) && !read_status(fd, status)) *why = reason_from_errno(errno);
+  if (failed(*why) && fd >= 0) sys::close(fd);
+  return failed(*why) ? -1 : fd;
+}
+
+// Follows the link that link_fd holds (status its facts), found at
+// relative below the root. Its directory is opened beneath the root and
+// must still hold that very link, whose own text is then followed from
+// there: no swap of the link or its directory redirects it. link_fd is
+// closed; -1 with *why else.
+static int follow_own_link(const WalkRoot* root, int link_fd, const char* relative, struct statx* status, Reason* why) {
+  char text[PATH_CAPACITY];
+  char directory_path[PATH_CAPACITY];
   const char* slash = std::strrchr(relative, '/');
-  if (length < 0) error = errno;
-  if (error == 0 && slash != nullptr) {
-    std::memcpy(directory, relative, (size_t)(slash - relative));
-    directory[slash - relative] = '\0';
-    directory_fd = open_beneath(root->fd, directory, O_PATH | O_DIRECTORY);
-    if (directory_fd < 0) error = errno;
-  }
-  if (error == 0) {
-    target[length] = '\0';
-    fd = sys::openat(directory_fd, target, O_PATH | O_CLOEXEC);
-    if (fd < 0 || !read_status(fd, status)) error = errno;
-  }
-  if (error != 0 && fd >= 0) sys::close(fd);
-  if (directory_fd != root->fd && directory_fd >= 0) sys::close(directory_fd);
+  size_t length = slash == nullptr ? 0 : (size_t)(slash - relative);
+  std::memcpy(directory_path, relative, length);
+  directory_path[length] = '\0';
+  struct statx found;
+  ssize_t text_length = sys::readlinkat(link_fd, "", text, sizeof text - 1);
+  int directory = text_length < 0 ? -1 : open_beneath(root->fd, directory_path, O_PATH | O_DIRECTORY);
+  *why = directory < 0 ? reason_from_errno(errno) : done_reason();
+  if (!failed(*why) &&
+      sys::statx(directory, slash == nullptr ? relative : slash + 1, AT_SYMLINK_NOFOLLOW, STATX_INO, &found) != 0)
+    *why = reason_from_errno(errno);
+  if (!failed(*why) && (found.stx_ino != status->stx_ino || found.stx_dev_major != status->stx_dev_major ||
+                        found.stx_dev_minor != status->stx_dev_minor))
+    *why = own_reason(REASON_CHANGED);
   sys::close(link_fd);
-  errno = error;
-  return error != 0 ? -1 : fd;
+  if (failed(*why) && directory >= 0) sys::close(directory);
+  if (failed(*why)) return -1;
+  text[text_length] = '\0';
+  return follow_link_text(directory, text, status, why);
 }
 
 int resolve_path(const WalkRoot* root, const char* path, struct statx* status, Reason* why) {
@@ -129,7 +178,7 @@ int resolve_path(const WalkRoot* root, const char* path, struct statx* status, R
       *why = own_reason(REASON_LINK_OWNER);
       return -1;
     }
-    fd = follow_own_link(root, fd, relative, status);
+    return follow_own_link(root, fd, relative, status, why);
   }
   if (fd < 0) *why = reason_from_errno(errno);
   return fd;

@@ -67,7 +67,8 @@ const std::set<std::string> posix_only = {
     "PatternIsCaseSensitive", "FifoInTreeIsAnErrorNotAHang", "LinkToFileIsStrippedThroughTheLink",
     "DanglingLinkAndDeviceLinkInTree", "TargetWithLineBreak", "TemporaryDirectoryMissing", "TemporaryDirectoryTooLong",
     "LinkToAnotherOwnersFileIsNotFollowed", "LinkOfAnotherUserToTheirOwnFileIsNotFollowed",
-    "OwnLinkToAnotherUsersFileIsFollowed", "LinkToDirectoryAsTargetIsWalked",
+    "OwnLinkToAnotherUsersFileIsFollowed", "OwnLinkThroughAnotherUsersLinkIsNotFollowed",
+    "LinkToDirectoryAsTargetIsWalked",
     // HTTP mode is an option of the POSIX build only.
     "HttpSingleFileStrippedSilently", "HttpSingleFileWithoutStatusLineIsSkipped", "HttpEmptyFileIsSkipped",
     "HttpInterimBlocksRemoved", "HttpInterimFollowedByBodyIsAnError", "HttpTree", "HttpPattern",
@@ -122,6 +123,7 @@ const std::map<std::string, std::vector<std::string>> reasons = {
     {"FifoInTreeIsAnErrorNotAHang", {"bodycut: t/fifo: not a regular file"}},
     {"LinkToAnotherOwnersFileIsNotFollowed", {"bodycut: ol/x: link owned by another user"}},
     {"LinkOfAnotherUserToTheirOwnFileIsNotFollowed", {"bodycut: ol/x: link owned by another user"}},
+    {"OwnLinkThroughAnotherUsersLinkIsNotFollowed", {"bodycut: ol/x: link owned by another user"}},
     {"DanglingLinkAndDeviceLinkInTree",
      {"bodycut: t/dangling: No such file or directory", "bodycut: t/zero: not a regular file"}},
     {"TemporaryDirectoryMissing", {"bodycut: p.htm: temporary file: No such file or directory"}},
@@ -480,6 +482,18 @@ const std::vector<Case>& cases() {
        [](const Scratch& s) {
          symlink("../theirs.htm", s.path("work/ol/x").c_str());
          if (chown(s.path("work/theirs.htm").c_str(), 65534, 65534) != 0) throw std::runtime_error("needs root");
+       }},
+      // Nor is another user's link on the way an own link leads.
+      {"OwnLinkThroughAnotherUsersLinkIsNotFollowed",
+       {{"ol/a", page("A")}, {"victim.htm", page("V")}},
+       {"ol/a"},
+       {"ol"},
+       1,
+       {"ol/a : ok", "ol/x : error"},
+       [](const Scratch& s) {
+         symlink("../theirs", s.path("work/ol/x").c_str());
+         symlink("victim.htm", s.path("work/theirs").c_str());
+         if (lchown(s.path("work/theirs").c_str(), 65534, 65534) != 0) throw std::runtime_error("needs root");
        }},
       // A link named on the command line is followed, as given.
       {"LinkToDirectoryAsTargetIsWalked",

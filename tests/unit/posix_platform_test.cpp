@@ -1,6 +1,7 @@
 // The POSIX platform's operations, where they must act as the logic relies
 // on: resolution, the copy back held alone, the body file, modes through
 // the hold, searching, names in the report.
+#include "platform/fault_injection.h"
 #include "platform/platform.h"
 #include "support/scratch.h"
 
@@ -37,12 +38,23 @@ TEST(PosixPlatform, WhatIsOpened) {
   symlink("file", scratch.path("own-link").c_str());
   symlink("file", scratch.path("other-link").c_str());
   bool other_owner = geteuid() == 0 && lchown(scratch.path("other-link").c_str(), 1, 1) == 0;
+  // Own links whose text leads through further links, and one whose
+  // directory is swapped for another while it is followed.
+  symlink("own-link", scratch.path("chain").c_str());
+  symlink(scratch.path("file").c_str(), scratch.path("absolute").c_str());
+  symlink("loop", scratch.path("loop").c_str());
+  symlink("other-link", scratch.path("through-other").c_str());
+  scratch.write("sub/page", "x");
+  scratch.write("swapped/page", "y");
+  symlink("page", scratch.path("sub/link").c_str());
+  symlink("page", scratch.path("swapped/link").c_str());
   WalkRoot root;
   ASSERT_FALSE(failed(open_walk_root((scratch.root() + "/*").c_str(), &root)));
   const struct {
     const char* name;
     bool in_walk;
     int kind;
+    bool swap = false;
   } cases[] = {{"file", true, REASON_NONE},
                {"dir", true, REASON_NOT_REGULAR},
                {"fifo", true, REASON_NOT_REGULAR},
@@ -50,11 +62,27 @@ TEST(PosixPlatform, WhatIsOpened) {
                {"own-link", true, REASON_NONE},
                {"other-link", false, REASON_NONE},
                {"other-link", true, other_owner ? REASON_LINK_OWNER : REASON_NONE},
-               {"missing", true, REASON_SYSTEM}};
+               {"missing", true, REASON_SYSTEM},
+               {"chain", true, REASON_NONE},
+               {"absolute", true, REASON_NONE},
+               {"loop", true, REASON_SYSTEM},
+               {"through-other", true, other_owner ? REASON_LINK_OWNER : REASON_NONE},
+               {"sub/link", true, REASON_NONE},
+               {"sub/link", true, REASON_CHANGED, true}};
   for (const auto& c : cases) {
     SourceFile file;
+    if (c.swap)
+      fault_hook(
+          FAULT_SYSTEM_CALL + SYSTEM_CALL_readlinkat, 1,
+          [](void* s) {
+            const Scratch* at = static_cast<const Scratch*>(s);
+            rename(at->path("sub").c_str(), at->path("sub.old").c_str());
+            rename(at->path("swapped").c_str(), at->path("sub").c_str());
+          },
+          &scratch);
     Reason why = open_source(c.in_walk ? &root : nullptr, scratch.path(c.name).c_str(), &file);
     EXPECT_EQ(why.kind, c.kind) << c.name << " in walk " << c.in_walk;
+    fault_disarm();
     close_source(&file);
   }
   close_walk_root(&root);
