@@ -3,6 +3,14 @@
 // offsets; its mode changed only through the hold.
 #include "posix_internal.h"
 
+// What the strip goes by: the facts, the mode it puts back, the holes.
+static void take_status(const struct statx* status, SourceFile* file) {
+  facts_of(status, &file->facts);
+  file->mode = status->stx_mode;
+  // Fewer blocks than bytes: a sparse file (or a compressed one).
+  file->holes = (status->stx_mask & STATX_BLOCKS) != 0 && status->stx_blocks * 512 < status->stx_size;
+}
+
 static Reason resolve_source(const WalkRoot* root, const char* path, SourceFile* file) {
   struct statx status;
   Reason why;
@@ -12,10 +20,7 @@ static Reason resolve_source(const WalkRoot* root, const char* path, SourceFile*
   if (file->hold < 0) return why;
   // Only a regular file is ever opened: a FIFO or a device never is.
   if (!S_ISREG(status.stx_mode)) return own_reason(REASON_NOT_REGULAR);
-  facts_of(&status, &file->facts);
-  file->mode = status.stx_mode;
-  // Fewer blocks than bytes: a sparse file (or a compressed one).
-  file->holes = (status.stx_mask & STATX_BLOCKS) != 0 && status.stx_blocks * 512 < status.stx_size;
+  take_status(&status, file);
   return done_reason();
 }
 
@@ -41,13 +46,13 @@ Reason find_source(const WalkRoot* root, const char* path, SourceFile* file) {
 }
 
 // The very file that was found is opened, whatever path names by now; its
-// facts are read again, as they are when it is opened.
+// facts and mode are read again, as they are when it is opened.
 Reason open_found_source(SourceFile* file, const char*) {
   if (injected(FAULT_open_found_source)) return input_output_error();
   Reason why = open_for_reading(file);
   struct statx status;
   if (!failed(why) && !read_status(file->fd, &status)) why = reason_from_errno(errno);
-  if (!failed(why)) facts_of(&status, &file->facts);
+  if (!failed(why)) take_status(&status, file);
   return why;
 }
 

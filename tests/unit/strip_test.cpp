@@ -830,6 +830,43 @@ TEST_F(StripTest, RunsOwnBodyFileIsLeftAlone) {
   close_temporary_directory(&temporary);
 }
 
+// A worker strips a file with the mode it had when opened, not when it was
+// found: a set-ID bit removed meanwhile is not put back, nor a mode that
+// was narrowed widened again.
+TEST_F(StripTest, ModeChangedBeforeAWorkerOpensTheFileIsTheOneKept) {
+  static StrippedFiles seen;
+  stripped_files_clear(&seen);
+  lock_begin(&seen.lock);
+  seen.shared = 1;
+  RunSettings settings = default_run_settings();
+  TemporaryDirectory temporary;
+  find_temporary_directory(&temporary);
+  ::Run run = {&settings, &seen, &temporary, nullptr};
+  BodyFile body;
+  begin_body_file(&temporary, &body);
+  struct Change {
+    std::string path;
+    unsigned found, opened, kept;
+  } changes[] = {{make("setid", "H\r\n\r\nbody"), 04755, 0755, 0755},
+                 {make("narrowed", "H\r\n\r\nbody"), 0666, 0444, 0644}};
+  for (Change& c : changes) {
+    chmod(c.path.c_str(), c.found);
+    fault_hook(
+        FAULT_open_found_source, 1,
+        [](void* change) { chmod(static_cast<Change*>(change)->path.c_str(), static_cast<Change*>(change)->opened); },
+        &c);
+    CaptureStdout();
+    EXPECT_EQ(strip_found_file(c.path.c_str(), &run, &body, 0).outcome, STRIP_OK) << c.path;
+    GetCapturedStdout();
+    fault_disarm();
+    EXPECT_EQ(status_of(c.path).st_mode & 07777, c.kept) << c.path;
+    EXPECT_EQ(read_file(c.path), "body");
+  }
+  EXPECT_FALSE(failed(end_body_file(&body)));
+  close_temporary_directory(&temporary);
+  lock_end(&seen.lock);
+}
+
 // A dry run counts a file as stripped: its other names are not read again.
 TEST_F(StripTest, DryRunCountsAFileAsStripped) {
   static StrippedFiles seen;
