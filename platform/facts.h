@@ -9,10 +9,13 @@ typedef std::uint64_t FileSize;
 
 // The file itself, whatever its names: a volume and the file's number on
 // it (Windows: volume serial number and file index; POSIX: device and
-// inode number).
+// inode number), and when the file was made (POSIX, where the file system
+// tells: a number the system gives to a new file later is another file's;
+// else 0).
 struct FileIdentity {
   std::uint64_t volume;
   std::uint64_t index;
+  std::uint64_t birth;
 };
 
 // A time stamp as the platform keeps it: copied and compared, never read
@@ -33,6 +36,9 @@ struct FileFacts {
   FileSize size;
   std::uint32_t links;  // 0: the file's last name was removed
   FileTimes times;
+  // When its bytes or its facts last changed, whoever set its times
+  // (POSIX: the status change time; Windows: zero, not kept).
+  FileStamp changed;
   // It must be made writable before the copy back (Windows: read-only,
   // hidden or system; POSIX: no owner-write bit).
   int write_protected;
@@ -40,7 +46,7 @@ struct FileFacts {
 };
 
 inline bool same_identity(const FileIdentity* first, const FileIdentity* second) {
-  return first->volume == second->volume && first->index == second->index;
+  return first->volume == second->volume && first->index == second->index && first->birth == second->birth;
 }
 
 inline bool same_stamp(const FileStamp* first, const FileStamp* second) {

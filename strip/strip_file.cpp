@@ -6,11 +6,12 @@
 #include "release_wait.h"
 
 // Whether now describes the file that was read, as it was read: the same
-// file (not another one put at its path), not changed since, and still
-// with a name (not removed meanwhile, its body then of use to no one).
+// file (not another one put at its path), not changed since, even by a
+// writer that set its times back, and still with a name (not removed
+// meanwhile, its body then of use to no one).
 static bool same_file_unchanged(const FileFacts* read, const FileFacts* now) {
   return now->links != 0 && same_identity(&now->identity, &read->identity) && now->size == read->size &&
-         same_stamp(&now->times.written, &read->times.written);
+         same_stamp(&now->times.written, &read->times.written) && same_stamp(&now->changed, &read->changed);
 }
 
 // Opens the file and takes it in the run's table. With several workers
@@ -98,7 +99,7 @@ static StripResult strip_once(const char* path, const Run* run, BodyFile* body, 
   SourceFile source;
   CopyBackTarget target;
   SourceReader reader;
-  FileIdentity claimed = {0, 0};
+  FileIdentity claimed = {0, 0, 0};
   int claim = FILE_CLAIMED;
   int recorded = 0;
   int skipped = 0;

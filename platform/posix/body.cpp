@@ -31,7 +31,7 @@ void find_temporary_directory(TemporaryDirectory* directory) {
   // The ledger is ready even when the directory is not: every file asks it.
   lock_begin(&directory->ledger.lock);
   directory->ledger.used = sizeof directory->ledger.bytes;
-  for (FileIdentity& held : directory->ledger.held) held = FileIdentity{0, 0};
+  for (FileIdentity& held : directory->ledger.held) held = FileIdentity{0, 0, 0};
   if (length + 1 + sizeof NAME_PATTERN > PATH_CAPACITY) return;
   std::memcpy(directory->path, from, length);
   if (directory->path[length - 1] != '/') directory->path[length++] = '/';
@@ -78,7 +78,7 @@ static Reason draw_name(BodyFile* body) {
 
 // Enters the file held in the ledger, or strikes it out (entered false).
 static void enter_in_ledger(BodyFile* body, bool entered) {
-  static const FileIdentity none = {0, 0};
+  static const FileIdentity none = {0, 0, 0};
   struct statx status;
   FileFacts facts = {};
   if (!entered && body->identity.index == 0) return;
@@ -109,7 +109,7 @@ void begin_body_file(const TemporaryDirectory* directory, BodyFile* body) {
   body->fd = -1;
   body->holes = 0;
   body->size = 0;
-  body->identity = FileIdentity{0, 0};
+  body->identity = FileIdentity{0, 0, 0};
   body->from = directory;
   body->directory = directory->fd;
   body->base = directory->length;
@@ -157,7 +157,7 @@ static int make_named(BodyFile* body) {
 // back that failed stays in the ledger: it is the only whole body.
 static void let_go(BodyFile* body, bool kept) {
   if (!kept) enter_in_ledger(body, false);
-  body->identity = FileIdentity{0, 0};
+  body->identity = FileIdentity{0, 0, 0};
   sys::close(body->fd);
   body->fd = -1;
   body->size = 0;
@@ -170,7 +170,7 @@ static bool name_lost(const BodyFile* body, struct statx* held) {
   FileFacts held_facts;
   FileFacts named_facts;
   if (!read_status(body->fd, held)) return false;
-  if (sys::statx(body->directory, body->name + body->base, AT_SYMLINK_NOFOLLOW, STATX_INO, &named) != 0)
+  if (sys::statx(body->directory, body->name + body->base, AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_BTIME, &named) != 0)
     return errno == ENOENT;
   facts_of(held, &held_facts);
   facts_of(&named, &named_facts);

@@ -83,11 +83,14 @@ Reason copy_body_back(CopyBackTarget* target, BodyFile* body, const void* ahead,
 
 // A file without set-ID bits keeps its mode through a write; one with them
 // gets them back, through the very file, with the owner-write bit as the
-// strip left it. Anyone but root loses them by writing.
+// strip left it. Anyone but root loses them by writing. A mode the owner
+// set meanwhile is theirs, and stays.
 static bool put_back_mode(const SourceFile* file, int fd) {
   if ((file->mode & (S_ISUID | S_ISGID)) == 0) return true;
   unsigned mode = (file->mode & 07777) | (file->mode_changed ? S_IWUSR : 0);
-  return sys::fchmod(fd, (mode_t)mode) == 0;
+  struct statx now;
+  if (!read_status(fd, &now)) return false;
+  return (now.stx_mode & 01777) != (mode & 01777) || sys::fchmod(fd, (mode_t)mode) == 0;
 }
 
 // The close ends the copy back: a break that has not run out by now did

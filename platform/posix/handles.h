@@ -45,7 +45,7 @@ struct BodyFileLedger {
   Lock lock;
   unsigned used;
   unsigned char bytes[512];
-  FileIdentity held[64];  // {0, 0}: a free place
+  FileIdentity held[64];  // {0, 0, 0}: a free place
 };
 
 struct TemporaryDirectory {
@@ -70,7 +70,7 @@ struct BodyFile {
   int fd;                          // -1: none held; else the run's file at name
   int holes;                       // the source may have holes: only its data is copied
   FileSize size;                   // at most this many bytes are in it
-  FileIdentity identity;           // as entered in the directory's ledger; {0, 0}: not entered
+  FileIdentity identity;           // as entered in the directory's ledger; {0, 0, 0}: not entered
   const TemporaryDirectory* from;  // where its names are drawn
   int directory;                   // the temporary directory's descriptor, which the name is in
   unsigned base;                   // where the name's last component begins

@@ -92,6 +92,10 @@ unsigned effective_user(void);
 // facts the logic reads of that.
 bool read_status(int fd, struct statx* status);
 void facts_of(const struct statx* status, FileFacts* facts);
+inline FileStamp stamp_of(const struct statx_timestamp& time) {
+  FileStamp stamp = {time.tv_sec, (std::int32_t)time.tv_nsec};
+  return stamp;
+}
 inline struct timespec timespec_of(const FileStamp& stamp) {
   struct timespec time = {(time_t)stamp.count, stamp.remainder};
   return time;

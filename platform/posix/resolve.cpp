@@ -8,12 +8,7 @@
 
 // What statx is asked for about every file resolved.
 static const unsigned STATUS_FIELDS = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID | STATX_INO | STATX_SIZE |
-                                      STATX_ATIME | STATX_MTIME | STATX_BTIME | STATX_BLOCKS;
-
-static FileStamp stamp_of(const struct statx_timestamp& time) {
-  FileStamp stamp = {time.tv_sec, (std::int32_t)time.tv_nsec};
-  return stamp;
-}
+                                      STATX_ATIME | STATX_MTIME | STATX_CTIME | STATX_BTIME | STATX_BLOCKS;
 
 bool read_status(int fd, struct statx* status) { return sys::statx(fd, "", AT_EMPTY_PATH, STATUS_FIELDS, status) == 0; }
 
@@ -22,11 +17,15 @@ void facts_of(const struct statx* status, FileFacts* facts) {
   FileStamp none = {0, 0};
   facts->identity.volume = ((std::uint64_t)status->stx_dev_major << 32) | status->stx_dev_minor;
   facts->identity.index = status->stx_ino;
+  facts->identity.birth = (status->stx_mask & STATX_BTIME) != 0
+                              ? (std::uint64_t)status->stx_btime.tv_sec * 1000000000u + status->stx_btime.tv_nsec
+                              : 0;
   facts->size = status->stx_size;
   facts->links = status->stx_nlink;
   facts->times.created = (status->stx_mask & STATX_BTIME) != 0 ? stamp_of(status->stx_btime) : none;
   facts->times.accessed = stamp_of(status->stx_atime);
   facts->times.written = stamp_of(status->stx_mtime);
+  facts->changed = stamp_of(status->stx_ctime);
   facts->write_protected = (status->stx_mode & S_IWUSR) == 0;
   facts->attributes = status->stx_mode;
 }

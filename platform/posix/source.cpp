@@ -81,24 +81,37 @@ Reason end_source_reading(SourceFile* file) {
 
 // Through /proc the very file the hold is on is changed; an O_PATH
 // descriptor takes no fchmod.
-static Reason change_mode(SourceFile* file, unsigned mode) {
+static Reason set_mode(SourceFile* file, unsigned mode) {
   if (sys::fchmodat(AT_FDCWD, self_path(file->hold).text, (mode_t)mode) != 0) return reason_from_errno(errno);
   return done_reason();
 }
 
-// Read-only is the owner-write bit missing; only that bit changes.
+// Read-only is the owner-write bit missing; only that bit changes, and only
+// in a file nobody changed since it was read. The change is the strip's
+// own: the status change time it gives is the one the copy back expects.
 Reason make_source_writable(SourceFile* file, const char*) {
   if (injected(FAULT_make_source_writable)) return input_output_error();
   if (!file->facts.write_protected) return done_reason();
-  Reason why = change_mode(file, (file->mode & 07777) | S_IWUSR);
+  struct statx now;
+  Reason why = read_status(file->hold, &now) ? done_reason() : reason_from_errno(errno);
+  FileStamp changed = stamp_of(now.stx_ctime);
+  if (!failed(why) && (((now.stx_mode ^ file->mode) & 07777) != 0 || !same_stamp(&changed, &file->facts.changed)))
+    why = own_reason(REASON_CHANGED);
+  if (!failed(why)) why = set_mode(file, (file->mode & 07777) | S_IWUSR);
   file->mode_changed = !failed(why);
+  if (!failed(why) && read_status(file->hold, &now)) file->facts.changed = stamp_of(now.stx_ctime);
   return why;
 }
 
+// A mode its owner set meanwhile is theirs, and stays; set-ID bits the
+// system dropped on a write are put back.
 Reason restore_protection(SourceFile* file, const char*) {
   if (injected(FAULT_restore_protection)) return input_output_error();
   if (!file->mode_changed) return done_reason();
-  Reason why = change_mode(file, file->mode & 07777);
+  struct statx now;
+  Reason why = read_status(file->hold, &now) ? done_reason() : reason_from_errno(errno);
+  if (!failed(why) && (now.stx_mode & 01777) == ((file->mode | S_IWUSR) & 01777))
+    why = set_mode(file, file->mode & 07777);
   file->mode_changed = failed(why);
   return why;
 }

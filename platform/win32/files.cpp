@@ -23,12 +23,15 @@ static bool read_facts(SystemHandle handle, FileFacts* facts) {
   BY_HANDLE_FILE_INFORMATION found;
   if (!SYSTEM_CALL(GetFileInformationByHandle, FALSE, handle_of(handle), &found)) return false;
   facts->identity.volume = found.dwVolumeSerialNumber;
+  // On NTFS the file index carries a number that tells a reused one apart.
   facts->identity.index = joined(found.nFileIndexHigh, found.nFileIndexLow);
+  facts->identity.birth = 0;
   facts->size = joined(found.nFileSizeHigh, found.nFileSizeLow);
   facts->links = found.nNumberOfLinks;
   facts->times.created = stamp_of(found.ftCreationTime);
   facts->times.accessed = stamp_of(found.ftLastAccessTime);
   facts->times.written = stamp_of(found.ftLastWriteTime);
+  facts->changed = FileStamp{0, 0};
   facts->write_protected = (found.dwFileAttributes & PROTECTING_ATTRIBUTES) != 0;
   facts->attributes = found.dwFileAttributes;
   return true;
