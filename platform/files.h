@@ -85,10 +85,12 @@ Reason fill_body_file(BodyFile* body, SourceFile* source, FileSize offset, const
 // and writable by its owner): from then on the file at body->name holds
 // the whole body. REASON_STOPPED once a stop is asked for.
 Reason keep_body_file(BodyFile* body, const FileTimes* times);
-// Whether identity is that of a body file the run holds now, which a walk
-// that meets it (the temporary directory lying in the tree) leaves alone.
-// Windows: never; each lives only within its strip.
-bool is_body_file(const TemporaryDirectory* directory, const FileIdentity* identity);
+// Whether path names a file in the temporary directory under a body file's
+// name: the run's own, or one another run keeps, which may hold the only
+// whole copy of a body. A walk that meets one (the temporary directory
+// lying in the tree) leaves it alone, unread. Windows: never; each lives
+// only within its strip.
+bool is_body_file(const TemporaryDirectory* directory, const char* path);
 // Ends a strip's use of the body file. Not delete_it: it stays at its
 // name, and is the run's no longer (POSIX: where another process took the
 // name away meanwhile, a copy is kept under a new one, in body->name; a

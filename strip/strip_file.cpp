@@ -103,7 +103,6 @@ static StripResult strip_once(const char* path, const Run* run, BodyFile* body, 
   int claim = FILE_CLAIMED;
   int recorded = 0;
   int skipped = 0;
-  int passed_over = 0;
   int body_begun = 0;
   int writable_made = 0;
   int target_open = 0;
@@ -115,9 +114,6 @@ static StripResult strip_once(const char* path, const Run* run, BodyFile* body, 
   // Stripped already under another name in this run: done, not read again.
   ok = !failed(why) && claim == FILE_STRIPPED;
   if (failed(why) || claim != FILE_CLAIMED) goto done;
-  // A walk through the temporary directory meets the run's own body files.
-  passed_over = is_body_file(run->temporary, &source.facts.identity);
-  if (passed_over) goto done;
   reader_begin(&reader, &source);
   why = read_header(&reader, run->settings, &skipped);
   if (failed(why) || skipped) goto done;
@@ -158,11 +154,7 @@ done:
   Reason ending = body_begun ? close_body_file(body, !body_kept) : done_reason();
   if (body_kept) report_kept_body(path, failed(ending) ? nullptr : body->name, why.kind == REASON_LEASE_LOST);
   if (!body_kept && failed(ending)) report_left_undone(body->name, ": could not delete this temporary file");
-  StripResult result = {ok            ? STRIP_OK
-                        : passed_over ? STRIP_NO_LINE
-                        : skipped     ? STRIP_SKIPPED
-                                      : STRIP_FAILED,
-                        ok ? done_reason() : why};
+  StripResult result = {ok ? STRIP_OK : skipped ? STRIP_SKIPPED : STRIP_FAILED, ok ? done_reason() : why};
   return result;
 }
 
@@ -171,7 +163,10 @@ done:
 // and is skipped, as the manual promises.
 StripResult strip_found_file(const char* path, const Run* run, BodyFile* body, int reached_through_link) {
   int interfered = 0;
-  StripResult result = strip_once(path, run, body, reached_through_link, &interfered);
+  StripResult result = {STRIP_NO_LINE, done_reason()};
+  // A walk through the temporary directory meets body files: left alone.
+  if (run->root == nullptr || !is_body_file(run->temporary, path))
+    result = strip_once(path, run, body, reached_through_link, &interfered);
   if (result.outcome == STRIP_FAILED && interfered && run->settings->http_only && !stop_requested()) {
     wait_until_released(path, run->root);
     interfered = 0;

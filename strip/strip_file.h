@@ -8,7 +8,7 @@
 #include "run.h"
 
 enum {
-  STRIP_NO_LINE = -1,  // not begun, or the run's own body file: left alone, and no line written
+  STRIP_NO_LINE = -1,  // not begun, or a body file in the temporary directory: left alone, no line written
   STRIP_OK = 0,        // stripped; nothing written
   STRIP_FAILED = 1,    // not stripped; "error" and a line end written
   STRIP_SKIPPED = 2    // HTTP mode: no status line, left untouched; "skipped" and a line end written

@@ -28,28 +28,39 @@ void find_temporary_directory(TemporaryDirectory* directory) {
   directory->path[0] = '\0';
   directory->failure = own_reason(REASON_TOO_LONG);
   directory->failure.temporary = 1;
-  // The ledger is ready even when the directory is not: every file asks it.
-  lock_begin(&directory->ledger.lock);
-  directory->ledger.used = sizeof directory->ledger.bytes;
-  for (FileIdentity& held : directory->ledger.held) held = FileIdentity{0, 0, 0};
+  directory->identity = FileIdentity{0, 0, 0};
+  // The names' bytes are ready even when the directory is not.
+  lock_begin(&directory->names.lock);
+  directory->names.used = sizeof directory->names.bytes;
   if (length + 1 + sizeof NAME_PATTERN > PATH_CAPACITY) return;
   std::memcpy(directory->path, from, length);
   if (directory->path[length - 1] != '/') directory->path[length++] = '/';
   directory->path[length] = '\0';
   directory->length = (unsigned)length;
   directory->fd = sys::open(directory->path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  // Its identity tells its files in a walk: without it, none is made.
+  struct statx status;
+  FileFacts facts = {};
+  if (directory->fd >= 0 && !read_status(directory->fd, &status)) {
+    int error = errno;
+    sys::close(directory->fd);
+    directory->fd = -1;
+    errno = error;
+  }
+  if (directory->fd >= 0) facts_of(&status, &facts);
+  directory->identity = facts.identity;
   directory->failure = directory->fd < 0 ? reason_from_errno_on_temporary(errno) : done_reason();
 }
 
 void close_temporary_directory(TemporaryDirectory* directory) {
   if (directory->fd >= 0) sys::close(directory->fd);
-  lock_end(&directory->ledger.lock);
+  lock_end(&directory->names.lock);
   directory->fd = -1;
 }
 
 // Eight random bytes, never given twice; false with errno when the system
 // gives none.
-static bool random_bits(BodyFileLedger* randomness, std::uint64_t* bits) {
+static bool random_bits(NameBytes* randomness, std::uint64_t* bits) {
   bool drawn = true;
   lock_take(&randomness->lock);
   if (randomness->used + sizeof *bits > sizeof randomness->bytes) {
@@ -70,46 +81,40 @@ static bool random_bits(BodyFileLedger* randomness, std::uint64_t* bits) {
 // below 2 to the 64th, so the remainders are as good as even.
 static Reason draw_name(BodyFile* body) {
   std::uint64_t bits = 0;
-  if (!random_bits(&body->from->ledger, &bits)) return reason_from_errno_on_temporary(errno);
+  if (!random_bits(&body->from->names, &bits)) return reason_from_errno_on_temporary(errno);
   char* at = body->name + body->base + 3;
   for (int i = 0; i < NAME_RANDOM; ++i, bits /= sizeof letters - 1) at[i] = letters[bits % (sizeof letters - 1)];
   return done_reason();
 }
 
-// Enters the file held in the ledger, or strikes it out (entered false).
-static void enter_in_ledger(BodyFile* body, bool entered) {
-  static const FileIdentity none = {0, 0, 0};
-  struct statx status;
-  FileFacts facts = {};
-  if (!entered && body->identity.index == 0) return;
-  if (entered && !read_status(body->fd, &status)) return;
-  if (entered) facts_of(&status, &facts);
-  const FileIdentity* sought = entered ? &none : &body->identity;
-  BodyFileLedger* ledger = &body->from->ledger;
-  lock_take(&ledger->lock);
-  for (FileIdentity& held : ledger->held) {
-    if (!same_identity(&held, sought)) continue;
-    held = entered ? facts.identity : none;
-    body->identity = held;
-    break;
-  }
-  lock_release(&ledger->lock);
+// Whether name has the form NAME_PATTERN gives.
+static bool has_body_file_name(const char* name) {
+  if (std::strlen(name) != sizeof NAME_PATTERN - 1 || std::strncmp(name, NAME_PATTERN, 3) != 0) return false;
+  for (int i = 3; i < 3 + NAME_RANDOM; ++i)
+    if (name[i] == '\0' || std::strchr(letters, name[i]) == nullptr) return false;
+  return std::strcmp(name + 3 + NAME_RANDOM, NAME_PATTERN + 3 + NAME_RANDOM) == 0;
 }
 
-bool is_body_file(const TemporaryDirectory* directory, const FileIdentity* identity) {
-  bool held = false;
-  lock_take(&directory->ledger.lock);
-  for (unsigned i = 0; i < sizeof directory->ledger.held / sizeof *identity && !held; ++i)
-    held = same_identity(&directory->ledger.held[i], identity);
-  lock_release(&directory->ledger.lock);
-  return held;
+// Told by its name and its directory alone, before it is opened: a body
+// file may be filled, or deleted, by another worker meanwhile.
+bool is_body_file(const TemporaryDirectory* directory, const char* path) {
+  char parent[PATH_CAPACITY];
+  const char* slash = std::strrchr(path, '/');
+  size_t length = slash == nullptr ? 0 : slash == path ? 1 : (size_t)(slash - path);
+  struct statx status;
+  FileFacts facts = {};
+  if (directory->fd < 0 || !has_body_file_name(slash == nullptr ? path : slash + 1)) return false;
+  std::memcpy(parent, length == 0 ? "." : path, length == 0 ? 1 : length);
+  parent[length == 0 ? 1 : length] = '\0';
+  if (sys::statx(AT_FDCWD, parent, 0, STATX_INO | STATX_BTIME, &status) != 0) return false;
+  facts_of(&status, &facts);
+  return same_identity(&facts.identity, &directory->identity);
 }
 
 void begin_body_file(const TemporaryDirectory* directory, BodyFile* body) {
   body->fd = -1;
   body->holes = 0;
   body->size = 0;
-  body->identity = FileIdentity{0, 0, 0};
   body->from = directory;
   body->directory = directory->fd;
   body->base = directory->length;
@@ -153,11 +158,8 @@ static int make_named(BodyFile* body) {
   }
 }
 
-// From then on the file is not the run's body file. One kept for a copy
-// back that failed stays in the ledger: it is the only whole body.
-static void let_go(BodyFile* body, bool kept) {
-  if (!kept) enter_in_ledger(body, false);
-  body->identity = FileIdentity{0, 0, 0};
+// From then on the file is not the run's body file.
+static void let_go(BodyFile* body) {
   sys::close(body->fd);
   body->fd = -1;
   body->size = 0;
@@ -185,7 +187,7 @@ static Reason delete_body_file(BodyFile* body) {
   bool deletion_fails = injected(FAULT_close_body_file);
   if (deletion_fails || (!name_lost(body, &held) && sys::unlinkat(body->directory, body->name + body->base, 0) != 0))
     why = reason_from_errno_on_temporary(deletion_fails ? EIO : errno);
-  let_go(body, false);
+  let_go(body);
   return why;
 }
 
@@ -201,7 +203,6 @@ Reason create_body_file(const TemporaryDirectory*, BodyFile* body) {
     if (failed(drawn)) return drawn;
   }
   if (body->fd < 0 && make_named(body) < 0) return reason_from_errno_on_temporary(errno);
-  if (body->identity.index == 0) enter_in_ledger(body, true);
   return done_reason();
 }
 
@@ -256,7 +257,6 @@ static Reason keep_under_new_name(BodyFile* body, const struct statx* held) {
   FileFacts facts;
   facts_of(held, &facts);
   int from = body->fd;
-  enter_in_ledger(body, false);
   Reason why = draw_name(body);
   if (!failed(why) && make_named(body) < 0) why = reason_from_errno_on_temporary(errno);
   CopyJob job = {from, body->fd, 0, 0, (off_t)body->size, 0, body->holes != 0, false, nullptr};
@@ -266,7 +266,6 @@ static Reason keep_under_new_name(BodyFile* body, const struct statx* held) {
   if (failed(why) && body->fd >= 0) sys::unlinkat(body->directory, body->name + body->base, 0);
   if (failed(why) && body->fd >= 0) sys::close(body->fd);
   if (failed(why)) body->fd = -1;
-  if (!failed(why)) enter_in_ledger(body, true);
   sys::close(from);
   return why;
 }
@@ -278,7 +277,7 @@ Reason close_body_file(BodyFile* body, int delete_it) {
   Reason why = done_reason();
   struct statx held;
   if (body->fd >= 0 && !delete_it && name_lost(body, &held)) why = keep_under_new_name(body, &held);
-  if (body->fd >= 0 && !delete_it) let_go(body, true);
+  if (body->fd >= 0 && !delete_it) let_go(body);
   if (body->fd >= 0 && body->size > LARGEST_KEPT_FOR_NEXT) why = delete_body_file(body);
   return why;
 }

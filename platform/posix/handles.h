@@ -35,25 +35,22 @@ struct Lock {
 
 enum { MAX_WORKER_THREADS = 16 };
 
-// What the workers share of their body files, under the lock: random bytes
-// for the names, drawn from the system's random source a batch at a time,
-// each byte used once, so that a name costs no call of its own; and which
-// files are the run's body files, held now or kept for a copy back that
-// failed (while there is room), so that a walk that meets one leaves it
-// alone.
-struct BodyFileLedger {
+// Random bytes for the body files' names, which the workers share under
+// the lock: drawn from the system's random source a batch at a time, each
+// byte used once, so that a name costs no call of its own.
+struct NameBytes {
   Lock lock;
   unsigned used;
   unsigned char bytes[512];
-  FileIdentity held[64];  // {0, 0, 0}: a free place
 };
 
 struct TemporaryDirectory {
-  int fd;          // -1 when it could not be opened
-  Reason failure;  // why, given to every file that needs it
+  int fd;                 // -1 when it could not be opened
+  Reason failure;         // why, given to every file that needs it
+  FileIdentity identity;  // of the directory, for telling its files in a walk
   unsigned length;
   char path[PATH_CAPACITY];
-  mutable BodyFileLedger ledger;
+  mutable NameBytes names;
 };
 
 struct SourceFile {
@@ -70,7 +67,6 @@ struct BodyFile {
   int fd;                          // -1: none held; else the run's file at name
   int holes;                       // the source may have holes: only its data is copied
   FileSize size;                   // at most this many bytes are in it
-  FileIdentity identity;           // as entered in the directory's ledger; {0, 0, 0}: not entered
   const TemporaryDirectory* from;  // where its names are drawn
   int directory;                   // the temporary directory's descriptor, which the name is in
   unsigned base;                   // where the name's last component begins

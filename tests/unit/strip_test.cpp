@@ -825,25 +825,47 @@ TEST_F(StripTest, FullTableLeavesFilesWithSecondNames) {
 }
 
 // A walk through the temporary directory meets the body file the run
-// holds, or one it kept for a copy back that failed: that file is left
-// alone and gets no line, even where its bytes hold a header end.
-TEST_F(StripTest, RunsOwnBodyFileIsLeftAlone) {
+// holds, one it kept for a copy back that failed, or one another run
+// keeps: each is left alone, unread, and gets no line, even where its bytes
+// hold a header end, or where it is gone by then. Only the name and the
+// directory tell: a file so named elsewhere is stripped.
+TEST_F(StripTest, BodyFilesInTheTemporaryDirectoryAreLeftAlone) {
   RunSettings settings = default_run_settings();
   TemporaryDirectory temporary;
   find_temporary_directory(&temporary);
-  ::Run run = {&settings, nullptr, &temporary, nullptr};
+  WalkRoot root;
+  ASSERT_FALSE(failed(open_walk_root((scratch.root() + "/*").c_str(), &root)));
+  ::Run run = {&settings, nullptr, &temporary, &root};
   BodyFile body;
   begin_body_file(&temporary, &body);
   std::string first = make("first", "H\r\n\r\nX\r\n\r\nbody");
   EXPECT_EQ(strip_found_file(first.c_str(), &run, &body, 0).outcome, STRIP_OK);
   std::string held = body.name;
-  EXPECT_EQ(strip_found_file(held.c_str(), &run, &body, 0).outcome, STRIP_NO_LINE);
-  EXPECT_EQ(read_file(held), "X\r\n\r\nbody");
-  EXPECT_FALSE(failed(close_body_file(&body, 0)));
-  EXPECT_EQ(strip_found_file(held.c_str(), &run, &body, 0).outcome, STRIP_NO_LINE);
-  EXPECT_EQ(read_file(held), "X\r\n\r\nbody");
+  std::string others = test_temp_directory() + "/BCTother1.tmp";
+  std::FILE* out = std::fopen(others.c_str(), "wb");
+  ASSERT_NE(out, nullptr);
+  std::fputs("H\r\n\r\nY", out);
+  std::fclose(out);
+  std::string elsewhere = make("BCTother1.tmp", "H\r\n\r\nZ");
+  const struct {
+    std::string path;
+    int close_first;
+    int outcome;
+    const char* after;
+  } meetings[] = {{held, 0, STRIP_NO_LINE, "X\r\n\r\nbody"},
+                  {held, 1, STRIP_NO_LINE, "X\r\n\r\nbody"},
+                  {others, 0, STRIP_NO_LINE, "H\r\n\r\nY"},
+                  {test_temp_directory() + "/BCTgone99.tmp", 0, STRIP_NO_LINE, nullptr},
+                  {elsewhere, 0, STRIP_OK, "Z"}};
+  for (const auto& m : meetings) {
+    if (m.close_first) EXPECT_FALSE(failed(close_body_file(&body, 0)));
+    EXPECT_EQ(strip_found_file(m.path.c_str(), &run, &body, 0).outcome, m.outcome) << m.path;
+    if (m.after != nullptr) EXPECT_EQ(read_file(m.path), m.after) << m.path;
+  }
   EXPECT_FALSE(failed(end_body_file(&body)));
   unlink(held.c_str());
+  unlink(others.c_str());
+  close_walk_root(&root);
   close_temporary_directory(&temporary);
 }
 
