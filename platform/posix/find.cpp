@@ -37,7 +37,8 @@ static bool matches(const char* pattern, const char* name) {
 // looked at where the listing tells its type: the walk needs the type
 // alone. A link is a link, and a directory when it names one; a dangling
 // one stays a link, and opening it as a file fails later. False when the
-// entry vanished meanwhile.
+// entry vanished meanwhile; one that cannot be looked at is taken as a
+// file, which opening it tells more of.
 static bool describe_entry(const WalkSearch* search, const struct dirent* found, WalkEntry* entry) {
   std::strcpy(entry->name, found->d_name);
   entry->plain = 1;
@@ -45,7 +46,7 @@ static bool describe_entry(const WalkSearch* search, const struct dirent* found,
   entry->directory = found->d_type == DT_DIR;
   if (found->d_type == DT_REG || found->d_type == DT_DIR) return true;
   struct statx status;
-  if (sys::statx(search->at, found->d_name, AT_SYMLINK_NOFOLLOW, STATX_TYPE, &status) != 0) return false;
+  if (sys::statx(search->at, found->d_name, AT_SYMLINK_NOFOLLOW, STATX_TYPE, &status) != 0) return errno != ENOENT;
   entry->link = S_ISLNK(status.stx_mode);
   if (entry->link && sys::statx(search->at, found->d_name, 0, STATX_TYPE, &status) != 0) return true;
   entry->directory = S_ISDIR(status.stx_mode);
