@@ -29,7 +29,9 @@ void close_temporary_directory(TemporaryDirectory* directory);
 // resolved beneath it, and a symbolic link is followed only when the user
 // running the tool owns it (REASON_LINK_OWNER). Only a regular file is
 // opened (REASON_NOT_REGULAR). REASON_IN_USE: another process holds it
-// (a sharing violation). close_source ends it, whatever this gives.
+// (a sharing violation). file->through_link: path below a root named a
+// link, which was followed, so the file may be met under another name.
+// close_source ends it, whatever this gives.
 Reason open_source(const WalkRoot* root, const char* path, SourceFile* file);
 // The same in two steps, for a file several workers may reach: find_source
 // reads the facts of what path names without opening it for reading

@@ -27,7 +27,8 @@ static Reason open_and_claim(const char* path, const Run* run, int reached_throu
   *interfered = why.kind == REASON_IN_USE;
   if (!failed(why) && seen != nullptr) {
     *found = source->facts.identity;
-    *claim = claim_file(seen, found, reached_through_link || source->facts.links > 1, recorded);
+    int reachable_twice = reached_through_link || source->through_link || source->facts.links > 1;
+    *claim = claim_file(seen, found, reachable_twice, recorded);
     if (*claim == FILE_UNSEEN) why = own_reason(REASON_TOO_MANY_NAMES);
   }
   if (!failed(why) && *claim == FILE_CLAIMED && shared) {

@@ -55,6 +55,7 @@ struct TemporaryDirectory {
 
 struct SourceFile {
   FileFacts facts;
+  int through_link;
   int fd;              // open for reading; -1 once the reading ended
   int hold;            // O_PATH descriptor of the very file: its mode, and the copy back
   std::uint32_t mode;  // as read, type bits included

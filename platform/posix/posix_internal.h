@@ -110,8 +110,9 @@ SelfPath self_path(int fd);
 // time where the system allows. -1 with errno.
 int reopen_descriptor(int path_fd, int flags);
 // An O_PATH descriptor of what path names, its facts in *status: beneath
-// root's directory below a walk's root, else as given. -1 with *why.
-int resolve_path(const WalkRoot* root, const char* path, struct statx* status, Reason* why);
+// root's directory below a walk's root, else as given. *through_link: a
+// link below the root was followed to it. -1 with *why.
+int resolve_path(const WalkRoot* root, const char* path, struct statx* status, Reason* why, int* through_link);
 // A descriptor of the directory path names, for listing; -1 with errno.
 int open_directory(const WalkRoot* root, const char* path);
 

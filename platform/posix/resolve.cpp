@@ -160,7 +160,7 @@ static int follow_own_link(const WalkRoot* root, int link_fd, const char* relati
   return follow_link_text(directory, text, status, why);
 }
 
-int resolve_path(const WalkRoot* root, const char* path, struct statx* status, Reason* why) {
+int resolve_path(const WalkRoot* root, const char* path, struct statx* status, Reason* why, int* through_link) {
   const char* relative = below_root(root, path);
   int fd =
       relative != nullptr ? open_beneath(root->fd, relative, O_PATH | O_NOFOLLOW) : sys::open(path, O_PATH | O_CLOEXEC);
@@ -171,7 +171,8 @@ int resolve_path(const WalkRoot* root, const char* path, struct statx* status, R
     fd = -1;
   }
   *why = done_reason();
-  if (fd >= 0 && relative != nullptr && S_ISLNK(status->stx_mode)) {
+  *through_link = fd >= 0 && relative != nullptr && S_ISLNK(status->stx_mode);
+  if (*through_link) {
     if (status->stx_uid != effective_user()) {
       sys::close(fd);
       *why = own_reason(REASON_LINK_OWNER);

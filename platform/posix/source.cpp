@@ -16,7 +16,8 @@ static Reason resolve_source(const WalkRoot* root, const char* path, SourceFile*
   Reason why;
   file->fd = -1;
   file->mode_changed = 0;
-  file->hold = resolve_path(root, path, &status, &why);
+  file->through_link = 0;
+  file->hold = resolve_path(root, path, &status, &why, &file->through_link);
   if (file->hold < 0) return why;
   // Only a regular file is ever opened: a FIFO or a device never is.
   if (!S_ISREG(status.stx_mode)) return own_reason(REASON_NOT_REGULAR);

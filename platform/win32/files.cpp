@@ -108,6 +108,8 @@ static void begin_source(SourceFile* file) {
   file->handle = file->query = NO_HANDLE;
   file->attributes_cleared = 0;
   file->position = 0;
+  // A walk opens no link: it gives reparse points their line unopened.
+  file->through_link = 0;
 }
 
 Reason open_source(const WalkRoot*, const char* path, SourceFile* file) {

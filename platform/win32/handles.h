@@ -39,6 +39,7 @@ struct TemporaryDirectory {
 
 struct SourceFile {
   FileFacts facts;
+  int through_link;
   SystemHandle handle;     // INVALID_HANDLE_VALUE once closed
   int attributes_cleared;  // restore_protection sets them back
   SystemHandle query;      // find_source's, which reads no data

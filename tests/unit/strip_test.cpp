@@ -794,7 +794,8 @@ TEST_F(StripTest, RunningProgramIsLeftAndNoBodyKept) {
 }
 
 // When the table of stripped files is full, a file that may be met again
-// under another name is left alone; any other is still stripped.
+// under another name is left alone, however the walk found it (a link put
+// at a name after the listing included); any other is still stripped.
 TEST_F(StripTest, FullTableLeavesFilesWithSecondNames) {
   static StrippedFiles seen;
   stripped_files_clear(&seen);
@@ -802,7 +803,9 @@ TEST_F(StripTest, FullTableLeavesFilesWithSecondNames) {
   RunSettings settings = default_run_settings();
   TemporaryDirectory temporary;
   find_temporary_directory(&temporary);
-  ::Run run = {&settings, &seen, &temporary, nullptr};
+  WalkRoot root;
+  ASSERT_FALSE(failed(open_walk_root((scratch.root() + "/*").c_str(), &root)));
+  ::Run run = {&settings, &seen, &temporary, &root};
   BodyFile body;
   begin_body_file(&temporary, &body);
   std::string first = make("first", "H\r\n\r\n1");
@@ -815,12 +818,15 @@ TEST_F(StripTest, FullTableLeavesFilesWithSecondNames) {
   EXPECT_EQ(strip_found_file(scratch.path("first-again").c_str(), &run, &body, 0).outcome, 0) << "met before";
   EXPECT_EQ(strip_found_file(linked.c_str(), &run, &body, 0).outcome, 1);
   EXPECT_EQ(strip_found_file(plain.c_str(), &run, &body, 1).outcome, 1) << "reached through a link";
+  ASSERT_EQ(symlink("plain", scratch.path("soft").c_str()), 0);
+  EXPECT_EQ(strip_found_file(scratch.path("soft").c_str(), &run, &body, 0).outcome, 1) << "a link the walk did not see";
   EXPECT_EQ(strip_found_file(plain.c_str(), &run, &body, 0).outcome, 0);
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(scratch.read("first"), "1");
   EXPECT_EQ(scratch.read("linked"), "H\r\n\r\n2");
   EXPECT_EQ(scratch.read("plain"), "3");
   EXPECT_FALSE(failed(end_body_file(&body)));
+  close_walk_root(&root);
   close_temporary_directory(&temporary);
 }
 
