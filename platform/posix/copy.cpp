@@ -80,7 +80,7 @@ off_t copy_descriptor_bytes(const CopyJob* job) {
       errno = EINTR;
       return -1;
     }
-    if (job->lease != nullptr && !lease_still_held(job->lease)) {
+    if (job->lease != nullptr && !lease_still_held(job->lease, true)) {
       errno = ENOLCK;
       return -1;
     }

@@ -45,7 +45,7 @@ Reason open_copy_back_target(SourceFile* source, const char*, CopyBackTarget* ta
 // lease may have run out.
 static Reason stamp_times(CopyBackTarget* target, const FileTimes* times) {
   struct timespec stamps[2] = {timespec_of(times->accessed), timespec_of(times->written)};
-  if (!lease_still_held(target)) return own_reason(REASON_LEASE_LOST);
+  if (!lease_still_held(target, false)) return own_reason(REASON_LEASE_LOST);
   if (sys::futimens(target->fd, stamps) != 0)
     return errno == EPERM ? own_reason(REASON_TIMES) : reason_from_errno(errno);
   return done_reason();
@@ -67,7 +67,7 @@ Reason copy_body_back(CopyBackTarget* target, BodyFile* body, const void* ahead,
   bool fail = injected(FAULT_copy_body_back);
   bool stop_halfway = injected(FAULT_copy_body_back_short);
   if (fail) return input_output_error();
-  if (!lease_still_held(target)) return own_reason(REASON_LEASE_LOST);
+  if (!lease_still_held(target, false)) return own_reason(REASON_LEASE_LOST);
   off_t wanted = (off_t)body->size;
   off_t limit = stop_halfway ? wanted / 2 : wanted;
   CopyJob job = {body->fd, target->fd, 0, 0, limit, (off_t)target->facts.size, body->holes != 0, false, target};
@@ -76,7 +76,7 @@ Reason copy_body_back(CopyBackTarget* target, BodyFile* body, const void* ahead,
                          : copy_descriptor_bytes(&job);
   if (copied < 0) return reason_from_errno(errno);
   if (copied < wanted) return input_output_error();
-  if (!lease_still_held(target)) return own_reason(REASON_LEASE_LOST);
+  if (!lease_still_held(target, false)) return own_reason(REASON_LEASE_LOST);
   if (sys::ftruncate(target->fd, wanted) != 0) return reason_from_errno(errno);
   return done_reason();
 }
@@ -101,7 +101,7 @@ Reason finish_copy_back(CopyBackTarget* target, SourceFile* source, const FileTi
   if (injected(FAULT_finish_copy_back)) return input_output_error();
   *mode_lost = !put_back_mode(source, target->fd);
   Reason why = stamp_times(target, times);
-  bool held = lease_still_held(target);
+  bool held = lease_still_held(target, false);
   int result = sys::close(target->fd);
   int error = errno;
   target->fd = -1;

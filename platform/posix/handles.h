@@ -76,12 +76,14 @@ struct BodyFile {
 struct CopyBackTarget {
   FileFacts facts;
   int fd;
-  // The write lease: when it was last seen whole, and whether it may
-  // since have run out.
+  // The write lease: when it was last seen whole, when last looked at, and
+  // whether it may since have run out.
   int leased;
   int lost;
   std::int64_t held_seconds;
   std::int64_t held_nanoseconds;
+  std::int64_t looked_seconds;
+  std::int64_t looked_nanoseconds;
   unsigned breaks;
   std::uint32_t owner;
 };

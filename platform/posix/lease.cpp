@@ -38,8 +38,8 @@ Reason take_write_lease(int fd, CopyBackTarget* target) {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     target->leased = 1;
-    target->held_seconds = now.tv_sec;
-    target->held_nanoseconds = now.tv_nsec;
+    target->held_seconds = target->looked_seconds = now.tv_sec;
+    target->held_nanoseconds = target->looked_nanoseconds = now.tv_nsec;
     return done_reason();
   }
   int error = errno;
@@ -85,14 +85,19 @@ void fault_new_run(void) { __atomic_store_n(&break_milliseconds, 0, __ATOMIC_REL
 // while someone waits it reads the same before and after the system broke
 // the lease. What decides is how long a break may have run: it began after
 // the lease was last seen whole, and the system ends the lease only once
-// the break time has run out since. A margin covers the step that follows
-// the check, and a signal still on its way.
-bool lease_still_held(CopyBackTarget* target) {
+// the break time has run out since. A margin covers a signal still on its
+// way, and a copy's next chunk may take twice as long as the last step (a
+// slow disk).
+bool lease_still_held(CopyBackTarget* target, bool chunk_follows) {
   enum { MARGIN_MILLISECONDS = 100 };
   if (!target->leased) return true;
   if (target->lost) return false;
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
+  long long step =
+      (long long)(now.tv_sec - target->looked_seconds) * 1000 + (now.tv_nsec - target->looked_nanoseconds) / 1000000;
+  target->looked_seconds = now.tv_sec;
+  target->looked_nanoseconds = now.tv_nsec;
   unsigned breaks = breaks_begun.load(std::memory_order_acquire);
   if ((breaks_counted && breaks == target->breaks) || sys::fcntl(target->fd, F_GETLEASE) == F_WRLCK) {
     target->held_seconds = now.tv_sec;
@@ -103,7 +108,7 @@ bool lease_still_held(CopyBackTarget* target) {
   long long waited =
       (long long)(now.tv_sec - target->held_seconds) * 1000 + (now.tv_nsec - target->held_nanoseconds) / 1000000;
   long limit = lease_break_milliseconds();
-  if (limit > 0 && waited + MARGIN_MILLISECONDS < limit) return true;
+  if (limit > 0 && waited + (chunk_follows ? 2 * step : 0) + MARGIN_MILLISECONDS < limit) return true;
   target->lost = 1;
   return false;
 }

@@ -121,8 +121,9 @@ int open_directory(const WalkRoot* root, const char* path);
 // another process has the file open.
 Reason take_write_lease(int fd, CopyBackTarget* target);
 // Whether the file may still be written: true without a lease, and while a
-// break that someone waits for has not run out.
-bool lease_still_held(CopyBackTarget* target);
+// break that someone waits for has not run out, a copy's next chunk
+// (chunk_follows) included.
+bool lease_still_held(CopyBackTarget* target, bool chunk_follows);
 
 // A copy of count bytes from in at in_at to out at out_at.
 struct CopyJob {
