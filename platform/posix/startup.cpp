@@ -35,6 +35,15 @@ static void catch_stop_signals(void) {
   }
 }
 
+// A standard descriptor that was closed is taken by a file that cannot be
+// written through it: else the first file the run opens would take its
+// number, and a message meant for standard error could land in a file
+// being stripped. Writes to it still fail, as they did.
+static void hold_standard_descriptors(void) {
+  for (int fd = 0; fd <= 2; ++fd)
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF && open("/dev/null", O_RDONLY) != fd) break;
+}
+
 static void mask_stop_signals(int how) {
   sigset_t set;
   sigemptyset(&set);
@@ -90,6 +99,7 @@ static int end_by_stop_signal(int status) {
 }
 
 int main(int argc, char** argv) {
+  hold_standard_descriptors();
   std::setlocale(LC_CTYPE, "");
   // A reader that goes away must not kill a run between two file steps.
   std::signal(SIGPIPE, SIG_IGN);

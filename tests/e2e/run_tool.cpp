@@ -119,6 +119,7 @@ ToolRun run_tool(const std::string& executable, const std::string& directory, co
     close(err_pipe[0]);
     close(out_pipe[1]);
     close(err_pipe[1]);
+    for (int fd = 0; fd <= 2 && options.standard_closed; ++fd) close(fd);
     if (options.as_user >= 0 &&
         (setgroups(0, nullptr) != 0 || setgid((gid_t)options.as_user) != 0 || setuid((uid_t)options.as_user) != 0))
       _exit(125);

@@ -26,7 +26,8 @@ struct RunOptions {
   // run's directory) is no longer what it was: its rewriting has begun.
   // For a directory: the first byte of the first file in it that has one.
   std::string kill_once_rewritten = "";
-  std::string output_file;  // standard output written to this file (/dev/full), not a pipe
+  std::string output_file;       // standard output written to this file (/dev/full), not a pipe
+  bool standard_closed = false;  // started with standard input, output and error closed
 };
 
 // environment: NAME=VALUE settings added to (or replacing in) the test's own.

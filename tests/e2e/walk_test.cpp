@@ -30,10 +30,11 @@ std::vector<std::string> lines_of(const std::string& text) {
 }
 
 ToolRun run_in(const Scratch& scratch, const std::vector<std::string>& arguments,
-               const std::string& executable = tool_path(BODYCUT_EXE), const std::string& fault = "") {
+               const std::string& executable = tool_path(BODYCUT_EXE), const std::string& fault = "",
+               const RunOptions& options = RunOptions()) {
   std::vector<std::string> environment = temp_environment(scratch.path("tmp"));
   if (!fault.empty()) environment.push_back("BODYCUT_FAULT=" + fault);
-  return run_tool(executable, scratch.path("work"), arguments, environment);
+  return run_tool(executable, scratch.path("work"), arguments, environment, options);
 }
 
 // The rest of these cases need the POSIX build: its path capacity, its
@@ -346,18 +347,29 @@ TEST(WalkFaults, SingleFileCopyBackFailures) {
     bool body_left;
     std::string name = "p";
     std::string shown = "p";  // as the line that tells where the body is gives it
+    // Started with no standard descriptors: the file that takes the number
+    // of standard error must not get the fault's message.
+    bool closed = false;
   } cases[] = {{"open_copy_back_target:1", 1, false},
                {"copy_body_back_short:1", 1, true},
                {"close_body_file:1", 0, true},
-               {"copy_body_back_short:1", 1, true, "p\tx\x1b : ok", "p\\tx\\x1b : ok"}};
+               {"copy_body_back_short:1", 1, true, "p\tx\x1b : ok", "p\\tx\\x1b : ok"},
+               {"ftruncate:1", 1, true, "p", "p", true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
     Scratch scratch;
     scratch.make_directory("tmp");
     std::string body(100000, 'b');
     scratch.write("work/" + c.name, HEADER + body);
-    ToolRun run = run_in(scratch, {c.name}, BODYCUT_FAULTS_EXE, c.fault);
+    RunOptions options;
+    options.standard_closed = c.closed;
+    ToolRun run = run_in(scratch, {c.name}, BODYCUT_FAULTS_EXE, c.fault, options);
     EXPECT_EQ(run.status, c.status);
+    if (c.closed) {
+      EXPECT_TRUE(scratch.read("work/p") == std::string(HEADER.size() + body.size(), 'b'));
+      EXPECT_TRUE(scratch.read("tmp/" + scratch.list("tmp").at(0)) == body);
+      continue;
+    }
     EXPECT_EQ(run.output, c.status == 0 ? "" : "error\n");
     std::vector<std::string> left = scratch.list("tmp");
     ASSERT_EQ(left.size(), c.body_left ? 1u : 0u);
