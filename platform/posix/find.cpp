@@ -35,8 +35,9 @@ static bool matches(const char* pattern, const char* name) {
 
 // The entry's kind. The entry of a regular file or a directory is not
 // looked at where the listing tells its type: the walk needs the type
-// alone. A link is a link, and a directory when it names one; a dangling
-// one stays a link, and opening it as a file fails later. False when the
+// alone. A link is a link, and a directory when it names one (a link of the
+// running user's); a dangling one stays a link, and opening it as a file
+// fails later. False when the
 // entry vanished meanwhile; one that cannot be looked at is taken as a
 // file, which opening it tells more of.
 static bool describe_entry(const WalkSearch* search, const struct dirent* found, WalkEntry* entry) {
@@ -46,9 +47,12 @@ static bool describe_entry(const WalkSearch* search, const struct dirent* found,
   entry->directory = found->d_type == DT_DIR;
   if (found->d_type == DT_REG || found->d_type == DT_DIR) return true;
   struct statx status;
-  if (sys::statx(search->at, found->d_name, AT_SYMLINK_NOFOLLOW, STATX_TYPE, &status) != 0) return errno != ENOENT;
+  if (sys::statx(search->at, found->d_name, AT_SYMLINK_NOFOLLOW, STATX_TYPE | STATX_UID, &status) != 0)
+    return errno != ENOENT;
   entry->link = S_ISLNK(status.stx_mode);
-  if (entry->link && sys::statx(search->at, found->d_name, 0, STATX_TYPE, &status) != 0) return true;
+  // Another user's link is not followed even to look: opening it refuses it.
+  if (entry->link && status.stx_uid != effective_user()) return true;
+  if (entry->link && sys::statx(search->at, found->d_name, AT_NO_AUTOMOUNT, STATX_TYPE, &status) != 0) return true;
   entry->directory = S_ISDIR(status.stx_mode);
   return true;
 }
@@ -124,7 +128,8 @@ int entry_on_other_file_system(WalkSearch* search, const WalkEntry* entry) {
   if (!search->placed && !place_of(search->at, "", AT_EMPTY_PATH, &search->device, &search->mount))
     search->device = search->mount = 0;
   search->placed = 1;
-  if (!place_of(search->at, entry->name, entry->link ? 0 : AT_SYMLINK_NOFOLLOW, &device, &mount)) return 0;
+  if (!place_of(search->at, entry->name, entry->link ? AT_NO_AUTOMOUNT : AT_SYMLINK_NOFOLLOW, &device, &mount))
+    return 0;
   return device != search->device || (!entry->link && entry->directory && search->mount != 0 && mount != search->mount);
 }
 

@@ -68,7 +68,7 @@ const std::set<std::string> posix_only = {
     "DanglingLinkAndDeviceLinkInTree", "TargetWithLineBreak", "TemporaryDirectoryMissing", "TemporaryDirectoryTooLong",
     "LinkToAnotherOwnersFileIsNotFollowed", "LinkOfAnotherUserToTheirOwnFileIsNotFollowed",
     "OwnLinkToAnotherUsersFileIsFollowed", "OwnLinkThroughAnotherUsersLinkIsNotFollowed",
-    "LinkToDirectoryAsTargetIsWalked",
+    "AnotherUsersLinkToDirectoryGetsALine", "LinkToDirectoryAsTargetIsWalked",
     // HTTP mode is an option of the POSIX build only.
     "HttpSingleFileStrippedSilently", "HttpSingleFileWithoutStatusLineIsSkipped", "HttpEmptyFileIsSkipped",
     "HttpInterimBlocksRemoved", "HttpInterimFollowedByBodyIsAnError", "HttpTree", "HttpPattern",
@@ -124,6 +124,7 @@ const std::map<std::string, std::vector<std::string>> reasons = {
     {"LinkToAnotherOwnersFileIsNotFollowed", {"bodycut: ol/x: link owned by another user"}},
     {"LinkOfAnotherUserToTheirOwnFileIsNotFollowed", {"bodycut: ol/x: link owned by another user"}},
     {"OwnLinkThroughAnotherUsersLinkIsNotFollowed", {"bodycut: ol/x: link owned by another user"}},
+    {"AnotherUsersLinkToDirectoryGetsALine", {"bodycut: ol/x: link owned by another user"}},
     {"DanglingLinkAndDeviceLinkInTree",
      {"bodycut: t/dangling: No such file or directory", "bodycut: t/zero: not a regular file"}},
     {"TemporaryDirectoryMissing", {"bodycut: p.htm: temporary file: No such file or directory"}},
@@ -494,6 +495,17 @@ const std::vector<Case>& cases() {
          symlink("../theirs", s.path("work/ol/x").c_str());
          symlink("victim.htm", s.path("work/theirs").c_str());
          if (lchown(s.path("work/theirs").c_str(), 65534, 65534) != 0) throw std::runtime_error("needs root");
+       }},
+      // Another user's link to a directory is refused with a line, unfollowed.
+      {"AnotherUsersLinkToDirectoryGetsALine",
+       {{"ol/a", page("A")}, {"d/b", page("B")}},
+       {"ol/a"},
+       {"ol"},
+       1,
+       {"ol/a : ok", "ol/x : error"},
+       [](const Scratch& s) {
+         symlink("../d", s.path("work/ol/x").c_str());
+         if (lchown(s.path("work/ol/x").c_str(), 65534, 65534) != 0) throw std::runtime_error("needs root");
        }},
       // A link named on the command line is followed, as given.
       {"LinkToDirectoryAsTargetIsWalked",
