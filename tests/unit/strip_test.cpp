@@ -803,41 +803,67 @@ TEST_F(StripTest, RunningProgramIsLeftAndNoBodyKept) {
   EXPECT_TRUE(scratch.read("program") == program);
 }
 
+// A run as a walk makes one, over the scratch directory: its settings, a
+// table of stripped files (shared as workers share it, when asked), the
+// temporary directory and one body file, all ended with it. Its report
+// lines are taken in and dropped.
+class WalkRun {
+ public:
+  explicit WalkRun(const Scratch& scratch, bool shared = false) : shared_(shared) {
+    stripped_files_clear(&seen);
+    if (shared_) lock_begin(&seen.lock);
+    seen.shared = shared_;
+    settings = default_run_settings();
+    find_temporary_directory(&temporary_);
+    EXPECT_FALSE(failed(open_walk_root((scratch.root() + "/*").c_str(), &root_)));
+    begin_body_file(&temporary_, &body);
+    CaptureStdout();
+  }
+  ~WalkRun() {
+    GetCapturedStdout();
+    EXPECT_FALSE(failed(end_body_file(&body)));
+    close_walk_root(&root_);
+    close_temporary_directory(&temporary_);
+    if (shared_) lock_end(&seen.lock);
+  }
+  int strip(const std::string& path, int reached_through_link = 0) {
+    ::Run run = {&settings, &seen, &temporary_, &root_};
+    return strip_found_file(path.c_str(), &run, &body, reached_through_link).outcome;
+  }
+  static StrippedFiles seen;
+  RunSettings settings;
+  BodyFile body;
+
+ private:
+  bool shared_;
+  TemporaryDirectory temporary_;
+  WalkRoot root_;
+};
+StrippedFiles WalkRun::seen;
+
 // When the table of stripped files is full, a file that may be met again
 // under another name is left alone, however the walk found it (a link put
 // at a name after the listing included); any other is still stripped.
 TEST_F(StripTest, FullTableLeavesFilesWithSecondNames) {
-  static StrippedFiles seen;
-  stripped_files_clear(&seen);
-  seen.limit = 1;
-  RunSettings settings = default_run_settings();
-  TemporaryDirectory temporary;
-  find_temporary_directory(&temporary);
-  WalkRoot root;
-  ASSERT_FALSE(failed(open_walk_root((scratch.root() + "/*").c_str(), &root)));
-  ::Run run = {&settings, &seen, &temporary, &root};
-  BodyFile body;
-  begin_body_file(&temporary, &body);
   std::string first = make("first", "H\r\n\r\n1");
   ASSERT_EQ(link(first.c_str(), scratch.path("first-again").c_str()), 0);
   std::string linked = make("linked", "H\r\n\r\n2");
   ASSERT_EQ(link(linked.c_str(), scratch.path("linked-again").c_str()), 0);
   std::string plain = make("plain", "H\r\n\r\n3");
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(strip_found_file(first.c_str(), &run, &body, 0).outcome, 0);
-  EXPECT_EQ(strip_found_file(scratch.path("first-again").c_str(), &run, &body, 0).outcome, 0) << "met before";
-  EXPECT_EQ(strip_found_file(linked.c_str(), &run, &body, 0).outcome, 1);
-  EXPECT_EQ(strip_found_file(plain.c_str(), &run, &body, 1).outcome, 1) << "reached through a link";
   ASSERT_EQ(symlink("plain", scratch.path("soft").c_str()), 0);
-  EXPECT_EQ(strip_found_file(scratch.path("soft").c_str(), &run, &body, 0).outcome, 1) << "a link the walk did not see";
-  EXPECT_EQ(strip_found_file(plain.c_str(), &run, &body, 0).outcome, 0);
-  testing::internal::GetCapturedStdout();
+  {
+    WalkRun run(scratch);
+    run.seen.limit = 1;
+    EXPECT_EQ(run.strip(first), STRIP_OK);
+    EXPECT_EQ(run.strip(scratch.path("first-again")), STRIP_OK) << "met before";
+    EXPECT_EQ(run.strip(linked), STRIP_FAILED);
+    EXPECT_EQ(run.strip(plain, 1), STRIP_FAILED) << "reached through a link";
+    EXPECT_EQ(run.strip(scratch.path("soft")), STRIP_FAILED) << "a link the walk did not see";
+    EXPECT_EQ(run.strip(plain), STRIP_OK);
+  }
   EXPECT_EQ(scratch.read("first"), "1");
   EXPECT_EQ(scratch.read("linked"), "H\r\n\r\n2");
   EXPECT_EQ(scratch.read("plain"), "3");
-  EXPECT_FALSE(failed(end_body_file(&body)));
-  close_walk_root(&root);
-  close_temporary_directory(&temporary);
 }
 
 // A walk through the temporary directory meets the body file the run
@@ -846,135 +872,95 @@ TEST_F(StripTest, FullTableLeavesFilesWithSecondNames) {
 // hold a header end, or where it is gone by then. Only the name and the
 // directory tell: a file so named elsewhere is stripped.
 TEST_F(StripTest, BodyFilesInTheTemporaryDirectoryAreLeftAlone) {
-  RunSettings settings = default_run_settings();
-  TemporaryDirectory temporary;
-  find_temporary_directory(&temporary);
-  WalkRoot root;
-  ASSERT_FALSE(failed(open_walk_root((scratch.root() + "/*").c_str(), &root)));
-  ::Run run = {&settings, nullptr, &temporary, &root};
-  BodyFile body;
-  begin_body_file(&temporary, &body);
-  std::string first = make("first", "H\r\n\r\nX\r\n\r\nbody");
-  EXPECT_EQ(strip_found_file(first.c_str(), &run, &body, 0).outcome, STRIP_OK);
-  std::string held = body.name;
   std::string others = test_temp_directory() + "/BCTother1.tmp";
   std::FILE* out = std::fopen(others.c_str(), "wb");
   ASSERT_NE(out, nullptr);
   std::fputs("H\r\n\r\nY", out);
   std::fclose(out);
   std::string elsewhere = make("BCTother1.tmp", "H\r\n\r\nZ");
-  const struct {
-    std::string path;
-    int close_first;
-    int outcome;
-    const char* after;
-  } meetings[] = {{held, 0, STRIP_NO_LINE, "X\r\n\r\nbody"},
-                  {held, 1, STRIP_NO_LINE, "X\r\n\r\nbody"},
-                  {others, 0, STRIP_NO_LINE, "H\r\n\r\nY"},
-                  {test_temp_directory() + "/BCTgone99.tmp", 0, STRIP_NO_LINE, nullptr},
-                  {elsewhere, 0, STRIP_OK, "Z"}};
-  for (const auto& m : meetings) {
-    if (m.close_first) EXPECT_FALSE(failed(close_body_file(&body, 0)));
-    EXPECT_EQ(strip_found_file(m.path.c_str(), &run, &body, 0).outcome, m.outcome) << m.path;
-    if (m.after != nullptr) EXPECT_EQ(read_file(m.path), m.after) << m.path;
+  std::string held;
+  {
+    WalkRun run(scratch);
+    EXPECT_EQ(run.strip(make("first", "H\r\n\r\nX\r\n\r\nbody")), STRIP_OK);
+    held = run.body.name;
+    const struct {
+      std::string path;
+      int close_first;
+      int outcome;
+      const char* after;
+    } meetings[] = {{held, 0, STRIP_NO_LINE, "X\r\n\r\nbody"},
+                    {held, 1, STRIP_NO_LINE, "X\r\n\r\nbody"},
+                    {others, 0, STRIP_NO_LINE, "H\r\n\r\nY"},
+                    {test_temp_directory() + "/BCTgone99.tmp", 0, STRIP_NO_LINE, nullptr},
+                    {elsewhere, 0, STRIP_OK, "Z"}};
+    for (const auto& m : meetings) {
+      if (m.close_first) EXPECT_FALSE(failed(close_body_file(&run.body, 0)));
+      EXPECT_EQ(run.strip(m.path), m.outcome) << m.path;
+      if (m.after != nullptr) EXPECT_EQ(read_file(m.path), m.after) << m.path;
+    }
   }
-  EXPECT_FALSE(failed(end_body_file(&body)));
   unlink(held.c_str());
   unlink(others.c_str());
-  close_walk_root(&root);
-  close_temporary_directory(&temporary);
 }
 
 // A worker strips a file with the mode it had when opened, not when it was
 // found: a set-ID bit removed meanwhile is not put back, nor a mode that
 // was narrowed widened again.
 TEST_F(StripTest, ModeChangedBeforeAWorkerOpensTheFileIsTheOneKept) {
-  static StrippedFiles seen;
-  stripped_files_clear(&seen);
-  lock_begin(&seen.lock);
-  seen.shared = 1;
-  RunSettings settings = default_run_settings();
-  TemporaryDirectory temporary;
-  find_temporary_directory(&temporary);
-  ::Run run = {&settings, &seen, &temporary, nullptr};
-  BodyFile body;
-  begin_body_file(&temporary, &body);
   struct Change {
     std::string path;
     unsigned found, opened, kept;
   } changes[] = {{make("setid", "H\r\n\r\nbody"), 04755, 0755, 0755},
                  {make("narrowed", "H\r\n\r\nbody"), 0666, 0444, 0644}};
+  WalkRun run(scratch, true);
   for (Change& c : changes) {
     chmod(c.path.c_str(), c.found);
     fault_hook(
         FAULT_open_found_source, 1,
         [](void* change) { chmod(static_cast<Change*>(change)->path.c_str(), static_cast<Change*>(change)->opened); },
         &c);
-    CaptureStdout();
-    EXPECT_EQ(strip_found_file(c.path.c_str(), &run, &body, 0).outcome, STRIP_OK) << c.path;
-    GetCapturedStdout();
+    EXPECT_EQ(run.strip(c.path), STRIP_OK) << c.path;
     fault_disarm();
     EXPECT_EQ(status_of(c.path).st_mode & 07777, c.kept) << c.path;
     EXPECT_EQ(read_file(c.path), "body");
   }
-  EXPECT_FALSE(failed(end_body_file(&body)));
-  close_temporary_directory(&temporary);
-  lock_end(&seen.lock);
 }
 
 // A file made during the run under the number of a stripped file that was
 // deleted is another file, and is stripped (where the file system tells
 // when a file was made, and gives the number again).
 TEST_F(StripTest, NewFileAtAStrippedFilesFreedNumberIsStripped) {
-  static StrippedFiles seen;
-  stripped_files_clear(&seen);
-  RunSettings settings = default_run_settings();
-  TemporaryDirectory temporary;
-  find_temporary_directory(&temporary);
-  ::Run run = {&settings, &seen, &temporary, nullptr};
-  BodyFile body;
-  begin_body_file(&temporary, &body);
   std::string first = make("first", "H\r\n\r\n1");
   ino_t number = status_of(first).st_ino;
-  CaptureStdout();
-  EXPECT_EQ(strip_found_file(first.c_str(), &run, &body, 0).outcome, STRIP_OK);
-  unlink(first.c_str());
   std::string again;
-  for (int i = 0; i < 64 && again.empty(); ++i) {
-    std::string path = make("new" + std::to_string(i), "H\r\n\r\n2");
-    if (status_of(path).st_ino == number) again = path;
+  {
+    WalkRun run(scratch);
+    EXPECT_EQ(run.strip(first), STRIP_OK);
+    unlink(first.c_str());
+    for (int i = 0; i < 64 && again.empty(); ++i) {
+      std::string path = make("new" + std::to_string(i), "H\r\n\r\n2");
+      if (status_of(path).st_ino == number) again = path;
+    }
+    if (!again.empty()) EXPECT_EQ(run.strip(again), STRIP_OK);
   }
-  if (!again.empty()) EXPECT_EQ(strip_found_file(again.c_str(), &run, &body, 0).outcome, STRIP_OK);
-  GetCapturedStdout();
-  EXPECT_FALSE(failed(end_body_file(&body)));
-  close_temporary_directory(&temporary);
   if (again.empty()) GTEST_SKIP() << "the file system gave no number again";
   EXPECT_EQ(read_file(again), "2");
 }
 
 // A dry run counts a file as stripped: its other names are not read again.
 TEST_F(StripTest, DryRunCountsAFileAsStripped) {
-  static StrippedFiles seen;
-  stripped_files_clear(&seen);
-  RunSettings settings = default_run_settings();
-  settings.dry_run = 1;
-  TemporaryDirectory temporary;
-  find_temporary_directory(&temporary);
-  ::Run run = {&settings, &seen, &temporary, nullptr};
-  BodyFile body;
-  begin_body_file(&temporary, &body);
   std::string first = make("first", "H\r\n\r\n1");
   ASSERT_EQ(link(first.c_str(), scratch.path("first-again").c_str()), 0);
-  EXPECT_EQ(strip_found_file(first.c_str(), &run, &body, 0).outcome, 0);
+  WalkRun run(scratch);
+  run.settings.dry_run = 1;
+  EXPECT_EQ(run.strip(first), STRIP_OK);
   SourceFile file;
   ASSERT_FALSE(failed(open_source(nullptr, first.c_str(), &file)));
   FileIdentity identity = file.facts.identity;
   close_source(&file);
-  EXPECT_EQ(stripped_files_state(&seen, &identity), FILE_STRIPPED);
-  EXPECT_EQ(strip_found_file(scratch.path("first-again").c_str(), &run, &body, 0).outcome, 0);
+  EXPECT_EQ(stripped_files_state(&run.seen, &identity), FILE_STRIPPED);
+  EXPECT_EQ(run.strip(scratch.path("first-again")), STRIP_OK);
   EXPECT_EQ(scratch.read("first"), "H\r\n\r\n1");
-  EXPECT_FALSE(failed(end_body_file(&body)));
-  close_temporary_directory(&temporary);
 }
 
 }  // namespace
