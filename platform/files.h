@@ -91,8 +91,8 @@ Reason keep_body_file(BodyFile* body, const FileTimes* times);
 // name: the run's own, or one another run keeps, which may hold the only
 // whole copy of a body. A walk that meets one (the temporary directory
 // lying in the tree) leaves it alone, unread. Windows: never; each lives
-// only within its strip.
-bool is_body_file(const TemporaryDirectory* directory, const char* path);
+// only within its strip. path was found by the walk root began.
+bool is_body_file(const TemporaryDirectory* directory, const WalkRoot* root, const char* path);
 // Ends a strip's use of the body file. Not delete_it: it stays at its
 // name, and is the run's no longer (POSIX: where another process took the
 // name away meanwhile, a copy is kept under a new one, in body->name; a

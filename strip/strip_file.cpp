@@ -166,7 +166,7 @@ StripResult strip_found_file(const char* path, const Run* run, BodyFile* body, i
   int interfered = 0;
   StripResult result = {STRIP_NO_LINE, done_reason()};
   // A walk through the temporary directory meets body files: left alone.
-  if (run->root == nullptr || !is_body_file(run->temporary, path))
+  if (run->root == nullptr || !is_body_file(run->temporary, run->root, path))
     result = strip_once(path, run, body, reached_through_link, &interfered);
   if (result.outcome == STRIP_FAILED && interfered && run->settings->http_only && !stop_requested()) {
     wait_until_released(path, run->root);

@@ -96,8 +96,9 @@ static bool has_body_file_name(const char* name) {
 }
 
 // Told by its name and its directory alone, before it is opened: a body
-// file may be filled, or deleted, by another worker meanwhile.
-bool is_body_file(const TemporaryDirectory* directory, const char* path) {
+// file may be filled, or deleted, by another worker meanwhile. The
+// directory is reached as the walk reaches it, through no link.
+bool is_body_file(const TemporaryDirectory* directory, const WalkRoot* root, const char* path) {
   char parent[PATH_CAPACITY];
   const char* slash = std::strrchr(path, '/');
   size_t length = slash == nullptr ? 0 : slash == path ? 1 : (size_t)(slash - path);
@@ -106,9 +107,10 @@ bool is_body_file(const TemporaryDirectory* directory, const char* path) {
   if (directory->fd < 0 || !has_body_file_name(slash == nullptr ? path : slash + 1)) return false;
   std::memcpy(parent, length == 0 ? "." : path, length == 0 ? 1 : length);
   parent[length == 0 ? 1 : length] = '\0';
-  if (sys::statx(AT_FDCWD, parent, 0, STATX_INO | STATX_BTIME, &status) != 0) return false;
-  facts_of(&status, &facts);
-  return same_identity(&facts.identity, &directory->identity);
+  int fd = open_directory(root, parent, O_PATH);
+  if (fd >= 0 && read_status(fd, &status)) facts_of(&status, &facts);
+  if (fd >= 0) sys::close(fd);
+  return fd >= 0 && same_identity(&facts.identity, &directory->identity);
 }
 
 void begin_body_file(const TemporaryDirectory* directory, BodyFile* body) {

@@ -90,7 +90,8 @@ static bool put_back_mode(const SourceFile* file, int fd) {
   unsigned mode = (file->mode & 07777) | (file->mode_changed ? S_IWUSR : 0);
   struct statx now;
   if (!read_status(fd, &now)) return false;
-  return (now.stx_mode & 01777) != (mode & 01777) || sys::fchmod(fd, (mode_t)mode) == 0;
+  if ((now.stx_mode & 01777) != (mode & 01777)) return true;
+  return sys::fchmod(fd, (mode_t)mode_to_put_back(now.stx_mode, mode)) == 0;
 }
 
 // The close ends the copy back: a break that has not run out by now did

@@ -52,7 +52,10 @@ static bool describe_entry(const WalkSearch* search, const struct dirent* found,
   entry->link = S_ISLNK(status.stx_mode);
   // Another user's link is not followed even to look: opening it refuses it.
   if (entry->link && status.stx_uid != effective_user()) return true;
-  if (entry->link && sys::statx(search->at, found->d_name, AT_NO_AUTOMOUNT, STATX_TYPE, &status) != 0) return true;
+  Reason why;
+  int fd = entry->link ? open_link_target(search->at, found->d_name, &status, &why) : -1;
+  if (entry->link && fd < 0) return true;
+  if (fd >= 0) sys::close(fd);
   entry->directory = S_ISDIR(status.stx_mode);
   return true;
 }
@@ -97,7 +100,7 @@ int first_entry(const WalkRoot* root, const char* pattern, WalkSearch* search, W
     return *why = reason_from_errno(last_length == 0 ? ENOENT : ENAMETOOLONG), LIST_FAILED;
   std::memcpy(directory, pattern, length);
   directory[length] = '\0';
-  search->at = open_directory(root, length == 0 ? "." : directory);
+  search->at = open_directory(root, length == 0 ? "." : directory, O_RDONLY);
   DIR* listing = search->at >= 0 ? fdopendir(search->at) : nullptr;
   if (listing == nullptr) {
     *why = reason_from_errno(errno);
@@ -121,15 +124,26 @@ int next_entry(WalkSearch* search, WalkEntry* entry, Reason* why) {
 }
 
 // A directory mounted here from the same file system has a mount of its
-// own; a link is looked at where it leads. Gone meanwhile: opening it tells.
+// own; a link is looked at where it leads, by the rules of the walk's
+// links: another user's is not looked through, and opening it refuses it.
+// Gone meanwhile: opening it tells.
 int entry_on_other_file_system(WalkSearch* search, const WalkEntry* entry) {
   std::uint64_t device = 0;
   std::uint64_t mount = 0;
+  struct statx status;
+  Reason why;
   if (!search->placed && !place_of(search->at, "", AT_EMPTY_PATH, &search->device, &search->mount))
     search->device = search->mount = 0;
   search->placed = 1;
-  if (!place_of(search->at, entry->name, entry->link ? AT_NO_AUTOMOUNT : AT_SYMLINK_NOFOLLOW, &device, &mount))
+  if (entry->link && (sys::statx(search->at, entry->name, AT_SYMLINK_NOFOLLOW, STATX_UID, &status) != 0 ||
+                      status.stx_uid != effective_user()))
     return 0;
+  int fd = entry->link ? open_link_target(search->at, entry->name, &status, &why) : -1;
+  if (entry->link && fd < 0) return 0;
+  bool placed = fd >= 0 ? place_of(fd, "", AT_EMPTY_PATH, &device, &mount)
+                        : place_of(search->at, entry->name, AT_SYMLINK_NOFOLLOW, &device, &mount);
+  if (fd >= 0) sys::close(fd);
+  if (!placed) return 0;
   return device != search->device || (!entry->link && entry->directory && search->mount != 0 && mount != search->mount);
 }
 

@@ -101,6 +101,15 @@ inline struct timespec timespec_of(const FileStamp& stamp) {
   return time;
 }
 
+// The mode to put back, now the file's mode: wanted, but a set-ID bit only
+// where the system may have dropped it on a write. It drops none for root
+// (CAP_FSETID): there a missing bit was taken away by the owner, and stays
+// away.
+inline unsigned mode_to_put_back(unsigned now, unsigned wanted) {
+  unsigned set_id = S_ISUID | S_ISGID;
+  return effective_user() == 0 ? (wanted & ~set_id) | (now & wanted & set_id) : wanted;
+}
+
 // The name under which /proc gives the very file a descriptor holds.
 struct SelfPath {
   char text[32];
@@ -113,8 +122,14 @@ int reopen_descriptor(int path_fd, int flags);
 // root's directory below a walk's root, else as given. *through_link: a
 // link below the root was followed to it. -1 with *why.
 int resolve_path(const WalkRoot* root, const char* path, struct statx* status, Reason* why, int* through_link);
-// A descriptor of the directory path names, for listing; -1 with errno.
-int open_directory(const WalkRoot* root, const char* path);
+// An O_PATH descriptor of what the link name in directory leads to, each
+// further link on the way followed only when the running user or root
+// owns it; its facts in *status. -1 with *why.
+int open_link_target(int directory, const char* name, struct statx* status, Reason* why);
+// A descriptor of the directory path names, opened with flags (O_RDONLY
+// for listing, O_PATH), beneath the root's directory below a walk's root;
+// -1 with errno.
+int open_directory(const WalkRoot* root, const char* path, int flags);
 
 // The write lease a copy back holds (CopyBackTarget's members): taken, or
 // where the file system keeps none an exclusive lock. REASON_IN_USE while

@@ -79,20 +79,53 @@ static int open_beneath(int directory, const char* relative, int flags) {
   return (int)fd;
 }
 
-// Opens what path, a link's text, names from directory, one name at a
-// time. A link met on the way is followed only when the running user or the
-// superuser owns it: another user's link could lead the run to files that
-// user may not reach. directory is closed; -1 with *why else.
-static int follow_link_text(int directory, char* path, struct statx* status, Reason* why) {
+// Where a link's text leads from: the directory it lies in, and while
+// that lies below the walk's root, its path below the root. A ".." there is
+// resolved from that path beneath the root, never from the directory
+// itself, which another user may have moved out of the tree meanwhile.
+struct LinkStart {
+  const WalkRoot* root;  // null: no path below a root is known
+  int directory;
+  char place[PATH_CAPACITY];
+};
+
+// The directory one up from where the walk of a link's text stands.
+static int open_parent(LinkStart* start, int fd) {
+  char* slash = std::strrchr(start->place, '/');
+  if (start->root == nullptr || (start->place[0] == '\0')) {
+    start->root = nullptr;  // above the root: nothing left to check against
+    return sys::openat(fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  }
+  if (slash != nullptr) *slash = '\0';
+  if (slash == nullptr) start->place[0] = '\0';
+  return open_beneath(start->root->fd, start->place, O_PATH | O_DIRECTORY);
+}
+
+// Notes that the walk of a link's text went down into name.
+static void went_down(LinkStart* start, const char* name) {
+  size_t length = std::strlen(start->place);
+  size_t wanted = length + 1 + std::strlen(name) + 1;
+  if (start->root != nullptr && wanted > sizeof start->place) start->root = nullptr;
+  if (start->root == nullptr) return;
+  if (length > 0) start->place[length++] = '/';
+  std::strcpy(start->place + length, name);
+}
+
+// Opens what path, a link's text, names from start's directory, one name at
+// a time. A link met on the way is followed only when the running user or
+// the superuser owns it: another user's link could lead the run to files
+// that user may not reach. start's directory is closed; -1 with *why else.
+static int follow_link_text(LinkStart* start, char* path, struct statx* status, Reason* why) {
   char name[PATH_CAPACITY];
   size_t at = 0;
   unsigned links = 1;
-  int fd = directory;
+  int fd = start->directory;
   *why = done_reason();
   while (fd >= 0 && !failed(*why)) {
     if (at == 0 && path[0] == '/') {
       sys::close(fd);
       fd = sys::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+      start->root = nullptr;
     }
     while (path[at] == '/') ++at;
     size_t length = std::strcspn(path + at, "/");
@@ -100,7 +133,9 @@ static int follow_link_text(int directory, char* path, struct statx* status, Rea
     std::memcpy(name, path + at, length);
     name[length] = '\0';
     at += length;
-    int next = sys::openat(fd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (std::strcmp(name, ".") == 0) continue;
+    bool up = std::strcmp(name, "..") == 0;
+    int next = up ? open_parent(start, fd) : sys::openat(fd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
     if (next < 0 || !read_status(next, status)) *why = reason_from_errno(errno);
     if (!failed(*why) && S_ISLNK(status->stx_mode)) {
       // The link's text takes its place in what is left to follow.
@@ -122,6 +157,7 @@ static int follow_link_text(int directory, char* path, struct statx* status, Rea
       sys::close(next);
       next = -1;
     }
+    if (next >= 0 && !up) went_down(start, name);
     if (next >= 0) sys::close(fd);
     if (next >= 0) fd = next;
   }
@@ -131,6 +167,19 @@ static int follow_link_text(int directory, char* path, struct statx* status, Rea
   return failed(*why) ? -1 : fd;
 }
 
+int open_link_target(int directory, const char* name, struct statx* status, Reason* why) {
+  char text[PATH_CAPACITY];
+  LinkStart start;
+  start.root = nullptr;
+  start.place[0] = '\0';
+  ssize_t length = sys::readlinkat(directory, name, text, sizeof text - 1);
+  start.directory = length < 0 ? -1 : sys::openat(directory, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  *why = start.directory < 0 ? reason_from_errno(errno) : done_reason();
+  if (failed(*why)) return -1;
+  text[length] = '\0';
+  return follow_link_text(&start, text, status, why);
+}
+
 // Follows the link that link_fd holds (status its facts), found at
 // relative below the root. Its directory is opened beneath the root and
 // must still hold that very link, whose own text is then followed from
@@ -138,26 +187,27 @@ static int follow_link_text(int directory, char* path, struct statx* status, Rea
 // closed; -1 with *why else.
 static int follow_own_link(const WalkRoot* root, int link_fd, const char* relative, struct statx* status, Reason* why) {
   char text[PATH_CAPACITY];
-  char directory_path[PATH_CAPACITY];
+  LinkStart start;
   const char* slash = std::strrchr(relative, '/');
   size_t length = slash == nullptr ? 0 : (size_t)(slash - relative);
-  std::memcpy(directory_path, relative, length);
-  directory_path[length] = '\0';
+  start.root = root;
+  std::memcpy(start.place, relative, length);
+  start.place[length] = '\0';
   struct statx found;
   ssize_t text_length = sys::readlinkat(link_fd, "", text, sizeof text - 1);
-  int directory = text_length < 0 ? -1 : open_beneath(root->fd, directory_path, O_PATH | O_DIRECTORY);
-  *why = directory < 0 ? reason_from_errno(errno) : done_reason();
+  start.directory = text_length < 0 ? -1 : open_beneath(root->fd, start.place, O_PATH | O_DIRECTORY);
+  *why = start.directory < 0 ? reason_from_errno(errno) : done_reason();
   if (!failed(*why) &&
-      sys::statx(directory, slash == nullptr ? relative : slash + 1, AT_SYMLINK_NOFOLLOW, STATX_INO, &found) != 0)
+      sys::statx(start.directory, slash == nullptr ? relative : slash + 1, AT_SYMLINK_NOFOLLOW, STATX_INO, &found) != 0)
     *why = reason_from_errno(errno);
   if (!failed(*why) && (found.stx_ino != status->stx_ino || found.stx_dev_major != status->stx_dev_major ||
                         found.stx_dev_minor != status->stx_dev_minor))
     *why = own_reason(REASON_CHANGED);
   sys::close(link_fd);
-  if (failed(*why) && directory >= 0) sys::close(directory);
+  if (failed(*why) && start.directory >= 0) sys::close(start.directory);
   if (failed(*why)) return -1;
   text[text_length] = '\0';
-  return follow_link_text(directory, text, status, why);
+  return follow_link_text(&start, text, status, why);
 }
 
 int resolve_path(const WalkRoot* root, const char* path, struct statx* status, Reason* why, int* through_link) {
@@ -184,10 +234,10 @@ int resolve_path(const WalkRoot* root, const char* path, struct statx* status, R
   return fd;
 }
 
-int open_directory(const WalkRoot* root, const char* path) {
+int open_directory(const WalkRoot* root, const char* path, int flags) {
   const char* relative = below_root(root, path);
-  return relative != nullptr ? open_beneath(root->fd, relative, O_RDONLY | O_DIRECTORY)
-                             : sys::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return relative != nullptr ? open_beneath(root->fd, relative, flags | O_DIRECTORY)
+                             : sys::open(path, flags | O_DIRECTORY | O_CLOEXEC);
 }
 
 SelfPath self_path(int fd) {

@@ -112,7 +112,7 @@ Reason restore_protection(SourceFile* file, const char*) {
   struct statx now;
   Reason why = read_status(file->hold, &now) ? done_reason() : reason_from_errno(errno);
   if (!failed(why) && (now.stx_mode & 01777) == ((file->mode | S_IWUSR) & 01777))
-    why = set_mode(file, file->mode & 07777);
+    why = set_mode(file, mode_to_put_back(now.stx_mode, file->mode & 07777));
   file->mode_changed = failed(why);
   return why;
 }

@@ -176,7 +176,7 @@ void close_source(SourceFile* file) {
 // Each strip makes and deletes its own file: nothing is held between them.
 void begin_body_file(const TemporaryDirectory*, BodyFile*) {}
 Reason end_body_file(BodyFile*) { return done_reason(); }
-bool is_body_file(const TemporaryDirectory*, const char*) { return false; }
+bool is_body_file(const TemporaryDirectory*, const WalkRoot*, const char*) { return false; }
 
 Reason choose_body_name(const TemporaryDirectory* directory, BodyFile* body) {
   body->name[0] = '\0';

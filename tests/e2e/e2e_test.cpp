@@ -68,7 +68,8 @@ const std::set<std::string> posix_only = {
     "DanglingLinkAndDeviceLinkInTree", "TargetWithLineBreak", "TemporaryDirectoryMissing", "TemporaryDirectoryTooLong",
     "LinkToAnotherOwnersFileIsNotFollowed", "LinkOfAnotherUserToTheirOwnFileIsNotFollowed",
     "OwnLinkToAnotherUsersFileIsFollowed", "OwnLinkThroughAnotherUsersLinkIsNotFollowed",
-    "AnotherUsersLinkToDirectoryGetsALine", "LinkToDirectoryAsTargetIsWalked",
+    "AnotherUsersLinkToDirectoryGetsALine", "AnotherUsersLinkToDirectoryGetsALineOnOneFileSystem",
+    "OwnLinkThroughAnotherUsersLinkToDirectoryGetsALine", "LinkToDirectoryAsTargetIsWalked",
     // HTTP mode is an option of the POSIX build only.
     "HttpSingleFileStrippedSilently", "HttpSingleFileWithoutStatusLineIsSkipped", "HttpEmptyFileIsSkipped",
     "HttpInterimBlocksRemoved", "HttpInterimFollowedByBodyIsAnError", "HttpTree", "HttpPattern",
@@ -125,6 +126,8 @@ const std::map<std::string, std::vector<std::string>> reasons = {
     {"LinkOfAnotherUserToTheirOwnFileIsNotFollowed", {"bodycut: ol/x: link owned by another user"}},
     {"OwnLinkThroughAnotherUsersLinkIsNotFollowed", {"bodycut: ol/x: link owned by another user"}},
     {"AnotherUsersLinkToDirectoryGetsALine", {"bodycut: ol/x: link owned by another user"}},
+    {"AnotherUsersLinkToDirectoryGetsALineOnOneFileSystem", {"bodycut: ol/x: link owned by another user"}},
+    {"OwnLinkThroughAnotherUsersLinkToDirectoryGetsALine", {"bodycut: ol/x: link owned by another user"}},
     {"DanglingLinkAndDeviceLinkInTree",
      {"bodycut: t/dangling: No such file or directory", "bodycut: t/zero: not a regular file"}},
     {"TemporaryDirectoryMissing", {"bodycut: p.htm: temporary file: No such file or directory"}},
@@ -506,6 +509,28 @@ const std::vector<Case>& cases() {
        [](const Scratch& s) {
          symlink("../d", s.path("work/ol/x").c_str());
          if (lchown(s.path("work/ol/x").c_str(), 65534, 65534) != 0) throw std::runtime_error("needs root");
+       }},
+      {"AnotherUsersLinkToDirectoryGetsALineOnOneFileSystem",
+       {{"ol/a", page("A")}, {"d/b", page("B")}},
+       {"ol/a"},
+       {"-x", "ol"},
+       1,
+       {"ol/a : ok", "ol/x : error"},
+       [](const Scratch& s) {
+         symlink("/proc", s.path("work/ol/x").c_str());  // another file system
+         if (lchown(s.path("work/ol/x").c_str(), 65534, 65534) != 0) throw std::runtime_error("needs root");
+       }},
+      // Nor one the way of an own link passes, even to tell a directory.
+      {"OwnLinkThroughAnotherUsersLinkToDirectoryGetsALine",
+       {{"ol/a", page("A")}, {"d/b", page("B")}},
+       {"ol/a"},
+       {"ol"},
+       1,
+       {"ol/a : ok", "ol/x : error"},
+       [](const Scratch& s) {
+         symlink("../theirs", s.path("work/ol/x").c_str());
+         symlink("d", s.path("work/theirs").c_str());
+         if (lchown(s.path("work/theirs").c_str(), 65534, 65534) != 0) throw std::runtime_error("needs root");
        }},
       // A link named on the command line is followed, as given.
       {"LinkToDirectoryAsTargetIsWalked",

@@ -38,8 +38,9 @@ TEST(PosixPlatform, WhatIsOpened) {
   symlink("file", scratch.path("own-link").c_str());
   symlink("file", scratch.path("other-link").c_str());
   bool other_owner = geteuid() == 0 && lchown(scratch.path("other-link").c_str(), 1, 1) == 0;
-  // Own links whose text leads through further links, and one whose
-  // directory is swapped for another while it is followed.
+  // Own links whose text leads through further links, one whose directory
+  // is swapped for another while it is followed, and one whose ".." leads
+  // where the walk reaches, not where its directory was moved meanwhile.
   symlink("own-link", scratch.path("chain").c_str());
   symlink(scratch.path("file").c_str(), scratch.path("absolute").c_str());
   symlink("loop", scratch.path("loop").c_str());
@@ -48,13 +49,18 @@ TEST(PosixPlatform, WhatIsOpened) {
   scratch.write("swapped/page", "y");
   symlink("page", scratch.path("sub/link").c_str());
   symlink("page", scratch.path("swapped/link").c_str());
+  scratch.write("tree/file", "t");
+  scratch.make_directory("tree/sub");
+  scratch.write("elsewhere/file", "e");
+  symlink("../file", scratch.path("tree/sub/up").c_str());
   WalkRoot root;
   ASSERT_FALSE(failed(open_walk_root((scratch.root() + "/*").c_str(), &root)));
   const struct {
     const char* name;
     bool in_walk;
     int kind;
-    bool swap = false;
+    int move = 0;  // 1: "sub" swapped as the link is read; 2: "tree/sub" moved once it is checked
+    const char* opened = nullptr;
   } cases[] = {{"file", true, REASON_NONE},
                {"dir", true, REASON_NOT_REGULAR},
                {"fifo", true, REASON_NOT_REGULAR},
@@ -68,10 +74,11 @@ TEST(PosixPlatform, WhatIsOpened) {
                {"loop", true, REASON_SYSTEM},
                {"through-other", true, other_owner ? REASON_LINK_OWNER : REASON_NONE},
                {"sub/link", true, REASON_NONE},
-               {"sub/link", true, REASON_CHANGED, true}};
+               {"sub/link", true, REASON_CHANGED, 1},
+               {"tree/sub/up", true, REASON_NONE, 2, "tree/file"}};
   for (const auto& c : cases) {
     SourceFile file;
-    if (c.swap)
+    if (c.move == 1)
       fault_hook(
           FAULT_SYSTEM_CALL + SYSTEM_CALL_readlinkat, 1,
           [](void* s) {
@@ -80,8 +87,18 @@ TEST(PosixPlatform, WhatIsOpened) {
             rename(at->path("swapped").c_str(), at->path("sub").c_str());
           },
           &scratch);
+    if (c.move == 2)
+      fault_hook(
+          FAULT_SYSTEM_CALL + SYSTEM_CALL_statx, 2,
+          [](void* s) {
+            const Scratch* at = static_cast<const Scratch*>(s);
+            rename(at->path("tree/sub").c_str(), at->path("elsewhere/sub").c_str());
+          },
+          &scratch);
     Reason why = open_source(c.in_walk ? &root : nullptr, scratch.path(c.name).c_str(), &file);
     EXPECT_EQ(why.kind, c.kind) << c.name << " in walk " << c.in_walk;
+    if (c.opened != nullptr && !failed(why))
+      EXPECT_EQ(file.facts.identity.index, status_of(scratch.path(c.opened)).st_ino) << c.name;
     fault_disarm();
     close_source(&file);
   }
