@@ -1,6 +1,7 @@
 // Console output, the stop flag, and errors translated into reasons.
 #include "posix_internal.h"
 
+#include <linux/capability.h>
 #include <poll.h>
 #include <pthread.h>
 #include <atomic>
@@ -25,12 +26,26 @@ bool stop_requested(void) {
 }
 
 static unsigned run_user = 0;
-static void look_up_run_user(void) { run_user = (unsigned)geteuid(); }
+static bool set_id_kept = false;
+static pthread_once_t run_user_once = PTHREAD_ONCE_INIT;
+
+// Who the run acts as, and whether its writes keep set-ID bits
+// (CAP_FSETID), looked up once.
+static void look_up_run_user(void) {
+  run_user = (unsigned)geteuid();
+  struct __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+  struct __user_cap_data_struct data[2] = {};
+  set_id_kept = syscall(SYS_capget, &header, data) == 0 && (data[0].effective & (1u << CAP_FSETID)) != 0;
+}
 
 unsigned effective_user(void) {
-  static pthread_once_t once = PTHREAD_ONCE_INIT;
-  pthread_once(&once, look_up_run_user);
+  pthread_once(&run_user_once, look_up_run_user);
   return run_user;
+}
+
+bool writes_keep_set_id_bits(void) {
+  pthread_once(&run_user_once, look_up_run_user);
+  return set_id_kept;
 }
 
 Reason reason_from_errno(int number) {

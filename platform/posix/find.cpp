@@ -33,13 +33,29 @@ static bool matches(const char* pattern, const char* name) {
   return std::strcmp(pattern, "*.*") == 0 || wildcard_match(pattern, name);
 }
 
+// What the entry, a link, leads to by the walk's own rules, found under
+// the walk's path for it: one of another user's is not looked through,
+// and one that cannot be followed gives -1, and opening it tells why.
+static int open_link_target(const WalkSearch* search, const char* name, struct statx* status) {
+  char path[PATH_CAPACITY];
+  size_t length = search->path_length;
+  bool slash = length > 0 && search->path[length - 1] != '/';
+  Reason why;
+  int through_link = 0;
+  if (length + slash + std::strlen(name) + 1 > sizeof path) return -1;
+  std::memcpy(path, search->path, length);
+  if (slash) path[length++] = '/';
+  std::strcpy(path + length, name);
+  return resolve_path(search->root, path, status, &why, &through_link);
+}
+
 // The entry's kind. The entry of a regular file or a directory is not
 // looked at where the listing tells its type: the walk needs the type
-// alone. A link is a link, and a directory when it names one (a link of the
-// running user's); a dangling one stays a link, and opening it as a file
-// fails later. False when the
-// entry vanished meanwhile; one that cannot be looked at is taken as a
-// file, which opening it tells more of.
+// alone. A link is a link, and a directory when it leads to one by the
+// walk's rules; a dangling one, or one the rules refuse, stays a link, and
+// opening it as a file fails later. False when the entry vanished
+// meanwhile; one that cannot be looked at is taken as a file, which
+// opening it tells more of.
 static bool describe_entry(const WalkSearch* search, const struct dirent* found, WalkEntry* entry) {
   std::strcpy(entry->name, found->d_name);
   entry->plain = 1;
@@ -47,13 +63,9 @@ static bool describe_entry(const WalkSearch* search, const struct dirent* found,
   entry->directory = found->d_type == DT_DIR;
   if (found->d_type == DT_REG || found->d_type == DT_DIR) return true;
   struct statx status;
-  if (sys::statx(search->at, found->d_name, AT_SYMLINK_NOFOLLOW, STATX_TYPE | STATX_UID, &status) != 0)
-    return errno != ENOENT;
+  if (sys::statx(search->at, found->d_name, AT_SYMLINK_NOFOLLOW, STATX_TYPE, &status) != 0) return errno != ENOENT;
   entry->link = S_ISLNK(status.stx_mode);
-  // Another user's link is not followed even to look: opening it refuses it.
-  if (entry->link && status.stx_uid != effective_user()) return true;
-  Reason why;
-  int fd = entry->link ? open_link_target(search->at, found->d_name, &status, &why) : -1;
+  int fd = entry->link ? open_link_target(search, found->d_name, &status) : -1;
   if (entry->link && fd < 0) return true;
   if (fd >= 0) sys::close(fd);
   entry->directory = S_ISDIR(status.stx_mode);
@@ -109,6 +121,9 @@ int first_entry(const WalkRoot* root, const char* pattern, WalkSearch* search, W
   }
   search->directory = listing;
   search->placed = 0;
+  search->root = root;
+  search->path = pattern;
+  search->path_length = (unsigned)length;
   std::memcpy(search->pattern, last, last_length + 1);
   // As a search that finds nothing does on Windows, nothing matched fails.
   int listed = next_match(search, entry, why);
@@ -131,14 +146,10 @@ int entry_on_other_file_system(WalkSearch* search, const WalkEntry* entry) {
   std::uint64_t device = 0;
   std::uint64_t mount = 0;
   struct statx status;
-  Reason why;
   if (!search->placed && !place_of(search->at, "", AT_EMPTY_PATH, &search->device, &search->mount))
     search->device = search->mount = 0;
   search->placed = 1;
-  if (entry->link && (sys::statx(search->at, entry->name, AT_SYMLINK_NOFOLLOW, STATX_UID, &status) != 0 ||
-                      status.stx_uid != effective_user()))
-    return 0;
-  int fd = entry->link ? open_link_target(search->at, entry->name, &status, &why) : -1;
+  int fd = entry->link ? open_link_target(search, entry->name, &status) : -1;
   if (entry->link && fd < 0) return 0;
   bool placed = fd >= 0 ? place_of(fd, "", AT_EMPTY_PATH, &device, &mount)
                         : place_of(search->at, entry->name, AT_SYMLINK_NOFOLLOW, &device, &mount);

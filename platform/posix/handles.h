@@ -97,6 +97,9 @@ struct WalkRoot {
 struct WalkSearch {
   void* directory;  // the DIR stream
   char pattern[260];
+  const WalkRoot* root;
+  const char* path;      // the directory listed, as the walk names it: the caller's, kept through the search
+  unsigned path_length;  // 0: the current directory
   std::uint64_t device;  // the file system of the directory listed
   std::uint64_t mount;   // its mount, 0 where the kernel does not tell
   int placed;            // device and mount looked up: only a run that stays on one file system asks

@@ -86,8 +86,10 @@ inline Reason reason_from_errno_on_temporary(int number) {
 }
 inline Reason input_output_error(void) { return reason_from_errno(EIO); }
 
-// The user the run acts as, looked up once.
+// The user the run acts as, and whether the system keeps set-ID bits
+// through its writes (CAP_FSETID), looked up once.
 unsigned effective_user(void);
+bool writes_keep_set_id_bits(void);
 // What statx tells of fd (an O_PATH descriptor or an open file), and the
 // facts the logic reads of that.
 bool read_status(int fd, struct statx* status);
@@ -102,12 +104,12 @@ inline struct timespec timespec_of(const FileStamp& stamp) {
 }
 
 // The mode to put back, now the file's mode: wanted, but a set-ID bit only
-// where the system may have dropped it on a write. It drops none for root
-// (CAP_FSETID): there a missing bit was taken away by the owner, and stays
-// away.
+// where the system may have dropped it on a write. It drops none for a run
+// with CAP_FSETID (root): there a missing bit was taken away by the owner,
+// and stays away.
 inline unsigned mode_to_put_back(unsigned now, unsigned wanted) {
   unsigned set_id = S_ISUID | S_ISGID;
-  return effective_user() == 0 ? (wanted & ~set_id) | (now & wanted & set_id) : wanted;
+  return writes_keep_set_id_bits() ? (wanted & ~set_id) | (now & wanted & set_id) : wanted;
 }
 
 // The name under which /proc gives the very file a descriptor holds.
@@ -122,10 +124,6 @@ int reopen_descriptor(int path_fd, int flags);
 // root's directory below a walk's root, else as given. *through_link: a
 // link below the root was followed to it. -1 with *why.
 int resolve_path(const WalkRoot* root, const char* path, struct statx* status, Reason* why, int* through_link);
-// An O_PATH descriptor of what the link name in directory leads to, each
-// further link on the way followed only when the running user or root
-// owns it; its facts in *status. -1 with *why.
-int open_link_target(int directory, const char* name, struct statx* status, Reason* why);
 // A descriptor of the directory path names, opened with flags (O_RDONLY
 // for listing, O_PATH), beneath the root's directory below a walk's root;
 // -1 with errno.

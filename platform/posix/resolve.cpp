@@ -79,36 +79,44 @@ static int open_beneath(int directory, const char* relative, int flags) {
   return (int)fd;
 }
 
-// Where a link's text leads from: the directory it lies in, and while
-// that lies below the walk's root, its path below the root. A ".." there is
-// resolved from that path beneath the root, never from the directory
-// itself, which another user may have moved out of the tree meanwhile.
+// Where the walk of a link's text stands, by path: below the walk's root,
+// the path from the root's descriptor; above it, or after an absolute text,
+// the path from "/". A ".." goes back along that path, through no link,
+// never through the directory itself, which another user may have moved
+// meanwhile; and a path too long to keep fails the walk.
 struct LinkStart {
-  const WalkRoot* root;  // null: no path below a root is known
+  int anchor;  // the root's descriptor; -1: "/"
   int directory;
   char place[PATH_CAPACITY];
 };
 
 // The directory one up from where the walk of a link's text stands.
-static int open_parent(LinkStart* start, int fd) {
-  char* slash = std::strrchr(start->place, '/');
-  if (start->root == nullptr || (start->place[0] == '\0')) {
-    start->root = nullptr;  // above the root: nothing left to check against
-    return sys::openat(fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+static int open_parent(LinkStart* start) {
+  if (start->anchor >= 0 && start->place[0] == '\0') {
+    // Above the root: the root's own path from "/" takes over.
+    ssize_t length = sys::readlinkat(AT_FDCWD, self_path(start->anchor).text, start->place, sizeof start->place);
+    if (length <= 0 || start->place[0] != '/' || length == (ssize_t)sizeof start->place) {
+      errno = length < 0 ? errno : ENAMETOOLONG;
+      return -1;
+    }
+    start->place[length] = '\0';
+    start->anchor = -1;
   }
-  if (slash != nullptr) *slash = '\0';
+  char* slash = std::strrchr(start->place, '/');
   if (slash == nullptr) start->place[0] = '\0';
-  return open_beneath(start->root->fd, start->place, O_PATH | O_DIRECTORY);
+  if (slash != nullptr) slash[slash == start->place ? 1 : 0] = '\0';
+  return open_beneath(start->anchor >= 0 ? start->anchor : AT_FDCWD, start->place, O_PATH | O_DIRECTORY);
 }
 
-// Notes that the walk of a link's text went down into name.
-static void went_down(LinkStart* start, const char* name) {
+// Notes that the walk of a link's text went down into name; false when the
+// path would be too long to keep.
+static bool went_down(LinkStart* start, const char* name) {
   size_t length = std::strlen(start->place);
-  size_t wanted = length + 1 + std::strlen(name) + 1;
-  if (start->root != nullptr && wanted > sizeof start->place) start->root = nullptr;
-  if (start->root == nullptr) return;
-  if (length > 0) start->place[length++] = '/';
+  bool slash = length > 0 && start->place[length - 1] != '/';
+  if (length + slash + std::strlen(name) + 1 > sizeof start->place) return false;
+  if (slash) start->place[length++] = '/';
   std::strcpy(start->place + length, name);
+  return true;
 }
 
 // Opens what path, a link's text, names from start's directory, one name at
@@ -125,7 +133,8 @@ static int follow_link_text(LinkStart* start, char* path, struct statx* status, 
     if (at == 0 && path[0] == '/') {
       sys::close(fd);
       fd = sys::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
-      start->root = nullptr;
+      start->anchor = -1;
+      std::strcpy(start->place, "/");
     }
     while (path[at] == '/') ++at;
     size_t length = std::strcspn(path + at, "/");
@@ -135,9 +144,12 @@ static int follow_link_text(LinkStart* start, char* path, struct statx* status, 
     at += length;
     if (std::strcmp(name, ".") == 0) continue;
     bool up = std::strcmp(name, "..") == 0;
-    int next = up ? open_parent(start, fd) : sys::openat(fd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    int next = up ? open_parent(start) : sys::openat(fd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
     if (next < 0 || !read_status(next, status)) *why = reason_from_errno(errno);
-    if (!failed(*why) && S_ISLNK(status->stx_mode)) {
+    bool link = !failed(*why) && S_ISLNK(status->stx_mode);
+    // Only a directory has names below it, as the system would say.
+    if (!failed(*why) && !link && !S_ISDIR(status->stx_mode) && path[at] != '\0') *why = reason_from_errno(ENOTDIR);
+    if (link) {
       // The link's text takes its place in what is left to follow.
       ssize_t text = sys::readlinkat(next, "", name, sizeof name);
       size_t rest = std::strlen(path + at);
@@ -154,30 +166,18 @@ static int follow_link_text(LinkStart* start, char* path, struct statx* status, 
         std::memcpy(path, name, (size_t)text);
         at = 0;
       }
-      sys::close(next);
-      next = -1;
     }
-    if (next >= 0 && !up) went_down(start, name);
-    if (next >= 0) sys::close(fd);
-    if (next >= 0) fd = next;
+    if (!failed(*why) && !link && !up && !went_down(start, name)) *why = own_reason(REASON_TOO_LONG);
+    if (next >= 0 && (link || failed(*why))) sys::close(next);
+    if (!failed(*why) && !link) {
+      sys::close(fd);
+      fd = next;
+    }
   }
   if (fd < 0 && !failed(*why)) *why = reason_from_errno(errno);
   if (!failed(*why) && !read_status(fd, status)) *why = reason_from_errno(errno);
   if (failed(*why) && fd >= 0) sys::close(fd);
   return failed(*why) ? -1 : fd;
-}
-
-int open_link_target(int directory, const char* name, struct statx* status, Reason* why) {
-  char text[PATH_CAPACITY];
-  LinkStart start;
-  start.root = nullptr;
-  start.place[0] = '\0';
-  ssize_t length = sys::readlinkat(directory, name, text, sizeof text - 1);
-  start.directory = length < 0 ? -1 : sys::openat(directory, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
-  *why = start.directory < 0 ? reason_from_errno(errno) : done_reason();
-  if (failed(*why)) return -1;
-  text[length] = '\0';
-  return follow_link_text(&start, text, status, why);
 }
 
 // Follows the link that link_fd holds (status its facts), found at
@@ -190,7 +190,7 @@ static int follow_own_link(const WalkRoot* root, int link_fd, const char* relati
   LinkStart start;
   const char* slash = std::strrchr(relative, '/');
   size_t length = slash == nullptr ? 0 : (size_t)(slash - relative);
-  start.root = root;
+  start.anchor = root->fd;
   std::memcpy(start.place, relative, length);
   start.place[length] = '\0';
   struct statx found;

@@ -53,13 +53,21 @@ TEST(PosixPlatform, WhatIsOpened) {
   scratch.make_directory("tree/sub");
   scratch.write("elsewhere/file", "e");
   symlink("../file", scratch.path("tree/sub/up").c_str());
+  scratch.write("abs/file", "a");
+  scratch.write("away/file", "w");
+  scratch.make_directory("abs/sub");
+  symlink("../file", scratch.path("abs/sub/up").c_str());
+  symlink(scratch.path("abs/sub/up").c_str(), scratch.path("hop").c_str());
+  symlink("file/../file", scratch.path("through-file").c_str());
   WalkRoot root;
   ASSERT_FALSE(failed(open_walk_root((scratch.root() + "/*").c_str(), &root)));
   const struct {
     const char* name;
     bool in_walk;
     int kind;
-    int move = 0;  // 1: "sub" swapped as the link is read; 2: "tree/sub" moved once it is checked
+    // 1: "sub" swapped as the link is read; 2: "tree/sub" moved once it is
+    // checked; 3: "abs/sub" moved as the link an absolute text leads to is read
+    int move = 0;
     const char* opened = nullptr;
   } cases[] = {{"file", true, REASON_NONE},
                {"dir", true, REASON_NOT_REGULAR},
@@ -75,7 +83,9 @@ TEST(PosixPlatform, WhatIsOpened) {
                {"through-other", true, other_owner ? REASON_LINK_OWNER : REASON_NONE},
                {"sub/link", true, REASON_NONE},
                {"sub/link", true, REASON_CHANGED, 1},
-               {"tree/sub/up", true, REASON_NONE, 2, "tree/file"}};
+               {"tree/sub/up", true, REASON_NONE, 2, "tree/file"},
+               {"hop", true, REASON_NONE, 3, "abs/file"},
+               {"through-file", true, REASON_SYSTEM}};
   for (const auto& c : cases) {
     SourceFile file;
     if (c.move == 1)
@@ -93,6 +103,14 @@ TEST(PosixPlatform, WhatIsOpened) {
           [](void* s) {
             const Scratch* at = static_cast<const Scratch*>(s);
             rename(at->path("tree/sub").c_str(), at->path("elsewhere/sub").c_str());
+          },
+          &scratch);
+    if (c.move == 3)
+      fault_hook(
+          FAULT_SYSTEM_CALL + SYSTEM_CALL_readlinkat, 2,
+          [](void* s) {
+            const Scratch* at = static_cast<const Scratch*>(s);
+            rename(at->path("abs/sub").c_str(), at->path("away/sub").c_str());
           },
           &scratch);
     Reason why = open_source(c.in_walk ? &root : nullptr, scratch.path(c.name).c_str(), &file);
