@@ -61,13 +61,19 @@ TEST(PosixPlatform, WhatIsOpened) {
   symlink("file/../file", scratch.path("through-file").c_str());
   WalkRoot root;
   ASSERT_FALSE(failed(open_walk_root((scratch.root() + "/*").c_str(), &root)));
+  // A move of a directory made just before the nth call of a system call:
+  // renamed, or swapped with another (RENAME_EXCHANGE).
+  struct Move {
+    int call;
+    unsigned nth;
+    std::string from, to;
+    unsigned flags;
+  };
   const struct {
     const char* name;
     bool in_walk;
     int kind;
-    // 1: "sub" swapped as the link is read; 2: "tree/sub" moved once it is
-    // checked; 3: "abs/sub" moved as the link an absolute text leads to is read
-    int move = 0;
+    Move move = {};
     const char* opened = nullptr;
   } cases[] = {{"file", true, REASON_NONE},
                {"dir", true, REASON_NOT_REGULAR},
@@ -82,37 +88,26 @@ TEST(PosixPlatform, WhatIsOpened) {
                {"loop", true, REASON_SYSTEM},
                {"through-other", true, other_owner ? REASON_LINK_OWNER : REASON_NONE},
                {"sub/link", true, REASON_NONE},
-               {"sub/link", true, REASON_CHANGED, 1},
-               {"tree/sub/up", true, REASON_NONE, 2, "tree/file"},
-               {"hop", true, REASON_NONE, 3, "abs/file"},
+               // swapped as the link is read
+               {"sub/link", true, REASON_CHANGED, {SYSTEM_CALL_readlinkat, 1, "sub", "swapped", RENAME_EXCHANGE}},
+               // moved once the link is checked
+               {"tree/sub/up", true, REASON_NONE, {SYSTEM_CALL_statx, 2, "tree/sub", "elsewhere/sub", 0}, "tree/file"},
+               // moved as the link an absolute text leads to is read
+               {"hop", true, REASON_NONE, {SYSTEM_CALL_readlinkat, 2, "abs/sub", "away/sub", 0}, "abs/file"},
                {"through-file", true, REASON_SYSTEM}};
   for (const auto& c : cases) {
     SourceFile file;
-    if (c.move == 1)
+    Move move = c.move;
+    move.from = scratch.path(move.from);
+    move.to = scratch.path(move.to);
+    if (move.nth != 0)
       fault_hook(
-          FAULT_SYSTEM_CALL + SYSTEM_CALL_readlinkat, 1,
-          [](void* s) {
-            const Scratch* at = static_cast<const Scratch*>(s);
-            rename(at->path("sub").c_str(), at->path("sub.old").c_str());
-            rename(at->path("swapped").c_str(), at->path("sub").c_str());
+          FAULT_SYSTEM_CALL + move.call, move.nth,
+          [](void* m) {
+            const Move* at = static_cast<const Move*>(m);
+            EXPECT_EQ(renameat2(AT_FDCWD, at->from.c_str(), AT_FDCWD, at->to.c_str(), at->flags), 0);
           },
-          &scratch);
-    if (c.move == 2)
-      fault_hook(
-          FAULT_SYSTEM_CALL + SYSTEM_CALL_statx, 2,
-          [](void* s) {
-            const Scratch* at = static_cast<const Scratch*>(s);
-            rename(at->path("tree/sub").c_str(), at->path("elsewhere/sub").c_str());
-          },
-          &scratch);
-    if (c.move == 3)
-      fault_hook(
-          FAULT_SYSTEM_CALL + SYSTEM_CALL_readlinkat, 2,
-          [](void* s) {
-            const Scratch* at = static_cast<const Scratch*>(s);
-            rename(at->path("abs/sub").c_str(), at->path("away/sub").c_str());
-          },
-          &scratch);
+          &move);
     Reason why = open_source(c.in_walk ? &root : nullptr, scratch.path(c.name).c_str(), &file);
     EXPECT_EQ(why.kind, c.kind) << c.name << " in walk " << c.in_walk;
     if (c.opened != nullptr && !failed(why))
