@@ -95,7 +95,7 @@ Reason make_source_writable(SourceFile* file, const char*) {
   if (!file->facts.write_protected) return done_reason();
   struct statx now;
   Reason why = read_status(file->hold, &now) ? done_reason() : reason_from_errno(errno);
-  FileStamp changed = stamp_of(now.stx_ctime);
+  FileStamp changed = failed(why) ? file->facts.changed : stamp_of(now.stx_ctime);
   if (!failed(why) && (((now.stx_mode ^ file->mode) & 07777) != 0 || !same_stamp(&changed, &file->facts.changed)))
     why = own_reason(REASON_CHANGED);
   if (!failed(why)) why = set_mode(file, (file->mode & 07777) | S_IWUSR);
