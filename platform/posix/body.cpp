@@ -101,7 +101,7 @@ static bool has_body_file_name(const char* name) {
 bool is_body_file(const TemporaryDirectory* directory, const WalkRoot* root, const char* path) {
   char parent[PATH_CAPACITY];
   const char* slash = std::strrchr(path, '/');
-  size_t length = slash == nullptr ? 0 : slash == path ? 1 : (size_t)(slash - path);
+  size_t length = directory_length(path);
   struct statx status;
   FileFacts facts = {};
   if (directory->fd < 0 || !has_body_file_name(slash == nullptr ? path : slash + 1)) return false;

@@ -106,7 +106,7 @@ int first_entry(const WalkRoot* root, const char* pattern, WalkSearch* search, W
   const char* slash = std::strrchr(pattern, '/');
   const char* last = slash != nullptr ? slash + 1 : pattern;
   size_t last_length = std::strlen(last);
-  size_t length = slash == nullptr ? 0 : slash == pattern ? 1 : (size_t)(slash - pattern);
+  size_t length = directory_length(pattern);
   char directory[PATH_CAPACITY];
   if (last_length == 0 || last_length >= sizeof search->pattern || length >= PATH_CAPACITY)
     return *why = reason_from_errno(last_length == 0 ? ENOENT : ENAMETOOLONG), LIST_FAILED;

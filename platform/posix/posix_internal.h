@@ -18,6 +18,7 @@
 #include <unistd.h>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #ifndef BODYCUT_FAULT_INJECTION
 #define BODYCUT_FAULT_INJECTION 0
@@ -110,6 +111,13 @@ inline struct timespec timespec_of(const FileStamp& stamp) {
 inline unsigned mode_to_put_back(unsigned now, unsigned wanted) {
   unsigned set_id = S_ISUID | S_ISGID;
   return writes_keep_set_id_bits() ? (wanted & ~set_id) | (now & wanted & set_id) : wanted;
+}
+
+// How many bytes of path name its directory: up to its last '/', the "/"
+// itself for a name at the top; 0 for a name alone.
+inline size_t directory_length(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  return slash == nullptr ? 0 : slash == path ? 1 : (size_t)(slash - path);
 }
 
 // The name under which /proc gives the very file a descriptor holds.

@@ -31,8 +31,7 @@ void facts_of(const struct statx* status, FileFacts* facts) {
 }
 
 Reason open_walk_root(const char* pattern, WalkRoot* root) {
-  const char* slash = std::strrchr(pattern, '/');
-  size_t length = slash == nullptr ? 0 : slash == pattern ? 1 : (size_t)(slash - pattern);
+  size_t length = directory_length(pattern);
   root->fd = -1;
   root->length = 0;
   root->text[0] = '\0';
