@@ -159,15 +159,17 @@ done:
   return result;
 }
 
+bool is_left_alone(const char* path, const Run* run) {
+  return run->root != nullptr && is_body_file(run->temporary, run->root, path);
+}
+
 // In HTTP mode a file that another run was stripping is read again once
 // that run is done with it: then it no longer begins with a status line,
 // and is skipped, as the manual promises.
 StripResult strip_found_file(const char* path, const Run* run, BodyFile* body, int reached_through_link) {
   int interfered = 0;
   StripResult result = {STRIP_NO_LINE, done_reason()};
-  // A walk through the temporary directory meets body files: left alone.
-  if (run->root == nullptr || !is_body_file(run->temporary, run->root, path))
-    result = strip_once(path, run, body, reached_through_link, &interfered);
+  if (!is_left_alone(path, run)) result = strip_once(path, run, body, reached_through_link, &interfered);
   if (result.outcome == STRIP_FAILED && interfered && run->settings->http_only && !stop_requested()) {
     wait_until_released(path, run->root);
     interfered = 0;

@@ -80,7 +80,8 @@ static unsigned pending(WorkQueue* queue) {
 static void strip_here(WorkQueue* queue, const char* path, int reached_through_link) {
   if (stop_requested()) return;
   // Where lines are not written whole, the console shows the path while
-  // the file is stripped.
+  // the file is stripped, unless it is one the walk leaves alone.
+  if (!WHOLE_REPORT_LINES && is_left_alone(path, queue->run)) return;
   if (!WHOLE_REPORT_LINES) write_report_line(path, "");
   report_outcome(path, strip_found_file(path, queue->run, &queue->body, reached_through_link), WHOLE_REPORT_LINES);
 }

@@ -95,15 +95,6 @@ static bool set_times(SystemHandle handle, const FileTimes* times) {
   return SYSTEM_CALL(SetFileTime, FALSE, handle_of(handle), &created, &accessed, &written);
 }
 
-void find_temporary_directory(TemporaryDirectory* directory) {
-  DWORD length = SYSTEM_CALL(GetTempPathA, (DWORD)0, PATH_CAPACITY, directory->path);
-  directory->failure = length == 0               ? last_error_reason()
-                       : length >= PATH_CAPACITY ? own_reason(REASON_TOO_LONG)
-                                                 : done_reason();
-}
-
-void close_temporary_directory(TemporaryDirectory*) {}
-
 static void begin_source(SourceFile* file) {
   file->handle = file->query = NO_HANDLE;
   file->attributes_cleared = 0;
@@ -176,7 +167,6 @@ void close_source(SourceFile* file) {
 // Each strip makes and deletes its own file: nothing is held between them.
 void begin_body_file(const TemporaryDirectory*, BodyFile*) {}
 Reason end_body_file(BodyFile*) { return done_reason(); }
-bool is_body_file(const TemporaryDirectory*, const WalkRoot*, const char*) { return false; }
 
 Reason choose_body_name(const TemporaryDirectory* directory, BodyFile* body) {
   body->name[0] = '\0';

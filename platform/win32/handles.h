@@ -35,6 +35,10 @@ typedef std::uintptr_t SystemHandle;  // a HANDLE
 struct TemporaryDirectory {
   Reason failure;  // GetTempPathA's, given to every file that needs it
   char path[PATH_CAPACITY];
+  // path as the system spells it back (full, short names, capitals),
+  // ending in a separator; 0 long when that could not be had.
+  char spelled[PATH_CAPACITY];
+  unsigned spelled_length;
 };
 
 struct SourceFile {

@@ -16,6 +16,8 @@
   X(SetFileAttributesA)         \
   X(GetTempPathA)               \
   X(GetTempFileNameA)           \
+  X(GetFullPathNameA)           \
+  X(GetShortPathNameA)          \
   X(DeleteFileA)                \
   X(CloseHandle)                \
   X(FindFirstFileA)             \

@@ -99,7 +99,9 @@ const std::set<std::string> windows_only = {
     "YenSignNamesStayInTheTree", "CodePageBentNameBesideItsTwin", "TargetTypedWithYenSign",
     "TrailingDotAndBlankNamesAreNotOpened",
     // Ctrl-C reaches a POSIX run as SIGINT, which ends it by that signal.
-    "CtrlCDuringCopyBackFinishesTheFile", "CtrlCWhileFillingTheTemporaryFile", "LinksToDirectoriesGetALine"};
+    "CtrlCDuringCopyBackFinishesTheFile", "CtrlCWhileFillingTheTemporaryFile", "LinksToDirectoriesGetALine",
+    // Body files are named as GetTempFileNameA names them.
+    "BodyFileNamesInTheTemporaryDirectoryAreLeftAlone"};
 
 // What the POSIX build's standard error says of each case's files and
 // directories reported "error", one line each, in any order; nothing for a
@@ -426,6 +428,20 @@ const std::vector<Case>& cases() {
        1,
        {"t/a : ok", "t/sub/b : ok", "t/loop : error", "t/sub/up : error", "t/root : error"},
        plant_directory_links},
+      // A body kept after a failed copy back may be the only whole copy:
+      // a walk through the temporary directory leaves such names alone.
+      {"BodyFileNamesInTheTemporaryDirectoryAreLeftAlone",
+       {{"t/a", page("A")},
+        {"t/BCT1A2B.TMP", page("elsewhere")},
+        {"t/tmp/BCT1A2B.TMP", page("kept")},
+        {"t/tmp/bct9.tmp", page("kept")},
+        {"t/tmp/BCT12345.TMP", page("five digits")}},
+       {"t/a", "t/BCT1A2B.TMP", "t/tmp/BCT12345.TMP"},
+       {"t"},
+       1,
+       {"t/a : ok", "t/BCT1A2B.TMP : ok", "t/tmp/BCT12345.TMP : ok"},
+       nullptr,
+       {"BODYCUT_TEMP=Z:@/work/T/TMP"}},
       {"LinkToFileIsStrippedThroughTheLink",
        {{"t/a", page("A")}, {"outside.htm", page("O")}},
        {"t/a", "outside.htm"},
