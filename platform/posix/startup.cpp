@@ -86,14 +86,19 @@ static void run_on_own_stack(DriverRun* run) {
 }
 
 // Ends the process by the signal that stopped the run, as if uncaught, so
-// that the caller learns why it ended.
+// that the caller learns why it ended. The signals are uncaught again
+// before the last look: one that comes later ends the process itself.
 static int end_by_stop_signal(int status) {
-  int signal_number = requested_stop_signal();
-  if (signal_number == 0) return status;
   struct sigaction action = {};
   action.sa_handler = SIG_DFL;
   sigemptyset(&action.sa_mask);
-  sigaction(signal_number, &action, nullptr);
+  for (int signal_number : stop_signals) {
+    struct sigaction previous;
+    if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler == record_stop_signal)
+      sigaction(signal_number, &action, nullptr);
+  }
+  int signal_number = requested_stop_signal();
+  if (signal_number == 0) return status;
   raise(signal_number);
   return 128 + signal_number;
 }
