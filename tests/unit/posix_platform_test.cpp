@@ -59,6 +59,13 @@ TEST(PosixPlatform, WhatIsOpened) {
   symlink("../file", scratch.path("abs/sub/up").c_str());
   symlink(scratch.path("abs/sub/up").c_str(), scratch.path("hop").c_str());
   symlink("file/../file", scratch.path("through-file").c_str());
+  // A link on the way whose text, with the rest after it, no longer fits.
+  scratch.write("dir/file", "g");
+  std::string dots, rest;
+  while (dots.size() < 200) dots += "./";
+  while (rest.size() < 3980) rest += "/.";
+  symlink((dots + "dir").c_str(), scratch.path("mid").c_str());
+  symlink(("mid" + rest + "/file").c_str(), scratch.path("grow").c_str());
   WalkRoot root;
   ASSERT_FALSE(failed(open_walk_root((scratch.root() + "/*").c_str(), &root)));
   // A move of a directory made just before the nth call of a system call:
@@ -94,7 +101,9 @@ TEST(PosixPlatform, WhatIsOpened) {
                {"tree/sub/up", true, REASON_NONE, {SYSTEM_CALL_statx, 2, "tree/sub", "elsewhere/sub", 0}, "tree/file"},
                // moved as the link an absolute text leads to is read
                {"hop", true, REASON_NONE, {SYSTEM_CALL_readlinkat, 2, "abs/sub", "away/sub", 0}, "abs/file"},
-               {"through-file", true, REASON_SYSTEM}};
+               {"through-file", true, REASON_SYSTEM},
+               {"grow", true, REASON_TOO_LONG},
+               {"grow", false, REASON_NONE}};
   for (const auto& c : cases) {
     SourceFile file;
     Move move = c.move;
