@@ -62,3 +62,39 @@ int next_token(const char** cursor, char* buffer, unsigned capacity, unsigned* l
   *cursor = at;
   return result;
 }
+
+// Unquoted, a token ends at a blank or a control byte, and a leading quote
+// opens a quoted one.
+static bool needs_quotes(const unsigned char* arg) {
+  if (arg[0] == '\0' || arg[0] == QUOTE) return true;
+  for (; *arg != '\0'; ++arg)
+    if (*arg <= BLANK) return true;
+  return false;
+}
+
+// Quoted, a line break ends the text, and a quote closes the token where
+// next_token would close it.
+static bool survives_quotes(const unsigned char* arg) {
+  for (; *arg != '\0'; ++arg) {
+    if (*arg == CR || *arg == LF) return false;
+    if (*arg == QUOTE && arg[1] != '\0' && (signed char)arg[1] <= BLANK) return false;
+  }
+  return true;
+}
+
+bool append_token(char* out, unsigned long capacity, unsigned long* used, const char* arg) {
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(arg);
+  bool quoted = needs_quotes(bytes);
+  unsigned long length = 0;
+  while (arg[length] != '\0') ++length;
+  unsigned long separator = *used > 0 ? 1 : 0;
+  if ((quoted && !survives_quotes(bytes)) || *used + separator + length + (quoted ? 2 : 0) + 1 > capacity) return false;
+  char* at = out + *used;
+  if (separator) *at++ = ' ';
+  if (quoted) *at++ = QUOTE;
+  for (unsigned long i = 0; i < length; ++i) *at++ = arg[i];
+  if (quoted) *at++ = QUOTE;
+  *at = '\0';
+  *used = (unsigned long)(at - out);
+  return true;
+}

@@ -19,4 +19,10 @@ int skip_blanks(const char** cursor);
 // after the opening quote.
 int next_token(const char** cursor, char* buffer, unsigned capacity, unsigned* length);
 
+// The other way: appends arg to out (holding *used bytes, NUL-terminated,
+// in capacity) as a token that next_token gives back byte for byte, after
+// a blank where out holds one already, quoted where it must be. False, and
+// out unchanged, when no token gives arg back or it does not fit.
+bool append_token(char* out, unsigned long capacity, unsigned long* used, const char* arg);
+
 #endif

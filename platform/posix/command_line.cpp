@@ -1,7 +1,8 @@
-// The command line, formed from the argument vector so that the tokenizer
-// gives the target back byte for byte; characters of the locale's
-// encoding; and what a path names.
+// The command line, formed from the argument vector by the tokenizer's own
+// rule so that it gives the target back byte for byte; characters of the
+// locale's encoding; and what a path names.
 #include "command_line.h"
+#include "../../app/tokenizer.h"
 #include "posix_internal.h"
 
 #include <cstdlib>
@@ -15,50 +16,14 @@ const char* command_line_text(void) { return command_line; }
 // The command line is formed from the arguments' own bytes.
 bool command_line_holds_exactly(const char*, const char*) { return true; }
 
-static bool needs_quotes(const unsigned char* arg) {
-  if (arg[0] == '\0' || arg[0] == '"') return true;
-  for (; *arg != '\0'; ++arg)
-    if (*arg <= 0x20) return true;
-  return false;
-}
-
-// Inside quotes a line break ends the text, and a quote closes the token
-// when the byte after it reads as a signed number of 32 or less.
-static bool survives_quotes(const unsigned char* arg) {
-  for (; *arg != '\0'; ++arg) {
-    if (*arg == '\r' || *arg == '\n') return false;
-    if (*arg == '"' && arg[1] != '\0' && (signed char)arg[1] <= 32) return false;
-  }
-  return true;
-}
-
-bool append_argument(char* out, std::size_t capacity, std::size_t* used, const char* arg) {
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(arg);
-  bool quoted = needs_quotes(bytes);
-  if (quoted && !survives_quotes(bytes)) return false;
-  std::size_t length = std::strlen(arg);
-  std::size_t separator = *used > 0 ? 1 : 0;
-  std::size_t needed = *used + separator + length + (quoted ? 2 : 0) + 1;
-  if (needed > capacity) return false;
-  char* at = out + *used;
-  if (separator) *at++ = ' ';
-  if (quoted) *at++ = '"';
-  std::memcpy(at, arg, length);
-  at += length;
-  if (quoted) *at++ = '"';
-  *at = '\0';
-  *used = (std::size_t)(at - out);
-  return true;
-}
-
 bool form_command_line(const char* program, const char* target) {
-  std::size_t used = 0;
+  unsigned long used = 0;
   command_line[0] = '\0';
   // The program's name is never used; a stand-in does when it cannot pass.
-  if (program == nullptr || !append_argument(command_line, COMMAND_LINE_CAPACITY / 2, &used, program))
-    append_argument(command_line, COMMAND_LINE_CAPACITY, &used, "bodycut");
+  if (program == nullptr || !append_token(command_line, COMMAND_LINE_CAPACITY / 2, &used, program))
+    append_token(command_line, COMMAND_LINE_CAPACITY, &used, "bodycut");
   if (target == nullptr) return true;
-  return append_argument(command_line, COMMAND_LINE_CAPACITY, &used, target);
+  return append_token(command_line, COMMAND_LINE_CAPACITY, &used, target);
 }
 
 // One whole character of the locale's encoding, never less than a byte.
