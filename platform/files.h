@@ -31,6 +31,10 @@ void close_temporary_directory(TemporaryDirectory* directory);
 // opened (REASON_NOT_REGULAR). REASON_IN_USE: another process holds it
 // (a sharing violation). file->through_link: path below a root named a
 // link, which was followed, so the file may be met under another name.
+// Until its reading ends, another process that writes it is kept out
+// (Windows: the read sharing) or seen (POSIX: a read lease, which any
+// open for writing breaks): reading, filling the body file or ending the
+// reading then gives REASON_IN_USE, and the file is given up to it.
 // close_source ends it, whatever this gives.
 Reason open_source(const WalkRoot* root, const char* path, SourceFile* file);
 // The same in two steps, for a file several workers may reach: find_source
@@ -48,7 +52,8 @@ Reason read_source(SourceFile* file, FileSize offset, void* buffer, unsigned wan
 // Ends the reading but keeps what the copy back needs of the file (POSIX:
 // a hold on the very file, through which its mode is changed and it is
 // reopened). Windows closes the handle: no share-0 open succeeds while it
-// is open.
+// is open. REASON_IN_USE: another process opened the file for writing
+// while it was read.
 Reason end_source_reading(SourceFile* file);
 // Makes the file writable when file->facts.write_protected (Windows:
 // SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL); POSIX: the owner-write

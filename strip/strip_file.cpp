@@ -65,9 +65,12 @@ static Reason keep_body(SourceReader* reader, BodyFile* body, const Run* run) {
   if (!failed(why))
     why = fill_body_file(body, source, reader_offset(reader), reader->buffer + reader->position,
                          reader->filled - reader->position);
-  why.temporary = failed(why);
-  // A source whose reading did not end cleanly was read whole all the same.
-  if (!failed(why)) end_source_reading(source);
+  // Another process at the source is the source's.
+  why.temporary = failed(why) && why.kind != REASON_IN_USE;
+  // A source whose reading did not end cleanly was read whole all the same,
+  // unless another process opened it for writing meanwhile.
+  Reason ended = failed(why) ? why : end_source_reading(source);
+  if (ended.kind == REASON_IN_USE) why = ended;
   if (!failed(why)) {
     why = keep_body_file(body, &source->facts.times);
     why.temporary = failed(why);
@@ -146,6 +149,8 @@ static StripResult strip_once(const char* path, const Run* run, BodyFile* body, 
   ok = !failed(why);
 
 done:
+  // Another process had the file: in HTTP mode it may have been another run.
+  if (why.kind == REASON_IN_USE) *interfered = 1;
   if (target_open) close_copy_back_target(&target);
   if (!ok && writable_made && failed(restore_protection(&source, path)))
     report_left_undone(path, ": could not put back its mode");

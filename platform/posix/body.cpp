@@ -212,6 +212,7 @@ Reason create_body_file(const TemporaryDirectory*, BodyFile* body) {
 // sparse file's bytes are all copied by its data, so that its holes stay.
 Reason fill_body_file(BodyFile* body, SourceFile* source, FileSize offset, const void* ahead, unsigned ahead_length) {
   if (injected(FAULT_fill_body_file)) return reason_from_errno_on_temporary(EIO);
+  if (read_lease_lost(source)) return own_reason(REASON_IN_USE);
   off_t before = (off_t)body->size;  // what an earlier body left
   off_t wanted = source->facts.size > offset ? (off_t)(source->facts.size - offset) : 0;
   off_t written = source->holes || ahead_length == 0 ? 0 : ahead_length < wanted ? (off_t)ahead_length : wanted;
@@ -228,9 +229,10 @@ Reason fill_body_file(BodyFile* body, SourceFile* source, FileSize offset, const
                  written > before ? written : before,
                  source->holes != 0,
                  true,
-                 nullptr};
+                 nullptr,
+                 source};
   off_t copied = copy_descriptor_bytes(&job);
-  if (copied < 0) return reason_from_errno_on_temporary(errno);
+  if (copied < 0) return errno == EBUSY ? own_reason(REASON_IN_USE) : reason_from_errno_on_temporary(errno);
   copied += written;
   // What an earlier body left past this one's end goes.
   if (copied < before && sys::ftruncate(body->fd, copied) != 0) return reason_from_errno_on_temporary(errno);
@@ -261,7 +263,7 @@ static Reason keep_under_new_name(BodyFile* body, const struct statx* held) {
   int from = body->fd;
   Reason why = draw_name(body);
   if (!failed(why) && make_named(body) < 0) why = reason_from_errno_on_temporary(errno);
-  CopyJob job = {from, body->fd, 0, 0, (off_t)body->size, 0, body->holes != 0, false, nullptr};
+  CopyJob job = {from, body->fd, 0, 0, (off_t)body->size, 0, body->holes != 0, false, nullptr, nullptr};
   errno = EIO;
   if (!failed(why) && (copy_descriptor_bytes(&job) != (off_t)body->size || !mark_whole(body, &facts.times)))
     why = reason_from_errno_on_temporary(errno);

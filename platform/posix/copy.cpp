@@ -4,8 +4,8 @@
 #include "posix_internal.h"
 
 enum { FALLBACK_CHUNK = 65536 };
-// A stop and the lease are looked at between chunks: this bounds how long
-// either waits.
+// A stop and the leases are looked at between chunks: this bounds how long
+// any of them waits.
 static const off_t CHUNK = (off_t)1 << 25;
 
 static bool method_unsupported(int error) {
@@ -82,6 +82,10 @@ off_t copy_descriptor_bytes(const CopyJob* job) {
     }
     if (job->lease != nullptr && !lease_still_held(job->lease, true)) {
       errno = ENOLCK;
+      return -1;
+    }
+    if (job->reading != nullptr && read_lease_lost(job->reading)) {
+      errno = EBUSY;
       return -1;
     }
     if (data_left == 0) {

@@ -6,16 +6,16 @@
 #include <ctime>
 
 // Reopens the held file under the write lease, waiting out for a little
-// while another process that has it open for a moment only.
+// while another process that has it open for a moment only, or a reader
+// whose lease the open broke, which lets the file go at once.
 static Reason open_leased(int hold, CopyBackTarget* target) {
   enum { LEASE_ATTEMPTS = 25 };
   Reason why = done_reason();
   for (int attempt = 1;; ++attempt) {
     target->fd = reopen_descriptor(hold, O_RDWR);
-    if (target->fd < 0) return reason_from_errno(errno);
-    why = take_write_lease(target->fd, target);
+    why = target->fd < 0 ? reason_from_errno(errno) : take_write_lease(target->fd, target);
     if (!failed(why)) return why;
-    sys::close(target->fd);
+    if (target->fd >= 0) sys::close(target->fd);
     target->fd = -1;
     if (why.kind != REASON_IN_USE || attempt == LEASE_ATTEMPTS) return why;
     // A pause of its own length, so that two runs do not meet again.
@@ -70,7 +70,8 @@ Reason copy_body_back(CopyBackTarget* target, BodyFile* body, const void* ahead,
   if (!lease_still_held(target, false)) return own_reason(REASON_LEASE_LOST);
   off_t wanted = (off_t)body->size;
   off_t limit = stop_halfway ? wanted / 2 : wanted;
-  CopyJob job = {body->fd, target->fd, 0, 0, limit, (off_t)target->facts.size, body->holes != 0, false, target};
+  CopyJob job = {body->fd,         target->fd, 0,      0,      limit, (off_t)target->facts.size,
+                 body->holes != 0, false,      target, nullptr};
   bool at_hand = !body->holes && (off_t)ahead_length >= wanted;
   off_t copied = at_hand ? (write_all_at(target->fd, static_cast<const char*>(ahead), (size_t)limit, 0) ? limit : -1)
                          : copy_descriptor_bytes(&job);

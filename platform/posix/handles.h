@@ -61,6 +61,10 @@ struct SourceFile {
   std::uint32_t mode;  // as read, type bits included
   int mode_changed;    // made writable: restore_protection puts mode back
   int holes;           // fewer blocks than bytes: only its data is copied
+  // The read lease on fd, which any open for writing breaks: READ_LEASE_*
+  // (posix_internal.h), and the count of breaks when it was last seen whole.
+  int read_lease;
+  unsigned breaks;
 };
 
 struct BodyFile {

@@ -1,5 +1,6 @@
-// The write lease that keeps others out of a file while its body goes
-// back, and what the run knows of whether it still holds.
+// The leases: a read lease while a file is read, which any writer breaks,
+// and the write lease that keeps others out of it while its body goes
+// back; and what the run knows of whether each still holds.
 #include "posix_internal.h"
 
 #include <pthread.h>
@@ -28,9 +29,40 @@ static void catch_lease_breaks(void) {
   breaks_counted = sigaction(SIGIO, &action, nullptr) == 0;
 }
 
-Reason take_write_lease(int fd, CopyBackTarget* target) {
+// Before any lease: SIGIO would end the process.
+static void watch_lease_breaks(void) {
   static pthread_once_t once = PTHREAD_ONCE_INIT;
   pthread_once(&once, catch_lease_breaks);
+}
+
+// Where no lease can be had (not the owner, a file system without them),
+// the copy back's own checks are what is left.
+void take_read_lease(SourceFile* file) {
+  watch_lease_breaks();
+  file->breaks = breaks_begun.load(std::memory_order_acquire);
+  if (sys::fcntl(file->fd, F_SETLEASE, F_RDLCK) == 0)
+    file->read_lease = READ_LEASE_HELD;
+  else
+    file->read_lease = errno == EAGAIN ? READ_LEASE_REFUSED : READ_LEASE_NONE;
+}
+
+// A break's target is F_UNLCK: the lease is lost from the moment a writer
+// asks, whether or not the system ended it yet.
+bool read_lease_lost(SourceFile* file) {
+  if (file->read_lease == READ_LEASE_HELD) {
+    unsigned breaks = breaks_begun.load(std::memory_order_acquire);
+    if (breaks_counted && breaks == file->breaks)
+      return false;
+    else if (sys::fcntl(file->fd, F_GETLEASE) == F_RDLCK)
+      file->breaks = breaks;
+    else
+      file->read_lease = READ_LEASE_BROKEN;
+  }
+  return file->read_lease == READ_LEASE_REFUSED || file->read_lease == READ_LEASE_BROKEN;
+}
+
+Reason take_write_lease(int fd, CopyBackTarget* target) {
+  watch_lease_breaks();
   target->leased = 0;
   target->lost = 0;
   target->breaks = breaks_begun.load(std::memory_order_acquire);

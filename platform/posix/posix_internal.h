@@ -137,6 +137,22 @@ int resolve_path(const WalkRoot* root, const char* path, struct statx* status, R
 // -1 with errno.
 int open_directory(const WalkRoot* root, const char* path, int flags);
 
+// The read lease a source holds while it is read: no other process then
+// writes the file unseen, not even through a mapping made earlier, which
+// changes no time. A file open for writing, or mapped for it, gets none,
+// and is not read.
+enum {
+  READ_LEASE_NONE,     // the file system or the run's rights give none: the file's times tell
+  READ_LEASE_HELD,     // held, until the reading ends
+  READ_LEASE_REFUSED,  // another process had the file open for writing
+  READ_LEASE_BROKEN    // another process opened it for writing meanwhile
+};
+void take_read_lease(SourceFile* file);
+// Whether another process may write, or have written, the file since it
+// was opened for reading. A look costs no call while no lease of the
+// process began to break.
+bool read_lease_lost(SourceFile* file);
+
 // The write lease a copy back holds (CopyBackTarget's members): taken, or
 // where the file system keeps none an exclusive lock. REASON_IN_USE while
 // another process has the file open.
@@ -157,9 +173,11 @@ struct CopyJob {
   bool holes;             // only in's data is copied, and out gets holes there
   bool stoppable;         // a requested stop ends the copy
   CopyBackTarget* lease;  // out's, looked at before each step; null: none
+  SourceFile* reading;    // in's read lease, looked at before each step; null: none
 };
 // The bytes copied (fewer only where in ends first), or -1 with errno:
-// EINTR for a stop, ENOLCK when out's lease may have run out.
+// EINTR for a stop, ENOLCK when out's lease may have run out, EBUSY when
+// in's read lease was broken.
 off_t copy_descriptor_bytes(const CopyJob* job);
 // Writes count bytes at offset at, however many writes it takes; false
 // with errno (ENOSPC where the file system took none).

@@ -17,6 +17,7 @@ static Reason resolve_source(const WalkRoot* root, const char* path, SourceFile*
   file->fd = -1;
   file->mode_changed = 0;
   file->through_link = 0;
+  file->read_lease = READ_LEASE_NONE;
   file->hold = resolve_path(root, path, &status, &why, &file->through_link);
   if (file->hold < 0) return why;
   // Only a regular file is ever opened: a FIFO or a device never is.
@@ -25,10 +26,14 @@ static Reason resolve_source(const WalkRoot* root, const char* path, SourceFile*
   return done_reason();
 }
 
-// Opening does not wait: a lease held elsewhere is another process's use.
+// Opening does not wait: a lease held elsewhere is another process's use,
+// and so is the file open for writing elsewhere, as a reading share is on
+// Windows.
 static Reason open_for_reading(SourceFile* file) {
   file->fd = reopen_descriptor(file->hold, O_RDONLY);
-  return file->fd < 0 ? reason_from_errno(errno) : done_reason();
+  if (file->fd < 0) return reason_from_errno(errno);
+  take_read_lease(file);
+  return file->read_lease == READ_LEASE_REFUSED ? own_reason(REASON_IN_USE) : done_reason();
 }
 
 Reason open_source(const WalkRoot* root, const char* path, SourceFile* file) {
@@ -61,6 +66,8 @@ Reason read_source(SourceFile* file, FileSize offset, void* buffer, unsigned wan
   *got = 0;
   if (injected(FAULT_read_source)) return input_output_error();
   if (stop_requested()) return own_reason(REASON_STOPPED);
+  // A writer waits for the lease: the run gives the file up to it.
+  if (read_lease_lost(file)) return own_reason(REASON_IN_USE);
   ssize_t read;
   do read = sys::pread(file->fd, buffer, wanted, (off_t)offset);
   while (read < 0 && errno == EINTR);
@@ -70,13 +77,16 @@ Reason read_source(SourceFile* file, FileSize offset, void* buffer, unsigned wan
 }
 
 // The hold stays: it opens nothing, so no lease is refused for it. The
-// descriptor goes even when the close fails, as the system's does.
+// descriptor goes even when the close fails, as the system's does. The
+// read lease is looked at a last time before the close lets it go.
 Reason end_source_reading(SourceFile* file) {
   bool fails = injected(FAULT_end_source_reading);
+  bool lost = file->fd >= 0 && read_lease_lost(file);
   int result = file->fd >= 0 ? sys::close(file->fd) : 0;
   int error = errno;
   file->fd = -1;
   if (fails) return input_output_error();
+  if (lost) return own_reason(REASON_IN_USE);
   return result != 0 && error != EINTR ? reason_from_errno(error) : done_reason();
 }
 
