@@ -103,23 +103,32 @@ static void begin_source(SourceFile* file) {
   file->through_link = 0;
 }
 
-Reason open_source(const WalkRoot*, const char* path, SourceFile* file) {
-  begin_source(file);
-  if (OPERATION_FAULT(open_source)) return injected_failure();
-  return open_with_facts(path, GENERIC_READ, FILE_SHARE_READ, &file->handle, &file->facts);
+// The query handle stays open until the source closes. It reads no data,
+// so it keeps no copy back out; and it shares no deletion, so the file can
+// be neither renamed nor replaced meanwhile: what is set by path, its
+// attributes, is set on the file that was read.
+static Reason query_source(const char* path, SourceFile* file) {
+  return open_with_facts(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, &file->query, &file->facts);
 }
 
-// The query handle stays open until the source closes: it reads no data,
-// so it keeps no copy back out.
 Reason find_source(const WalkRoot*, const char* path, SourceFile* file) {
   begin_source(file);
   if (OPERATION_FAULT(find_source)) return injected_failure();
-  return open_with_facts(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, &file->query, &file->facts);
+  return query_source(path, file);
 }
 
 Reason open_found_source(SourceFile* file, const char* path) {
   if (OPERATION_FAULT(open_found_source)) return injected_failure();
   return open_with_facts(path, GENERIC_READ, FILE_SHARE_READ, &file->handle, &file->facts);
+}
+
+Reason open_source(const WalkRoot*, const char* path, SourceFile* file) {
+  begin_source(file);
+  if (OPERATION_FAULT(open_source)) return injected_failure();
+  Reason why = query_source(path, file);
+  FileIdentity found = file->facts.identity;
+  if (!failed(why)) why = open_with_facts(path, GENERIC_READ, FILE_SHARE_READ, &file->handle, &file->facts);
+  return failed(why) || same_identity(&found, &file->facts.identity) ? why : own_reason(REASON_CHANGED);
 }
 
 Reason read_source(SourceFile* file, FileSize offset, void* buffer, unsigned wanted, unsigned* got) {
