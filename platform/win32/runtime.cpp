@@ -1,5 +1,6 @@
 // The few functions the compiler may call on its own (block copies and
-// fills of locals), and the byte search of the header scan. They are
+// fills of locals, a loop that counts a text's bytes), and the byte search
+// of the header scan. They are
 // defined here because no C run-time library is linked; the build keeps
 // the compiler from turning these loops back into calls of themselves.
 #include <stddef.h>
@@ -24,6 +25,12 @@ void* memchr(const void* area, int value, size_t count) {
   for (; count > 0; ++at, --count)
     if (*at == (unsigned char)value) return const_cast<unsigned char*>(at);
   return nullptr;
+}
+
+size_t strlen(const char* text) {
+  size_t length = 0;
+  while (text[length] != '\0') ++length;
+  return length;
 }
 
 void* memmove(void* target, const void* source, size_t count) {
