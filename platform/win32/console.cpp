@@ -4,15 +4,17 @@
 // through WriteFile instead.
 #include "win32_internal.h"
 
-static void write_to(DWORD which, const char* text) {
+// False only when a handle that is there took not all of text: a process
+// started with no standard handle writes nowhere, as it was asked to.
+static bool write_to(DWORD which, const char* text) {
   HANDLE out = GetStdHandle(which);
   DWORD length = (DWORD)lstrlenA(text);
   DWORD mode = 0;
   DWORD written = 0;
-  if (GetConsoleMode(out, &mode))
-    WriteConsoleA(out, text, length, &written, nullptr);
-  else
-    WriteFile(out, text, length, &written, nullptr);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) return true;
+  BOOL done = GetConsoleMode(out, &mode) ? WriteConsoleA(out, text, length, &written, nullptr)
+                                         : WriteFile(out, text, length, &written, nullptr);
+  return done && written == length;
 }
 
 Reason last_error_reason(void) {
@@ -26,7 +28,13 @@ Reason last_error_reason(void) {
   return reason;
 }
 
-void write_console(const char* text) { write_to(STD_OUTPUT_HANDLE, text); }
+// A report that cannot be written (a full disk, a pipe whose reader went
+// away) stops the run as Ctrl-C does: nothing more is done that it could
+// not tell of. Standard error says so, once, and no more lines go out.
+void write_console(const char* text) {
+  if (report_write_failed() || write_to(STD_OUTPUT_HANDLE, text)) return;
+  if (first_report_failure()) write_to(STD_ERROR_HANDLE, "BODYCUT: standard output cannot be written\r\n");
+}
 
 void write_error(const char* text) { write_to(STD_ERROR_HANDLE, text); }
 

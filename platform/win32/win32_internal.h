@@ -41,5 +41,9 @@ inline Reason injected_failure(void) {
 // halfway through a file: the file in hand is finished or given up whole,
 // and the walk ends before its next entry.
 void catch_console_stop(void);
+// Records that the report could not be written, which stops the run: true
+// the first time only.
+bool first_report_failure(void);
+bool report_write_failed(void);
 
 #endif
