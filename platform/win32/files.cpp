@@ -228,7 +228,10 @@ Reason close_body_file(BodyFile* body, int delete_it) {
   close_handle(&body->handle);
   if (!delete_it || !body->named) return done_reason();
   if (deletion_fails) return injected_failure();
-  return SYSTEM_CALL(DeleteFileA, FALSE, body->name) ? done_reason() : last_error_reason();
+  // A name whose file is not there leaves nothing behind (some systems
+  // give a name without making its file).
+  if (SYSTEM_CALL(DeleteFileA, FALSE, body->name) || GetLastError() == ERROR_FILE_NOT_FOUND) return done_reason();
+  return last_error_reason();
 }
 
 // No sharing: refused while anyone else has the file open, and nobody

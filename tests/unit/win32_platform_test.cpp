@@ -260,6 +260,18 @@ TEST_F(Win32Platform, ReasonsOfOpeningAFile) {
   }
 }
 
+// A body file name whose file is gone (or was never made) leaves nothing
+// behind: its deletion is not a failure to tell of.
+TEST_F(Win32Platform, BodyFileGoneIsNoFailedDeletion) {
+  TemporaryDirectory temporary;
+  find_temporary_directory(&temporary);
+  BodyFile body;
+  begin_body_file(&temporary, &body);
+  ASSERT_FALSE(failed(choose_body_name(&temporary, &body)));
+  ASSERT_TRUE(DeleteFileA(body.name));
+  EXPECT_FALSE(failed(close_body_file(&body, 1)));
+}
+
 // Reads go back and forth: the handle moves only where it is not already.
 TEST_F(Win32Platform, ReadsAtAnyOffset) {
   const std::string path = directory + "\\page.htm";
