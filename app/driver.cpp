@@ -17,7 +17,10 @@ int bodycut_main(const RunSettings* settings) {
   next_token(&cursor, buffer, sizeof buffer, &length);
   const char* target_start = cursor;
   if (next_token(&cursor, buffer, sizeof buffer, &length) == 0) buffer[0] = '\0';
-  if (buffer[0] == '\0') {
+  // "/?", the help switch of Windows programs, would be a pattern at the
+  // root of the drive: whoever types it wants the usage.
+  bool help = buffer[0] == '/' && buffer[1] == '?' && buffer[2] == '\0';
+  if (buffer[0] == '\0' || help) {
     write_console(usage_text);
     return 1;
   }

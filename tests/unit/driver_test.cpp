@@ -1,4 +1,5 @@
 #include "app/driver.h"
+#include "platform/fault_injection.h"
 #include "platform/platform.h"
 #include "support/scratch.h"
 #include "temp_directory.h"
@@ -28,6 +29,7 @@ const DriverCase driver_cases[] = {
     {"prog \"\"", 1, usage, false},
     {"prog \"", 1, usage, false},
     {"prog \r\n@/page", 1, usage, false},
+    {"prog /?", 1, usage, false},
     {"prog @/page", 0, "", true},
     {"prog \"@/page\" ignored", 0, "", true},
     {"prog @/page\r\nignored", 0, "", true},
@@ -49,7 +51,11 @@ TEST(Driver, CommandLines) {
     std::strcpy(const_cast<char*>(command_line_text()), line.c_str());
     testing::internal::CaptureStdout();
     RunSettings settings = default_run_settings();
+    // A line answered with the usage lists nothing: taken for a pattern,
+    // "/?" would list the root, and here fails to list anything instead.
+    if (c.output == usage) fault_arm(FAULT_first_entry, 1);
     int status = bodycut_main(&settings);
+    fault_disarm();
     std::string output = testing::internal::GetCapturedStdout();
     SCOPED_TRACE(line.substr(0, 80));
     EXPECT_EQ(status, c.status);
