@@ -1,10 +1,12 @@
 #include "claim.h"
 
-int claim_file(StrippedFiles* seen, const FileIdentity* identity, int reachable_twice, int* recorded) {
+int claim_file(StrippedFiles* seen, const FileIdentity* identity, std::uint32_t found, int reachable_twice,
+               int* recorded) {
   int state = -1;
   while (state == -1) {
     if (seen->shared) lock_take(&seen->lock);
     state = stripped_files_state(seen, identity);
+    if (state == FILE_STRIPPED && stripped_files_left_as(seen, identity) != found) state = FILE_NOT_AS_LEFT;
     if (state == FILE_UNSEEN) {
       *recorded = stripped_files_set(seen, identity, FILE_CLAIMED);
       state = *recorded || !reachable_twice ? FILE_CLAIMED : FILE_UNSEEN;
@@ -18,8 +20,9 @@ int claim_file(StrippedFiles* seen, const FileIdentity* identity, int reachable_
   return state;
 }
 
-void settle_file(StrippedFiles* seen, const FileIdentity* identity, int stripped) {
+void settle_file(StrippedFiles* seen, const FileIdentity* identity, int stripped, std::uint32_t left_as) {
   if (seen->shared) lock_take(&seen->lock);
   stripped_files_set(seen, identity, stripped ? FILE_STRIPPED : FILE_UNSEEN);
+  if (stripped) stripped_files_set_left_as(seen, identity, left_as);
   if (seen->shared) lock_release(&seen->lock);
 }

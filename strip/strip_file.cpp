@@ -28,8 +28,10 @@ static Reason open_and_claim(const char* path, const Run* run, int reached_throu
   if (!failed(why) && seen != nullptr) {
     *found = source->facts.identity;
     int reachable_twice = reached_through_link || source->through_link || source->facts.links > 1;
-    *claim = claim_file(seen, found, reachable_twice, recorded);
+    *claim = claim_file(seen, found, folded_facts(source->facts.size, &source->facts.times.written), reachable_twice,
+                        recorded);
     if (*claim == FILE_UNSEEN) why = own_reason(REASON_TOO_MANY_NAMES);
+    if (*claim == FILE_NOT_AS_LEFT) why = own_reason(REASON_CHANGED);
   }
   if (!failed(why) && *claim == FILE_CLAIMED && shared) {
     why = open_found_source(source, path);
@@ -113,6 +115,7 @@ static StripResult strip_once(const char* path, const Run* run, BodyFile* body, 
   int writing_began = 0;
   int mode_lost = 0;
   bool ok = false;
+  FileSize left_size = 0;  // what the file holds once stripped
 
   Reason why = open_and_claim(path, run, reached_through_link, &source, &claimed, &claim, &recorded, interfered);
   // Stripped already under another name in this run: done, not read again.
@@ -121,6 +124,8 @@ static StripResult strip_once(const char* path, const Run* run, BodyFile* body, 
   reader_begin(&reader, &source);
   why = read_header(&reader, run->settings, &skipped);
   if (failed(why) || skipped) goto done;
+  // Its body; a dry run leaves it whole.
+  left_size = run->settings->dry_run ? source.facts.size : source.facts.size - reader_offset(&reader);
 
   // The body file's name is chosen only for a file that has a body to keep.
   body_begun = 1;
@@ -155,7 +160,7 @@ done:
   if (!ok && writable_made && failed(restore_protection(&source, path)))
     report_left_undone(path, ": could not put back its mode");
   close_source(&source);
-  if (recorded) settle_file(run->stripped, &claimed, ok);
+  if (recorded) settle_file(run->stripped, &claimed, ok, folded_facts(left_size, &source.facts.times.written));
   bool body_kept = !ok && writing_began;
   Reason ending = body_begun ? close_body_file(body, !body_kept) : done_reason();
   if (body_kept) report_kept_body(path, failed(ending) ? nullptr : body->name, why.kind == REASON_LEASE_LOST);

@@ -32,6 +32,22 @@ int stripped_files_state(const StrippedFiles* files, const FileIdentity* identit
   return files->index[slot] == 0 ? FILE_UNSEEN : (int)files->entries[files->index[slot] - 1].state;
 }
 
+std::uint32_t folded_facts(FileSize size, const FileStamp* written) {
+  std::uint64_t mixed = size * 0x9E3779B97F4A7C15ull ^ (std::uint64_t)written->count * 0xC2B2AE3D27D4EB4Full ^
+                        (std::uint64_t)(std::uint32_t)written->remainder * 0x165667B19E3779F9ull;
+  return (std::uint32_t)(mixed >> 32) ^ (std::uint32_t)mixed;
+}
+
+std::uint32_t stripped_files_left_as(const StrippedFiles* files, const FileIdentity* identity) {
+  unsigned slot = files->count == 0 ? 0 : slot_of(files, identity);
+  return files->count == 0 || files->index[slot] == 0 ? 0 : files->entries[files->index[slot] - 1].left_as;
+}
+
+void stripped_files_set_left_as(StrippedFiles* files, const FileIdentity* identity, std::uint32_t left_as) {
+  unsigned slot = slot_of(files, identity);
+  if (files->index[slot] != 0) files->entries[files->index[slot] - 1].left_as = left_as;
+}
+
 int stripped_files_full(const StrippedFiles* files) {
   unsigned limit = files->limit < (unsigned)STRIPPED_FILES_LIMIT ? files->limit : (unsigned)STRIPPED_FILES_LIMIT;
   return files->count >= limit;

@@ -6,6 +6,8 @@
 
 #include "../platform/platform.h"
 
+#include <cstdint>
+
 // Entries are kept in the order they came, so the memory a run touches
 // grows with the files it met; the index over them is small and sparse.
 enum { STRIPPED_FILES_SLOTS = 1 << 16, STRIPPED_FILES_LIMIT = STRIPPED_FILES_SLOTS / 4 * 3 };
@@ -14,7 +16,8 @@ enum FileState {
   FILE_UNSEEN = 1,   // its strip failed (or it is not in the table): anyone may try it
   FILE_CLAIMED = 2,  // a worker is stripping it now
   FILE_STRIPPED = 3,
-  SLOT_EMPTY = 0  // a slot no file has taken
+  FILE_NOT_AS_LEFT = 4,  // claim_file: stripped, but it is no longer as the run left it
+  SLOT_EMPTY = 0         // a slot no file has taken
 };
 
 struct StrippedFiles {
@@ -26,6 +29,7 @@ struct StrippedFiles {
   struct {
     FileIdentity identity;
     unsigned state;
+    std::uint32_t left_as;  // FILE_STRIPPED: its size and last-write time as the run left it, folded
   } entries[STRIPPED_FILES_LIMIT];
 };
 
@@ -38,5 +42,10 @@ int stripped_files_full(const StrippedFiles* files);
 // Sets the state of a file, adding it unless the table is full; 0 when it
 // is not in the table afterwards.
 int stripped_files_set(StrippedFiles* files, const FileIdentity* identity, int state);
+// What a file's size and last-write time fold into; left_as of a file
+// in the table (0 for one it does not hold) and setting it.
+std::uint32_t folded_facts(FileSize size, const FileStamp* written);
+std::uint32_t stripped_files_left_as(const StrippedFiles* files, const FileIdentity* identity);
+void stripped_files_set_left_as(StrippedFiles* files, const FileIdentity* identity, std::uint32_t left_as);
 
 #endif

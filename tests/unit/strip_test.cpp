@@ -1,5 +1,6 @@
 #include "platform/fault_injection.h"
 #include "platform/platform.h"
+#include "strip/claim.h"
 #include "strip/strip_file.h"
 #include "support/scratch.h"
 #include "temp_directory.h"
@@ -984,6 +985,22 @@ TEST_F(StripTest, NewFileAtAStrippedFilesFreedNumberIsStripped) {
   }
   if (again.empty()) GTEST_SKIP() << "the file system gave no number again";
   EXPECT_EQ(read_file(again), "2");
+}
+
+// A stripped file is known by its identity only while it is as the run
+// left it: where no birth time tells files apart, one made later under a
+// number the system gave again is another file, not one stripped already.
+TEST(Claims, AStrippedIdentityIsTheFileOnlyAsItWasLeft) {
+  static StrippedFiles seen;
+  stripped_files_clear(&seen);
+  const FileIdentity identity = {1, 2, 0};
+  const FileStamp written = {1500000000, 5}, later = {1700000000, 0};
+  int recorded = 0;
+  ASSERT_EQ(claim_file(&seen, &identity, folded_facts(10, &written), 0, &recorded), FILE_CLAIMED);
+  settle_file(&seen, &identity, 1, folded_facts(4, &written));
+  EXPECT_EQ(claim_file(&seen, &identity, folded_facts(4, &written), 0, &recorded), FILE_STRIPPED);
+  EXPECT_EQ(claim_file(&seen, &identity, folded_facts(4, &later), 0, &recorded), FILE_NOT_AS_LEFT);
+  EXPECT_EQ(claim_file(&seen, &identity, folded_facts(10, &written), 0, &recorded), FILE_NOT_AS_LEFT);
 }
 
 // A dry run counts a file as stripped: its other names are not read again.
