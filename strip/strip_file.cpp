@@ -14,6 +14,12 @@ static bool same_file_unchanged(const FileFacts* read, const FileFacts* now) {
          same_stamp(&now->times.written, &read->times.written) && same_stamp(&now->changed, &read->changed);
 }
 
+static int claim_as_found(StrippedFiles* seen, const FileIdentity* found, const SourceFile* source, int reachable_twice,
+                          int* recorded) {
+  FileSize size = source->facts.size;
+  return claim_file(seen, found, folded_facts(size, &source->facts.times.written), reachable_twice, recorded);
+}
+
 // Opens the file and takes it in the run's table. With several workers
 // the file is claimed before it is opened: no worker then holds open a
 // file another one is copying back. *claim: FILE_CLAIMED when the strip
@@ -25,19 +31,21 @@ static Reason open_and_claim(const char* path, const Run* run, int reached_throu
   int shared = seen != nullptr && seen->shared;
   Reason why = shared ? find_source(run->root, path, source) : open_source(run->root, path, source);
   *interfered = why.kind == REASON_IN_USE;
-  if (!failed(why) && seen != nullptr) {
-    *found = source->facts.identity;
-    int reachable_twice = reached_through_link || source->through_link || source->facts.links > 1;
-    *claim = claim_file(seen, found, folded_facts(source->facts.size, &source->facts.times.written), reachable_twice,
-                        recorded);
-    if (*claim == FILE_UNSEEN) why = own_reason(REASON_TOO_MANY_NAMES);
-    if (*claim == FILE_NOT_AS_LEFT) why = own_reason(REASON_CHANGED);
-  }
-  if (!failed(why) && *claim == FILE_CLAIMED && shared) {
+  if (failed(why) || seen == nullptr) return why;
+  *found = source->facts.identity;
+  int reachable_twice = reached_through_link || source->through_link || source->facts.links > 1;
+  *claim = claim_as_found(seen, found, source, reachable_twice, recorded);
+  // Found while another worker stripped it, the facts were those from
+  // before: they are read again when it is opened.
+  if (shared && (*claim == FILE_CLAIMED || *claim == FILE_NOT_AS_LEFT)) {
     why = open_found_source(source, path);
     *interfered = why.kind == REASON_IN_USE;
     if (!failed(why) && !same_identity(&source->facts.identity, found)) why = own_reason(REASON_CHANGED);
+    if (!failed(why) && *claim == FILE_NOT_AS_LEFT)
+      *claim = claim_as_found(seen, found, source, reachable_twice, recorded);
   }
+  if (!failed(why) && *claim == FILE_UNSEEN) why = own_reason(REASON_TOO_MANY_NAMES);
+  if (!failed(why) && *claim == FILE_NOT_AS_LEFT) why = own_reason(REASON_CHANGED);
   return why;
 }
 
