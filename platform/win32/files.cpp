@@ -1,13 +1,11 @@
-// The source, body and copy-back files, with the KERNEL32 calls. The body
-// file has its name from the start (GetTempFileNameA makes it), and the
-// copy back opens the source's path again with no sharing.
+// The body and copy-back files, with the KERNEL32 calls, and what the
+// source file shares with them. The body file has its name from the start
+// (GetTempFileNameA makes it), and the copy back opens the source's path
+// again with no sharing.
 #include "win32_internal.h"
 
 enum { COPY_CHUNK = 32768 };
 static const DWORD PROTECTING_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-static const SystemHandle NO_HANDLE = (SystemHandle)INVALID_HANDLE_VALUE;
-// A position the handle cannot be at: the next read moves it first.
-static const FileSize UNKNOWN_POSITION = ~(FileSize)0;
 
 static std::uint64_t joined(DWORD high, DWORD low) { return (std::uint64_t)high << 32 | low; }
 static FileStamp stamp_of(FILETIME time) {
@@ -37,8 +35,7 @@ static bool read_facts(SystemHandle handle, FileFacts* facts) {
   return true;
 }
 
-// Opens path as CreateFileA does with OPEN_EXISTING, and reads its facts.
-static Reason open_with_facts(const char* path, DWORD access, DWORD sharing, SystemHandle* handle, FileFacts* facts) {
+Reason open_with_facts(const char* path, DWORD access, DWORD sharing, SystemHandle* handle, FileFacts* facts) {
   HANDLE opened = SYSTEM_CALL(CreateFileA, INVALID_HANDLE_VALUE, path, access, sharing, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   *handle = (SystemHandle)opened;
@@ -52,9 +49,7 @@ static Reason open_with_facts(const char* path, DWORD access, DWORD sharing, Sys
              : why;
 }
 
-// A close that fails still lets the handle go, as a failed close on a
-// file system does: an injected failure closes it too.
-static Reason close_handle(SystemHandle* handle) {
+Reason close_handle(SystemHandle* handle) {
   bool fails = *handle != NO_HANDLE && CALL_FAULT(CloseHandle);
   bool closed = *handle == NO_HANDLE || CloseHandle(handle_of(*handle));
   *handle = NO_HANDLE;
@@ -62,26 +57,12 @@ static Reason close_handle(SystemHandle* handle) {
   return closed && !fails ? done_reason() : last_error_reason();
 }
 
-// Moves the source's handle to offset, unless it is there already.
-static bool move_source(SourceFile* file, FileSize offset) {
-  if (file->position == offset) return true;
-  LONG high = (LONG)(offset >> 32);
-  file->position = UNKNOWN_POSITION;
-  SetLastError(NO_ERROR);
-  if (SYSTEM_CALL(SetFilePointer, INVALID_SET_FILE_POINTER, handle_of(file->handle), (LONG)offset, &high, FILE_BEGIN) ==
-          INVALID_SET_FILE_POINTER &&
-      GetLastError() != NO_ERROR)
-    return false;
-  file->position = offset;
-  return true;
-}
-
-static bool read_chunk(SystemHandle handle, void* buffer, unsigned wanted, DWORD* got) {
+bool read_chunk(SystemHandle handle, void* buffer, unsigned wanted, DWORD* got) {
   return SYSTEM_CALL(ReadFile, FALSE, handle_of(handle), buffer, wanted, got, nullptr);
 }
 
 // A short write with no error is what a full disk gives.
-static bool write_chunk(SystemHandle handle, const void* buffer, DWORD count) {
+bool write_chunk(SystemHandle handle, const void* buffer, DWORD count) {
   DWORD written = 0;
   if (!SYSTEM_CALL(WriteFile, FALSE, handle_of(handle), buffer, count, &written, nullptr)) return false;
   if (written != count) SetLastError(ERROR_DISK_FULL);
@@ -93,84 +74,6 @@ static bool set_times(SystemHandle handle, const FileTimes* times) {
   FILETIME accessed = filetime_of(times->accessed);
   FILETIME written = filetime_of(times->written);
   return SYSTEM_CALL(SetFileTime, FALSE, handle_of(handle), &created, &accessed, &written);
-}
-
-static void begin_source(SourceFile* file) {
-  file->handle = file->query = NO_HANDLE;
-  file->attributes_cleared = 0;
-  file->position = 0;
-  // A walk opens no link: it gives reparse points their line unopened.
-  file->through_link = 0;
-}
-
-// The query handle stays open until the source closes. It reads no data,
-// so it keeps no copy back out; and it shares no deletion, so the file can
-// be neither renamed nor replaced meanwhile: what is set by path, its
-// attributes, is set on the file that was read.
-static Reason query_source(const char* path, SourceFile* file) {
-  return open_with_facts(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, &file->query, &file->facts);
-}
-
-Reason find_source(const WalkRoot*, const char* path, SourceFile* file) {
-  begin_source(file);
-  if (OPERATION_FAULT(find_source)) return injected_failure();
-  return query_source(path, file);
-}
-
-Reason open_found_source(SourceFile* file, const char* path) {
-  if (OPERATION_FAULT(open_found_source)) return injected_failure();
-  return open_with_facts(path, GENERIC_READ, FILE_SHARE_READ, &file->handle, &file->facts);
-}
-
-Reason open_source(const WalkRoot*, const char* path, SourceFile* file) {
-  begin_source(file);
-  if (OPERATION_FAULT(open_source)) return injected_failure();
-  Reason why = query_source(path, file);
-  FileIdentity found = file->facts.identity;
-  if (!failed(why)) why = open_with_facts(path, GENERIC_READ, FILE_SHARE_READ, &file->handle, &file->facts);
-  return failed(why) || same_identity(&found, &file->facts.identity) ? why : own_reason(REASON_CHANGED);
-}
-
-Reason read_source(SourceFile* file, FileSize offset, void* buffer, unsigned wanted, unsigned* got) {
-  DWORD count = 0;
-  *got = 0;
-  if (OPERATION_FAULT(read_source)) return injected_failure();
-  if (stop_requested()) return own_reason(REASON_STOPPED);
-  if (!move_source(file, offset) || !read_chunk(file->handle, buffer, wanted, &count)) {
-    file->position = UNKNOWN_POSITION;
-    return last_error_reason();
-  }
-  file->position = offset + count;
-  *got = count;
-  return done_reason();
-}
-
-// No share-0 open succeeds while the reading handle is open.
-Reason end_source_reading(SourceFile* file) {
-  if (OPERATION_FAULT(end_source_reading)) return injected_failure();
-  return close_handle(&file->handle);
-}
-
-// Attributes are set by path: the Windows build holds nothing of the file meanwhile.
-static Reason set_attributes(SourceFile* file, const char* path, DWORD attributes, int cleared) {
-  if (!SYSTEM_CALL(SetFileAttributesA, FALSE, path, attributes)) return last_error_reason();
-  file->attributes_cleared = cleared;
-  return done_reason();
-}
-
-Reason make_source_writable(SourceFile* file, const char* path) {
-  if (OPERATION_FAULT(make_source_writable)) return injected_failure();
-  return file->facts.write_protected ? set_attributes(file, path, FILE_ATTRIBUTE_NORMAL, 1) : done_reason();
-}
-
-Reason restore_protection(SourceFile* file, const char* path) {
-  if (OPERATION_FAULT(restore_protection)) return injected_failure();
-  return file->attributes_cleared ? set_attributes(file, path, file->facts.attributes, 0) : done_reason();
-}
-
-void close_source(SourceFile* file) {
-  close_handle(&file->handle);
-  close_handle(&file->query);
 }
 
 // Each strip makes and deletes its own file: nothing is held between them.

@@ -28,6 +28,19 @@
   (CALL_FAULT(name) ? (SetLastError(ERROR_GEN_FAILURE), (failure)) : name(__VA_ARGS__))
 
 inline HANDLE handle_of(SystemHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+static const SystemHandle NO_HANDLE = (SystemHandle)INVALID_HANDLE_VALUE;
+
+// Opens path as CreateFileA does with OPEN_EXISTING, and reads its facts.
+Reason open_with_facts(const char* path, DWORD access, DWORD sharing, SystemHandle* handle, FileFacts* facts);
+// A close that fails still lets the handle go, as a failed close on a
+// file system does: an injected failure closes it too.
+Reason close_handle(SystemHandle* handle);
+bool read_chunk(SystemHandle handle, void* buffer, unsigned wanted, DWORD* got);
+bool write_chunk(SystemHandle handle, const void* buffer, DWORD count);
+// Moves the source's handle to offset, unless it is there already.
+bool move_source(SourceFile* file, FileSize offset);
+// A position the handle cannot be at: the next read moves it first.
+static const FileSize UNKNOWN_POSITION = ~(FileSize)0;
 
 // The reason for what GetLastError holds, in the tool's words where it has them.
 Reason last_error_reason(void);

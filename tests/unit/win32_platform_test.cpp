@@ -246,18 +246,33 @@ TEST_F(Win32Platform, ReasonsOfOpeningAFile) {
   CopyBackTarget target;
   EXPECT_EQ(open_source(nullptr, path.c_str(), &source).kind, REASON_IN_USE);  // a writer holds it
   close_source(&source);
-  write_whole(directory + "\\other.htm", "other");
   for (const auto& row : rows) {
     if (row.held != nullptr) CloseHandle(row.held);
     EXPECT_EQ(open_source(nullptr, row.path.c_str(), &source).kind, row.source) << row.path;
     if (row.source == REASON_NONE) EXPECT_FALSE(failed(end_source_reading(&source)));
-    // Its name stays its own until it is closed: attributes go by path.
-    if (row.source == REASON_NONE)
-      EXPECT_FALSE(MoveFileExA((directory + "\\other.htm").c_str(), row.path.c_str(), MOVEFILE_REPLACE_EXISTING));
     EXPECT_EQ(open_copy_back_target(&source, row.path.c_str(), &target).kind, row.target) << row.path;
     close_copy_back_target(&target);
     close_source(&source);
   }
+}
+
+// Attributes go by path, but only to the file that was read: one put at
+// its path meanwhile keeps its own.
+TEST_F(Win32Platform, AttributesGoOnlyToTheFileThatWasRead) {
+  const std::string path = directory + "\\page.htm", other = directory + "\\other.htm";
+  write_whole(path, "H\r\n\r\nbody");
+  write_whole(other, "other");
+  DWORD others = GetFileAttributesA(other.c_str());
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+  SourceFile source;
+  ASSERT_FALSE(failed(open_source(nullptr, path.c_str(), &source)));
+  EXPECT_FALSE(failed(end_source_reading(&source)));
+  ASSERT_FALSE(failed(make_source_writable(&source, path.c_str())));
+  ASSERT_TRUE(MoveFileExA(path.c_str(), (directory + "\\moved.htm").c_str(), 0));
+  ASSERT_TRUE(MoveFileExA(other.c_str(), path.c_str(), 0));
+  EXPECT_EQ(restore_protection(&source, path.c_str()).kind, REASON_CHANGED);
+  EXPECT_EQ(GetFileAttributesA(path.c_str()), others);
+  close_source(&source);
 }
 
 // A body file name whose file is gone (or was never made) leaves nothing
