@@ -39,6 +39,8 @@ struct TemporaryDirectory {
   // ending in a separator; 0 long when that could not be had.
   char spelled[PATH_CAPACITY];
   unsigned spelled_length;
+  int identified;  // identity holds the folder's volume and number
+  FileIdentity identity;
 };
 
 struct SourceFile {

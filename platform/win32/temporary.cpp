@@ -36,6 +36,22 @@ static const char* last_component(const char* path) {
   return name;
 }
 
+// The volume and number of the folder path names; false where folders
+// cannot be opened (Windows 95), or this one not.
+static bool folder_identity(const char* path, FileIdentity* identity) {
+  HANDLE folder =
+      SYSTEM_CALL(CreateFileA, INVALID_HANDLE_VALUE, path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  BY_HANDLE_FILE_INFORMATION found;
+  bool known = folder != INVALID_HANDLE_VALUE && SYSTEM_CALL(GetFileInformationByHandle, FALSE, folder, &found) &&
+               (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (folder != INVALID_HANDLE_VALUE) CloseHandle(folder);
+  identity->volume = known ? found.dwVolumeSerialNumber : 0;
+  identity->index = known ? (std::uint64_t)found.nFileIndexHigh << 32 | found.nFileIndexLow : 0;
+  identity->birth = 0;
+  return known;
+}
+
 void find_temporary_directory(TemporaryDirectory* directory) {
   DWORD length = SYSTEM_CALL(GetTempPathA, (DWORD)0, PATH_CAPACITY, directory->path);
   directory->failure = length == 0               ? last_error_reason()
@@ -52,15 +68,28 @@ void find_temporary_directory(TemporaryDirectory* directory) {
     }
   }
   directory->spelled_length = length;
+  directory->identified = !failed(directory->failure) && folder_identity(directory->path, &directory->identity);
 }
 
 void close_temporary_directory(TemporaryDirectory*) {}
 
 // A kept body holds the only whole copy of a file's body: stripping it
-// again would cut that body at its first CR LF CR LF.
+// again would cut that body at its first CR LF CR LF. Its folder is told
+// by its volume and number, whatever way a path leads there (another
+// drive letter, a \\?\ prefix, a junction); only where folders cannot be
+// opened, by its path as the system spells it.
 bool is_body_file(const TemporaryDirectory* directory, const WalkRoot*, const char* path) {
   char spelled[PATH_CAPACITY];
-  if (directory->spelled_length == 0 || !has_body_file_name(last_component(path))) return false;
+  const char* name = last_component(path);
+  if (failed(directory->failure) || !has_body_file_name(name)) return false;
+  unsigned folder_length = (unsigned)(name - path);
+  for (unsigned at = 0; at < folder_length; ++at) spelled[at] = path[at];
+  // "" and "C:" name the current folder (of that drive).
+  if (folder_length == 0 || spelled[folder_length - 1] == ':') spelled[folder_length++] = '.';
+  spelled[folder_length] = '\0';
+  FileIdentity folder;
+  if (directory->identified && folder_identity(spelled, &folder)) return same_identity(&folder, &directory->identity);
+  if (directory->spelled_length == 0) return false;
   DWORD length = spelled_as_system_does(path, spelled);
   DWORD directory_length = length == 0 ? 0 : (DWORD)(last_component(spelled) - spelled);
   if (directory_length != directory->spelled_length) return false;

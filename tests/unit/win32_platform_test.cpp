@@ -275,6 +275,23 @@ TEST_F(Win32Platform, AttributesGoOnlyToTheFileThatWasRead) {
   close_source(&source);
 }
 
+// Body files are told by their name and by their folder, whatever path
+// leads there: a walk leaves them alone.
+TEST_F(Win32Platform, BodyFilesToldByNameAndFolder) {
+  TemporaryDirectory temporary;
+  find_temporary_directory(&temporary);
+  std::string lower = directory;
+  for (char& c : lower) c = (char)(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  const struct {
+    std::string path;
+    bool body;
+  } rows[] = {{directory + "\\BCT1A2B.TMP", true},   {"\\\\?\\" + directory + "\\bct9.tmp", true},
+              {lower + "/BCT1A2B.TMP", true},        {directory + "\\tree\\BCT1A2B.TMP", false},
+              {directory + "\\BCT12345.TMP", false}, {directory + "\\BCT1A2B.TMP.htm", false}};
+  WalkRoot root;
+  for (const auto& row : rows) EXPECT_EQ(is_body_file(&temporary, &root, row.path.c_str()), row.body) << row.path;
+}
+
 // A body file name whose file is gone (or was never made) leaves nothing
 // behind: its deletion is not a failure to tell of.
 TEST_F(Win32Platform, BodyFileGoneIsNoFailedDeletion) {
