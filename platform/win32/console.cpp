@@ -12,9 +12,10 @@ static bool write_to(DWORD which, const char* text) {
   DWORD mode = 0;
   DWORD written = 0;
   if (out == nullptr || out == INVALID_HANDLE_VALUE) return true;
-  BOOL done = GetConsoleMode(out, &mode) ? WriteConsoleA(out, text, length, &written, nullptr)
-                                         : WriteFile(out, text, length, &written, nullptr);
-  return done && written == length;
+  // A console's count of what it showed is not relied on: only its
+  // failure counts, so that no console quirk stops a run.
+  if (GetConsoleMode(out, &mode)) return WriteConsoleA(out, text, length, &written, nullptr) != FALSE;
+  return WriteFile(out, text, length, &written, nullptr) && written == length;
 }
 
 Reason last_error_reason(void) {

@@ -133,7 +133,9 @@ Reason close_body_file(BodyFile* body, int delete_it) {
   if (deletion_fails) return injected_failure();
   // A name whose file is not there leaves nothing behind (some systems
   // give a name without making its file).
-  if (SYSTEM_CALL(DeleteFileA, FALSE, body->name) || GetLastError() == ERROR_FILE_NOT_FOUND) return done_reason();
+  if (SYSTEM_CALL(DeleteFileA, FALSE, body->name)) return done_reason();
+  DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return done_reason();
   return last_error_reason();
 }
 
