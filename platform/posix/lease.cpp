@@ -3,6 +3,7 @@
 // back; and what the run knows of whether each still holds.
 #include "posix_internal.h"
 
+#include <linux/magic.h>
 #include <pthread.h>
 #include <sys/file.h>
 #include <atomic>
@@ -35,6 +36,25 @@ static void watch_lease_breaks(void) {
   pthread_once(&once, catch_lease_breaks);
 }
 
+// Network file systems give a lease only on a file the server delegated
+// to this machine, and refuse one elsewhere as if another process had the
+// file open: there the run goes without, as where leases are unknown.
+static bool leases_need_delegation(int fd) {
+  struct statfs facts;
+  if (sys::fstatfs(fd, &facts) != 0) return false;
+  switch ((std::uint32_t)facts.f_type) {
+    case NFS_SUPER_MAGIC:
+    case SMB_SUPER_MAGIC:
+    case CIFS_SUPER_MAGIC:
+    case SMB2_SUPER_MAGIC:
+    case V9FS_MAGIC:
+    case CEPH_SUPER_MAGIC:
+    case AFS_SUPER_MAGIC:
+    case AFS_FS_MAGIC: return true;
+    default: return false;
+  }
+}
+
 // Where no lease can be had (not the owner, a file system without them),
 // the copy back's own checks are what is left.
 void take_read_lease(SourceFile* file) {
@@ -43,7 +63,7 @@ void take_read_lease(SourceFile* file) {
   if (sys::fcntl(file->fd, F_SETLEASE, F_RDLCK) == 0)
     file->read_lease = READ_LEASE_HELD;
   else
-    file->read_lease = errno == EAGAIN ? READ_LEASE_REFUSED : READ_LEASE_NONE;
+    file->read_lease = errno == EAGAIN && !leases_need_delegation(file->fd) ? READ_LEASE_REFUSED : READ_LEASE_NONE;
 }
 
 // A break's target is F_UNLCK: the lease is lost from the moment a writer
@@ -75,10 +95,12 @@ Reason take_write_lease(int fd, CopyBackTarget* target) {
     return done_reason();
   }
   int error = errno;
-  if (error == EAGAIN) return own_reason(REASON_IN_USE);
+  bool without_leases =
+      error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || (error == EAGAIN && leases_need_delegation(fd));
+  if (error == EAGAIN && !without_leases) return own_reason(REASON_IN_USE);
   // Only the owner takes a lease, as only the owner sets the times kept.
   if (error == EACCES) return own_reason(REASON_TIMES);
-  if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP) return reason_from_errno(error);
+  if (!without_leases) return reason_from_errno(error);
   if (sys::flock(fd, LOCK_EX | LOCK_NB) != 0)
     return errno == EWOULDBLOCK ? own_reason(REASON_IN_USE) : reason_from_errno(errno);
   return done_reason();

@@ -15,6 +15,7 @@
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstdio>
@@ -63,6 +64,7 @@ BODYCUT_CALL(fcntl, (int fd, int command, int argument = 0), (fd, command, argum
 BODYCUT_CALL(flock, (int fd, int operation), (fd, operation))
 BODYCUT_CALL(unlinkat, (int d, const char* p, int f), (d, p, f))
 BODYCUT_CALL(getrandom, (void* b, size_t n, unsigned f), (b, n, f))
+BODYCUT_CALL(fstatfs, (int fd, struct statfs* s), (fd, s))
 #undef BODYCUT_CALL
 // A close that fails has let the descriptor go all the same, as Linux's does.
 inline int close(int fd) {

@@ -26,14 +26,13 @@ static Reason resolve_source(const WalkRoot* root, const char* path, SourceFile*
   return done_reason();
 }
 
-// Opening does not wait: a lease held elsewhere is another process's use,
-// and so is the file open for writing elsewhere, as a reading share is on
-// Windows.
+// Opening does not wait: a lease held elsewhere is another process's use.
+// A file open for writing elsewhere opens, and its first read says so.
 static Reason open_for_reading(SourceFile* file) {
   file->fd = reopen_descriptor(file->hold, O_RDONLY);
   if (file->fd < 0) return reason_from_errno(errno);
   take_read_lease(file);
-  return file->read_lease == READ_LEASE_REFUSED ? own_reason(REASON_IN_USE) : done_reason();
+  return done_reason();
 }
 
 Reason open_source(const WalkRoot* root, const char* path, SourceFile* file) {

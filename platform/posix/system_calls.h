@@ -25,6 +25,7 @@
   X(unlinkat)           \
   X(close)              \
   X(getdents)           \
-  X(getrandom)
+  X(getrandom)          \
+  X(fstatfs)
 
 #endif

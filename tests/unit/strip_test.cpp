@@ -987,6 +987,23 @@ TEST_F(StripTest, NewFileAtAStrippedFilesFreedNumberIsStripped) {
   EXPECT_EQ(read_file(again), "2");
 }
 
+// In HTTP mode a file that another run holds is waited for, but one that
+// a writer merely keeps open is given up at once.
+TEST_F(StripTest, HttpRunWaitsForNoWriterThatKeepsTheFileOpen) {
+  std::string path = make("log", "HTTP/1.1 200 OK\r\n\r\nbody");
+  int writer = open(path.c_str(), O_WRONLY | O_APPEND);
+  RunSettings settings = default_run_settings();
+  settings.http_only = 1;
+  fault_disarm();
+  CaptureStdout();
+  CaptureStderr();
+  EXPECT_EQ(strip_file(path.c_str(), &settings), STRIP_FAILED);
+  GetCapturedStdout();
+  EXPECT_EQ(reason_lines(GetCapturedStderr(), path), std::vector<std::string>{"open in another process"});
+  EXPECT_LE(fault_calls(FAULT_open_source), 3u) << "the strip, one look, the second strip";
+  close(writer);
+}
+
 // A stripped file is known by its identity only while it is as the run
 // left it: where no birth time tells files apart, one made later under a
 // number the system gave again is another file, not one stripped already.
