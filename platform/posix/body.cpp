@@ -232,7 +232,7 @@ Reason fill_body_file(BodyFile* body, SourceFile* source, FileSize offset, const
                  nullptr,
                  source};
   off_t copied = copy_descriptor_bytes(&job);
-  if (copied < 0) return errno == EBUSY ? own_reason(REASON_IN_USE) : reason_from_errno_on_temporary(errno);
+  if (copied < 0) return read_lease_lost(source) ? own_reason(REASON_IN_USE) : reason_from_errno_on_temporary(errno);
   copied += written;
   // What an earlier body left past this one's end goes.
   if (copied < before && sys::ftruncate(body->fd, copied) != 0) return reason_from_errno_on_temporary(errno);
