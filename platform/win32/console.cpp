@@ -15,7 +15,15 @@ static bool write_to(DWORD which, const char* text) {
   // A console's count of what it showed is not relied on: only its
   // failure counts, so that no console quirk stops a run.
   if (GetConsoleMode(out, &mode)) return WriteConsoleA(out, text, length, &written, nullptr) != FALSE;
-  return WriteFile(out, text, length, &written, nullptr) && written == length;
+  // A pipe that takes part of the text, or none for now, is written to
+  // again, as a full one that blocks would be waited for.
+  while (length > 0) {
+    if (!WriteFile(out, text, length, &written, nullptr) || written > length) return false;
+    if (written == 0) Sleep(1);
+    text += written;
+    length -= written;
+  }
+  return true;
 }
 
 Reason last_error_reason(void) {

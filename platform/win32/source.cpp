@@ -52,11 +52,15 @@ Reason end_source_reading(SourceFile* file) {
 
 // Attributes are set by path, so only while a handle that reads the file
 // holds its name: sharing no deletion, it lets no other file be renamed
-// to that name meanwhile. Another file found there is left as it is.
+// to that name meanwhile. Where another program's sharing refuses such a
+// handle, one that only looks tells, just before, that the file there is
+// still the one read. Another file found there is left as it is.
 static Reason set_attributes(SourceFile* file, const char* path, DWORD attributes, int cleared) {
   SystemHandle held = NO_HANDLE;
   FileFacts now;
   Reason why = open_with_facts(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &held, &now);
+  if (why.kind == REASON_IN_USE)
+    why = open_with_facts(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &held, &now);
   if (!failed(why) && !same_identity(&now.identity, &file->facts.identity)) why = own_reason(REASON_CHANGED);
   if (!failed(why) && !SYSTEM_CALL(SetFileAttributesA, FALSE, path, attributes)) why = last_error_reason();
   if (!failed(why)) file->attributes_cleared = cleared;

@@ -257,22 +257,31 @@ TEST_F(Win32Platform, ReasonsOfOpeningAFile) {
 }
 
 // Attributes go by path, but only to the file that was read: one put at
-// its path meanwhile keeps its own.
+// its path meanwhile keeps its own. The file that was read gets its own
+// back even while another program holds it alone.
 TEST_F(Win32Platform, AttributesGoOnlyToTheFileThatWasRead) {
   const std::string path = directory + "\\page.htm", other = directory + "\\other.htm";
-  write_whole(path, "H\r\n\r\nbody");
-  write_whole(other, "other");
-  DWORD others = GetFileAttributesA(other.c_str());
-  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
-  SourceFile source;
-  ASSERT_FALSE(failed(open_source(nullptr, path.c_str(), &source)));
-  EXPECT_FALSE(failed(end_source_reading(&source)));
-  ASSERT_FALSE(failed(make_source_writable(&source, path.c_str())));
-  ASSERT_TRUE(MoveFileExA(path.c_str(), (directory + "\\moved.htm").c_str(), 0));
-  ASSERT_TRUE(MoveFileExA(other.c_str(), path.c_str(), 0));
-  EXPECT_EQ(restore_protection(&source, path.c_str()).kind, REASON_CHANGED);
-  EXPECT_EQ(GetFileAttributesA(path.c_str()), others);
-  close_source(&source);
+  const DWORD protecting = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+  for (bool swapped : {true, false}) {
+    write_whole(path, "H\r\n\r\nbody");
+    write_whole(other, "other");
+    DWORD others = GetFileAttributesA(other.c_str());
+    SetFileAttributesA(path.c_str(), protecting);
+    SourceFile source;
+    ASSERT_FALSE(failed(open_source(nullptr, path.c_str(), &source)));
+    EXPECT_FALSE(failed(end_source_reading(&source)));
+    ASSERT_FALSE(failed(make_source_writable(&source, path.c_str())));
+    if (swapped) ASSERT_TRUE(MoveFileExA(path.c_str(), (directory + "\\moved.htm").c_str(), 0));
+    if (swapped) ASSERT_TRUE(MoveFileExA(other.c_str(), path.c_str(), 0));
+    HANDLE alone =
+        swapped ? INVALID_HANDLE_VALUE : CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(restore_protection(&source, path.c_str()).kind, swapped ? REASON_CHANGED : REASON_NONE);
+    EXPECT_EQ(GetFileAttributesA(path.c_str()) & ~FILE_ATTRIBUTE_ARCHIVE,
+              swapped ? others & ~FILE_ATTRIBUTE_ARCHIVE : protecting);
+    if (alone != INVALID_HANDLE_VALUE) CloseHandle(alone);
+    close_source(&source);
+    remove_file(path);
+  }
 }
 
 // Body files are told by their name and by their folder, whatever path
