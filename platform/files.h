@@ -95,8 +95,9 @@ Reason keep_body_file(BodyFile* body, const FileTimes* times);
 // Whether path names a file in the temporary directory under a body file's
 // name: the run's own, or one another run keeps, which may hold the only
 // whole copy of a body. A walk that meets one (the temporary directory
-// lying in the tree) leaves it alone, unread. Windows: never; each lives
-// only within its strip. path was found by the walk root began.
+// lying in the tree) leaves it alone, unread (Windows: a name
+// GetTempFileNameA gives with the prefix "BCT", in the temporary folder).
+// path was found by the walk root began.
 bool is_body_file(const TemporaryDirectory* directory, const WalkRoot* root, const char* path);
 // Ends a strip's use of the body file. Not delete_it: it stays at its
 // name, and is the run's no longer (POSIX: where another process took the

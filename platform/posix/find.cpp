@@ -38,14 +38,11 @@ static bool matches(const char* pattern, const char* name) {
 // and one that cannot be followed gives -1, and opening it tells why.
 static int open_link_target(const WalkSearch* search, const char* name, struct statx* status) {
   char path[PATH_CAPACITY];
-  size_t length = search->path_length;
-  bool slash = length > 0 && search->path[length - 1] != '/';
   Reason why;
   int through_link = 0;
-  if (length + slash + std::strlen(name) + 1 > sizeof path) return -1;
-  std::memcpy(path, search->path, length);
-  if (slash) path[length++] = '/';
-  std::strcpy(path + length, name);
+  std::memcpy(path, search->path, search->path_length);
+  path[search->path_length] = '\0';
+  if (!append_name(path, sizeof path, name)) return -1;
   return resolve_path(search->root, path, status, &why, &through_link);
 }
 

@@ -115,6 +115,18 @@ inline unsigned mode_to_put_back(unsigned now, unsigned wanted) {
   return writes_keep_set_id_bits() ? (wanted & ~set_id) | (now & wanted & set_id) : wanted;
 }
 
+// Appends name to path (NUL-terminated, in capacity bytes), after a '/'
+// unless path is empty or ends in one; false, and path unchanged, when the
+// result would not fit.
+inline bool append_name(char* path, size_t capacity, const char* name) {
+  size_t length = std::strlen(path);
+  bool slash = length > 0 && path[length - 1] != '/';
+  if (length + slash + std::strlen(name) + 1 > capacity) return false;
+  if (slash) path[length++] = '/';
+  std::strcpy(path + length, name);
+  return true;
+}
+
 // How many bytes of path name its directory: up to its last '/', the "/"
 // itself for a name at the top; 0 for a name alone.
 inline size_t directory_length(const char* path) {

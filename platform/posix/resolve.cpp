@@ -107,17 +107,6 @@ static int open_parent(LinkStart* start) {
   return open_beneath(start->anchor >= 0 ? start->anchor : AT_FDCWD, start->place, O_PATH | O_DIRECTORY);
 }
 
-// Notes that the walk of a link's text went down into name; false when the
-// path would be too long to keep.
-static bool went_down(LinkStart* start, const char* name) {
-  size_t length = std::strlen(start->place);
-  bool slash = length > 0 && start->place[length - 1] != '/';
-  if (length + slash + std::strlen(name) + 1 > sizeof start->place) return false;
-  if (slash) start->place[length++] = '/';
-  std::strcpy(start->place + length, name);
-  return true;
-}
-
 // Opens what path, a link's text, names from start's directory, one name at
 // a time. A link met on the way is followed only when the running user or
 // the superuser owns it: another user's link could lead the run to files
@@ -166,7 +155,9 @@ static int follow_link_text(LinkStart* start, char* path, struct statx* status, 
         at = 0;
       }
     }
-    if (!failed(*why) && !link && !up && !went_down(start, name)) *why = own_reason(REASON_TOO_LONG);
+    // Gone down into name: its path is kept, for a ".." to go back by.
+    if (!failed(*why) && !link && !up && !append_name(start->place, sizeof start->place, name))
+      *why = own_reason(REASON_TOO_LONG);
     if (next >= 0 && (link || failed(*why))) sys::close(next);
     if (!failed(*why) && !link) {
       sys::close(fd);
