@@ -5,10 +5,11 @@
 
 #include "../platform/platform.h"
 
-// Returns once path can be opened for reading, or cannot for any reason
-// but another process holding it, or after about ten seconds: a copy back
-// that takes longer is taken for a file that keeps changing. root: as for
-// open_source.
+// Returns once path can be opened and read, or cannot for any reason but
+// another process holding it, or after about ten seconds: a copy back
+// that takes longer is taken for a file that keeps changing. A writer
+// that merely keeps the file open is waited for a fifth of a second.
+// root: as for open_source.
 void wait_until_released(const char* path, const WalkRoot* root);
 
 #endif

@@ -466,6 +466,8 @@ void hold_and_strip(Writer* writer) {
     bool written = pwrite(fd, writer->body.data(), writer->body.size(), 0) == (ssize_t)writer->body.size() &&
                    ftruncate(fd, (off_t)writer->body.size()) == 0;
     fcntl(fd, F_SETLEASE, F_UNLCK);
+    // A run lets its lease go a moment before its file; here a long one.
+    usleep(50000);
     _exit(written ? 0 : 1);
   }
   char done = 'n';
@@ -988,7 +990,8 @@ TEST_F(StripTest, NewFileAtAStrippedFilesFreedNumberIsStripped) {
 }
 
 // In HTTP mode a file that another run holds is waited for, but one that
-// a writer merely keeps open is given up at once.
+// a writer merely keeps open only a little (not the ten seconds a copy
+// back gets).
 TEST_F(StripTest, HttpRunWaitsForNoWriterThatKeepsTheFileOpen) {
   std::string path = make("log", "HTTP/1.1 200 OK\r\n\r\nbody");
   int writer = open(path.c_str(), O_WRONLY | O_APPEND);
@@ -1000,7 +1003,7 @@ TEST_F(StripTest, HttpRunWaitsForNoWriterThatKeepsTheFileOpen) {
   EXPECT_EQ(strip_file(path.c_str(), &settings), STRIP_FAILED);
   GetCapturedStdout();
   EXPECT_EQ(reason_lines(GetCapturedStderr(), path), std::vector<std::string>{"open in another process"});
-  EXPECT_LE(fault_calls(FAULT_open_source), 3u) << "the strip, one look, the second strip";
+  EXPECT_LE(fault_calls(FAULT_open_source), 22u) << "the strip, 20 looks at most, the second strip";
   close(writer);
 }
 
