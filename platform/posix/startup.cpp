@@ -44,10 +44,14 @@ static void hold_standard_descriptors(void) {
     if (fcntl(fd, F_GETFD) < 0 && errno == EBADF && open("/dev/null", O_RDONLY) != fd) break;
 }
 
-static void mask_stop_signals(int how) {
+// The stop signals, and SIGIO where asked: a lease break is told by
+// SIGIO, and one blocked would never come, so a lost lease would pass for
+// one held.
+static void mask_signals(int how, bool lease_breaks) {
   sigset_t set;
   sigemptyset(&set);
   for (int signal_number : stop_signals) sigaddset(&set, signal_number);
+  if (lease_breaks) sigaddset(&set, SIGIO);
   pthread_sigmask(how, &set, nullptr);
 }
 
@@ -64,14 +68,17 @@ static void* run_driver(void* argument) {
 
 // A walk takes stack for every level, and a path allows some two thousand
 // levels. A thread's stack is sized here, not by RLIMIT_STACK: it is only
-// address space until touched. Without the thread the driver runs here.
+// address space until touched. Where an address-space limit refuses the
+// first size, a smaller one still holds the deepest walk (a level takes
+// under 2 KiB); only without any thread does the driver run here.
 static void run_on_own_stack(DriverRun* run) {
-  enum { DRIVER_STACK_BYTES = 64 << 20 };
+  static const size_t stack_sizes[] = {64 << 20, 16 << 20, 6 << 20};
   pthread_attr_t attributes;
   pthread_t thread;
   bool started = false;
-  if (pthread_attr_init(&attributes) == 0) {
-    started = pthread_attr_setstacksize(&attributes, DRIVER_STACK_BYTES) == 0 &&
+  for (size_t bytes : stack_sizes) {
+    if (started || pthread_attr_init(&attributes) != 0) continue;
+    started = pthread_attr_setstacksize(&attributes, bytes) == 0 &&
               pthread_create(&thread, &attributes, run_driver, run) == 0;
     pthread_attr_destroy(&attributes);
   }
@@ -80,9 +87,9 @@ static void run_on_own_stack(DriverRun* run) {
     return;
   }
   // The stop signals go to the driver's thread, where they end a wait.
-  mask_stop_signals(SIG_BLOCK);
+  mask_signals(SIG_BLOCK, false);
   pthread_join(thread, nullptr);
-  mask_stop_signals(SIG_UNBLOCK);
+  mask_signals(SIG_UNBLOCK, false);
 }
 
 // Ends the process by the signal that stopped the run, as if uncaught, so
@@ -127,13 +134,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   catch_stop_signals();
-  // A lease break is told by SIGIO: one blocked by whoever started the run
-  // would never come, and a lost lease would pass for one held. Every
-  // thread takes this mask from here.
-  sigset_t lease_breaks;
-  sigemptyset(&lease_breaks);
-  sigaddset(&lease_breaks, SIGIO);
-  pthread_sigmask(SIG_UNBLOCK, &lease_breaks, nullptr);
+  // Whoever started the run may have blocked them; every thread takes this
+  // mask from here.
+  mask_signals(SIG_UNBLOCK, true);
   DriverRun run = {options.settings, 1};
   run_on_own_stack(&run);
   return end_by_stop_signal(report_write_failed() ? 1 : run.status);

@@ -159,17 +159,24 @@ TEST(Hostile, StopSignalsEndTheWalkBetweenFiles) {
     int workers;
     int files;
     size_t size;
-  } cases[] = {{SIGTERM, 1, 3000, 4096}, {SIGINT, 1, 3000, 4096}, {SIGHUP, 1, 3000, 4096}, {SIGTERM, 4, 1200, 262144}};
+    bool blocked = false;  // blocked by whoever started the run
+  } cases[] = {{SIGTERM, 1, 3000, 4096},
+               {SIGINT, 1, 3000, 4096},
+               {SIGHUP, 1, 3000, 4096},
+               {SIGTERM, 4, 1200, 262144},
+               {SIGTERM, 1, 3000, 4096, true}};
   for (const auto& c : cases) {
     const int signal_number = c.signal_number;
     const int files = c.files;
-    SCOPED_TRACE(std::to_string(signal_number) + " with -j " + std::to_string(c.workers));
+    SCOPED_TRACE(std::to_string(signal_number) + " with -j " + std::to_string(c.workers) +
+                 (c.blocked ? " blocked" : ""));
     Scratch scratch;
     scratch.make_directory("tmp");
     std::vector<std::string> names = make_tree(scratch, files, c.size);
     RunOptions options;
     options.kill_after_microseconds = 20000;
     options.kill_signal = signal_number;
+    options.kill_signal_blocked = c.blocked;
     ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), {"-j", std::to_string(c.workers), "t"},
                            temp_environment(scratch.path("tmp")), options);
     EXPECT_EQ(run.signal, signal_number);

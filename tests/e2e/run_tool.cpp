@@ -124,15 +124,16 @@ ToolRun run_tool(const std::string& executable, const std::string& directory, co
         (setgroups(0, nullptr) != 0 || setgid((gid_t)options.as_user) != 0 || setuid((uid_t)options.as_user) != 0))
       _exit(125);
     // As from an interactive shell: the signal sent is neither ignored nor
-    // blocked, whatever the test's own start was.
+    // blocked, whatever the test's own start was, unless asked.
     if (options.kill_after_microseconds >= 0 || !watched.empty()) {
       sigset_t set;
       sigemptyset(&set);
       sigaddset(&set, options.kill_signal);
-      sigprocmask(SIG_UNBLOCK, &set, nullptr);
+      sigprocmask(options.kill_signal_blocked ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
       signal(options.kill_signal, SIG_DFL);
     }
-    if (!limit_child(RLIMIT_FSIZE, options.file_size_limit) || !limit_child(RLIMIT_STACK, options.stack_limit))
+    if (!limit_child(RLIMIT_FSIZE, options.file_size_limit) || !limit_child(RLIMIT_STACK, options.stack_limit) ||
+        !limit_child(RLIMIT_AS, options.address_limit))
       _exit(124);
     if (chdir(directory.c_str()) != 0) _exit(126);
     execvpe(argv_pointers[0], argv_pointers.data(), envp_pointers.data());

@@ -149,23 +149,38 @@ TEST(Walk, PathsAtTheCapacityLimit) {
 }
 
 // However low the stack limit, a walk reaches the deepest tree a path
-// allows: the driver runs on a stack of its own.
-TEST(Walk, DeepestTreeUnderAnEightMebibyteStackLimit) {
+// allows: the driver runs on a stack of its own. Under an address-space
+// limit too low for that stack, a smaller one holds the walk, and where
+// memory runs out the directory that cannot be listed gets its line.
+TEST(Walk, DeepestTreeUnderLowLimits) {
   SKIP_ON_WINDOWS();
-  Scratch scratch;
-  scratch.make_directory("tmp");
-  DeepTree tree(scratch, "deep", 2040, 1);  // "deep" and 2040 times "/" and a letter
-  ASSERT_EQ(tree.path().size(), 4084u);
-  tree.write("f", HEADER + "bottom");
-  RunOptions options;
-  options.stack_limit = 8 << 20;
-  ToolRun run =
-      run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), {"deep"}, temp_environment(scratch.path("tmp")), options);
-  EXPECT_EQ(run.signal, 0);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output, tree.path() + "/f : ok\n");
-  EXPECT_EQ(tree.read("f"), "bottom");
-  EXPECT_TRUE(scratch.list("tmp").empty());
+  const struct {
+    long long stack_limit, address_limit;
+  } cases[] = {
+    {8 << 20, -1},
+#if !defined(__SANITIZE_ADDRESS__)  // its shadow memory needs more address space than any such limit
+    {-1, 40 << 20}
+#endif
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.address_limit);
+    Scratch scratch;
+    scratch.make_directory("tmp");
+    DeepTree tree(scratch, "deep", 2040, 1);  // "deep" and 2040 times "/" and a letter
+    ASSERT_EQ(tree.path().size(), 4084u);
+    tree.write("f", HEADER + "bottom");
+    RunOptions options;
+    options.stack_limit = c.stack_limit;
+    options.address_limit = c.address_limit;
+    ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), {"deep"},
+                           temp_environment(scratch.path("tmp")), options);
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.status, 1);
+    if (c.address_limit < 0) EXPECT_EQ(run.output, tree.path() + "/f : ok\n");
+    if (c.address_limit >= 0) EXPECT_NE(run.errors.find(": Cannot allocate memory\n"), std::string::npos) << run.errors;
+    EXPECT_EQ(tree.read("f"), c.address_limit < 0 ? "bottom" : HEADER + "bottom");
+    EXPECT_TRUE(scratch.list("tmp").empty());
+  }
 }
 
 // Several workers write the very report one worker writes, in the walk's
