@@ -36,7 +36,7 @@ int names_something(const char* name) {
   WalkEntry entry;
   Reason why = done_reason();
   int listed = LIST_FAILED;
-  if (!failed(open_walk_root(name, &root))) {
+  if (!failed(open_walk_root(name, 0, &root))) {
     listed = first_entry(&root, name, &search, &entry, &why);
     end_search(&search);
   }

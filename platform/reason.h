@@ -17,6 +17,8 @@ enum ReasonKind {
   REASON_STOPPED,         // a stop signal came while it was in hand
   REASON_NAME_NOT_PLAIN,  // its name would open another file, or leads elsewhere
   REASON_TIMES,           // not the owner: its times cannot be set, nor the file held alone
+  // A walk that stays on one file system met another on the way.
+  REASON_OTHER_FILE_SYSTEM,
   // What the strip finds itself.
   REASON_NO_HEADER_END,
   REASON_BARE_LINE_FEED,   // a status line that ends in a bare LF: its header end cannot be told

@@ -33,8 +33,10 @@ enum ListOutcome {
 
 // Opens the root of a walk whose first search is pattern (the part
 // before its last separator; "" for the current directory), followed as
-// given. Windows keeps no root: nothing is called.
-Reason open_walk_root(const char* pattern, WalkRoot* root);
+// given. one_file_system: nothing below it is opened on another file
+// system, nor through another mount (REASON_OTHER_FILE_SYSTEM), whatever
+// is moved meanwhile. Windows keeps no root: nothing is called.
+Reason open_walk_root(const char* pattern, int one_file_system, WalkRoot* root);
 void close_walk_root(WalkRoot* root);
 
 // Begins a search of pattern, a path whose last component is a wildcard

@@ -18,6 +18,7 @@ static const char* reason_text(int kind) {
     case REASON_CHANGED: return "changed while being stripped";
     case REASON_TIMES: return "times cannot be set: not the owner";
     case REASON_TOO_MANY_NAMES: return "too many files with several names to keep track of";
+    case REASON_OTHER_FILE_SYSTEM: return "on another file system";
     default: return nullptr;
   }
 }

@@ -126,7 +126,7 @@ int walk_target(const char* path, int is_pattern, const RunSettings* settings, W
   // The root is the directory of the first search.
   unsigned pattern_length = length;
   if (!is_pattern && !append_path(buffer, PATH_CAPACITY, &pattern_length, "*.*")) return result;
-  *why = open_walk_root(buffer, &root);
+  *why = open_walk_root(buffer, settings->one_file_system, &root);
   buffer[length] = '\0';
   result = WALK_NOT_LISTED;
   if (!failed(*why)) {

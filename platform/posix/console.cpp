@@ -61,6 +61,8 @@ Reason reason_from_errno(int number) {
     // A copy gives these for a stop, and for a lease that may have run out.
     case EINTR: reason.kind = REASON_STOPPED; break;
     case ENOLCK: reason.kind = REASON_LEASE_LOST; break;
+    // Opened beneath a walk's root that stays on its file system.
+    case EXDEV: reason.kind = REASON_OTHER_FILE_SYSTEM; break;
     default: break;
   }
   if (reason.kind != REASON_SYSTEM) reason.number = 0;

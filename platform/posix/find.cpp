@@ -89,7 +89,7 @@ static int next_match(WalkSearch* search, WalkEntry* entry, Reason* why) {
 static bool place_of(int at, const char* name, int flags, std::uint64_t* device, std::uint64_t* mount) {
   struct statx status;
   if (sys::statx(at, name, flags, STATX_TYPE | STATX_MNT_ID, &status) != 0) return false;
-  *device = ((std::uint64_t)status.stx_dev_major << 32) | status.stx_dev_minor;
+  *device = device_of(&status);
   *mount = (status.stx_mask & STATX_MNT_ID) != 0 ? status.stx_mnt_id : 0;
   return true;
 }

@@ -94,6 +94,8 @@ struct CopyBackTarget {
 
 struct WalkRoot {
   int fd;  // -1 outside a walk
+  int one_file_system;
+  std::uint64_t device;  // the file system of the root: one_file_system
   unsigned length;
   char text[PATH_CAPACITY];
 };

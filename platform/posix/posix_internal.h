@@ -97,6 +97,8 @@ bool writes_keep_set_id_bits(void);
 // facts the logic reads of that.
 bool read_status(int fd, struct statx* status);
 void facts_of(const struct statx* status, FileFacts* facts);
+// The file system a status tells, as one number.
+std::uint64_t device_of(const struct statx* status);
 inline FileStamp stamp_of(const struct statx_timestamp& time) {
   FileStamp stamp = {time.tv_sec, (std::int32_t)time.tv_nsec};
   return stamp;

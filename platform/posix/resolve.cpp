@@ -12,10 +12,14 @@ static const unsigned STATUS_FIELDS = STATX_TYPE | STATX_MODE | STATX_NLINK | ST
 
 bool read_status(int fd, struct statx* status) { return sys::statx(fd, "", AT_EMPTY_PATH, STATUS_FIELDS, status) == 0; }
 
+std::uint64_t device_of(const struct statx* status) {
+  return ((std::uint64_t)status->stx_dev_major << 32) | status->stx_dev_minor;
+}
+
 void facts_of(const struct statx* status, FileFacts* facts) {
   // Where the system keeps no creation time it reads as zero.
   FileStamp none = {0, 0};
-  facts->identity.volume = ((std::uint64_t)status->stx_dev_major << 32) | status->stx_dev_minor;
+  facts->identity.volume = device_of(status);
   facts->identity.index = status->stx_ino;
   facts->identity.birth = (status->stx_mask & STATX_BTIME) != 0
                               ? (std::uint64_t)status->stx_btime.tv_sec * 1000000000u + status->stx_btime.tv_nsec
@@ -30,9 +34,11 @@ void facts_of(const struct statx* status, FileFacts* facts) {
   facts->attributes = status->stx_mode;
 }
 
-Reason open_walk_root(const char* pattern, WalkRoot* root) {
+Reason open_walk_root(const char* pattern, int one_file_system, WalkRoot* root) {
   size_t length = directory_length(pattern);
+  struct statx status;
   root->fd = -1;
+  root->one_file_system = one_file_system;
   root->length = 0;
   root->text[0] = '\0';
   if (length >= PATH_CAPACITY) return own_reason(REASON_TOO_LONG);
@@ -42,6 +48,8 @@ Reason open_walk_root(const char* pattern, WalkRoot* root) {
   root->fd = sys::open(length == 0 ? "." : root->text, O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (root->fd < 0) return reason_from_errno(errno);
   root->length = (unsigned)length;
+  if (one_file_system && !read_status(root->fd, &status)) return reason_from_errno(errno);
+  if (one_file_system) root->device = device_of(&status);
   return done_reason();
 }
 
@@ -64,12 +72,13 @@ static const char* below_root(const WalkRoot* root, const char* path) {
 
 // Opens relative below directory without following any symbolic link on
 // the way; a link in the last place is opened as a link with O_NOFOLLOW.
-static int open_beneath(int directory, const char* relative, int flags) {
+// stay: nor through a mount point (EXDEV).
+static int open_beneath(int directory, const char* relative, int flags, bool stay = false) {
   if (relative[0] == '\0') relative = ".";
   struct open_how how;
   std::memset(&how, 0, sizeof how);
   how.flags = (unsigned long long)(flags | O_CLOEXEC);
-  how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | (stay ? RESOLVE_NO_XDEV : 0);
   long fd;
   do fd = sys::openat2(directory, relative, &how);
   while (fd < 0 && errno == EINTR);
@@ -185,7 +194,8 @@ static int follow_own_link(const WalkRoot* root, int link_fd, const char* relati
   start.place[length] = '\0';
   struct statx found;
   ssize_t text_length = sys::readlinkat(link_fd, "", text, sizeof text - 1);
-  start.directory = text_length < 0 ? -1 : open_beneath(root->fd, start.place, O_PATH | O_DIRECTORY);
+  start.directory =
+      text_length < 0 ? -1 : open_beneath(root->fd, start.place, O_PATH | O_DIRECTORY, root->one_file_system);
   *why = start.directory < 0 ? reason_from_errno(errno) : done_reason();
   if (!failed(*why) &&
       sys::statx(start.directory, slash == nullptr ? relative : slash + 1, AT_SYMLINK_NOFOLLOW, STATX_INO, &found) != 0)
@@ -200,10 +210,12 @@ static int follow_own_link(const WalkRoot* root, int link_fd, const char* relati
   return follow_link_text(&start, text, status, why);
 }
 
+// What a link below the root leads to is checked once it is reached: its
+// own way may cross mounts, as long as it ends on the root's file system.
 int resolve_path(const WalkRoot* root, const char* path, struct statx* status, Reason* why, int* through_link) {
   const char* relative = below_root(root, path);
-  int fd =
-      relative != nullptr ? open_beneath(root->fd, relative, O_PATH | O_NOFOLLOW) : sys::open(path, O_PATH | O_CLOEXEC);
+  int fd = relative != nullptr ? open_beneath(root->fd, relative, O_PATH | O_NOFOLLOW, root->one_file_system)
+                               : sys::open(path, O_PATH | O_CLOEXEC);
   if (fd >= 0 && !read_status(fd, status)) {
     int error = errno;
     sys::close(fd);
@@ -218,7 +230,13 @@ int resolve_path(const WalkRoot* root, const char* path, struct statx* status, R
       *why = own_reason(REASON_LINK_OWNER);
       return -1;
     }
-    return follow_own_link(root, fd, relative, status, why);
+    fd = follow_own_link(root, fd, relative, status, why);
+    if (fd >= 0 && root->one_file_system && device_of(status) != root->device) {
+      sys::close(fd);
+      *why = own_reason(REASON_OTHER_FILE_SYSTEM);
+      fd = -1;
+    }
+    return fd;
   }
   if (fd < 0) *why = reason_from_errno(errno);
   return fd;
@@ -226,7 +244,7 @@ int resolve_path(const WalkRoot* root, const char* path, struct statx* status, R
 
 int open_directory(const WalkRoot* root, const char* path, int flags) {
   const char* relative = below_root(root, path);
-  return relative != nullptr ? open_beneath(root->fd, relative, flags | O_DIRECTORY)
+  return relative != nullptr ? open_beneath(root->fd, relative, flags | O_DIRECTORY, root->one_file_system)
                              : sys::open(path, flags | O_DIRECTORY | O_CLOEXEC);
 }
 

@@ -149,7 +149,7 @@ static int listed(HANDLE search, const WIN32_FIND_DATAA* found, WalkEntry* entry
   return LISTED_ENTRY;
 }
 
-Reason open_walk_root(const char*, WalkRoot*) { return done_reason(); }
+Reason open_walk_root(const char*, int, WalkRoot*) { return done_reason(); }
 void close_walk_root(WalkRoot*) {}
 
 int first_entry(const WalkRoot*, const char* pattern, WalkSearch* search, WalkEntry* entry, Reason* why) {

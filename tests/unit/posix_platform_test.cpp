@@ -7,7 +7,10 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstdio>
@@ -67,7 +70,7 @@ TEST(PosixPlatform, WhatIsOpened) {
   symlink((dots + "dir").c_str(), scratch.path("mid").c_str());
   symlink(("mid" + rest + "/file").c_str(), scratch.path("grow").c_str());
   WalkRoot root;
-  ASSERT_FALSE(failed(open_walk_root((scratch.root() + "/*").c_str(), &root)));
+  ASSERT_FALSE(failed(open_walk_root((scratch.root() + "/*").c_str(), 0, &root)));
   // A move of a directory made just before the nth call of a system call:
   // renamed, or swapped with another (RENAME_EXCHANGE).
   struct Move {
@@ -267,7 +270,7 @@ std::set<std::string> search(const std::string& pattern) {
   WalkSearch search;
   WalkEntry entry;
   Reason why;
-  if (failed(open_walk_root(pattern.c_str(), &root))) return names;
+  if (failed(open_walk_root(pattern.c_str(), 0, &root))) return names;
   for (int listed = first_entry(&root, pattern.c_str(), &search, &entry, &why); listed == LISTED_ENTRY;
        listed = next_entry(&search, &entry, &why))
     names.insert(entry.name);
@@ -297,6 +300,52 @@ TEST(PosixPlatform, WildcardSearch) {
                {"", {}},
                {"missing-dir/*", {}}};
   for (const auto& c : cases) EXPECT_EQ(search(scratch.path(c.pattern)), c.names) << c.pattern;
+}
+
+// A walk that stays on one file system opens nothing through a mount
+// below its root, whatever listed it: a directory moved there after its
+// check is refused as it is opened. In a mount namespace of a child's own.
+TEST(PosixPlatform, OneFileSystemOpensNothingThroughAMount) {
+  Scratch scratch;
+  scratch.write("f", "x");
+  scratch.make_directory("m");
+  symlink("m/f", scratch.path("link").c_str());
+  pid_t child = fork();
+  if (child == 0) {
+    if (unshare(geteuid() == 0 ? CLONE_NEWNS : CLONE_NEWUSER | CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("none", scratch.path("m").c_str(), "tmpfs", 0, nullptr) != 0)
+      _exit(100);
+    close(open(scratch.path("m/f").c_str(), O_CREAT | O_WRONLY, 0600));
+    const struct {
+      const char* name;
+      int one_file_system, kind;
+    } cases[] = {{"m/f", 1, REASON_OTHER_FILE_SYSTEM},
+                 {"link", 1, REASON_OTHER_FILE_SYSTEM},
+                 {"f", 1, REASON_NONE},
+                 {"m/f", 0, REASON_NONE},
+                 {"link", 0, REASON_NONE}};
+    int wrong = 0;
+    for (const auto& c : cases) {
+      WalkRoot root;
+      SourceFile file;
+      WalkSearch search;
+      WalkEntry entry;
+      Reason why;
+      open_walk_root((scratch.root() + "/*").c_str(), c.one_file_system, &root);
+      wrong += open_source(&root, scratch.path(c.name).c_str(), &file).kind != c.kind;
+      close_source(&file);
+      int listed = first_entry(&root, scratch.path("m/*").c_str(), &search, &entry, &why);
+      wrong += c.one_file_system ? why.kind != REASON_OTHER_FILE_SYSTEM : listed != LISTED_ENTRY;
+      end_search(&search);
+      close_walk_root(&root);
+    }
+    _exit(wrong);
+  }
+  int status = -1;
+  waitpid(child, &status, 0);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 100) GTEST_SKIP() << "no mount namespace can be made here";
+  EXPECT_EQ(status, 0) << "cases gone wrong: " << WEXITSTATUS(status);
 }
 
 // Names reach the report escaped where they hold a control byte or a

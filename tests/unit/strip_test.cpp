@@ -851,7 +851,7 @@ class WalkRun {
     seen.shared = shared_;
     settings = default_run_settings();
     find_temporary_directory(&temporary_);
-    EXPECT_FALSE(failed(open_walk_root((scratch.root() + "/*").c_str(), &root_)));
+    EXPECT_FALSE(failed(open_walk_root((scratch.root() + "/*").c_str(), 0, &root_)));
     begin_body_file(&temporary_, &body);
     CaptureStdout();
   }
