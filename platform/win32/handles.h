@@ -65,11 +65,12 @@ struct CopyBackTarget {
 };
 
 struct WalkRoot {
-  int unused;
+  unsigned folder_length;  // of the first search's folder, its separator included
 };
 
 struct WalkSearch {
   SystemHandle handle;  // FindFirstFileA's, or FindFirstFileW's
+  SystemHandle folder;  // the folder listed, held while it is listed
   // FindNextFileW, where the search was made wide; null: FindNextFileA.
   void (*find_next_wide)(void);
 };

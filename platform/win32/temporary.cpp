@@ -27,9 +27,7 @@ static bool has_body_file_name(const char* name) {
          (end[3] | 0x20) == 'p' && end[4] == '\0';
 }
 
-// Where the last component of a path starts; a double-byte character whose
-// second byte is a backslash is not a separator.
-static const char* last_component(const char* path) {
+const char* last_component(const char* path) {
   const char* name = path + drive_prefix_length(path);
   for (const char* p = name; *p != '\0'; p = CharNextA(p))
     if (is_path_separator(*p)) name = p + 1;

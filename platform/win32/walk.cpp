@@ -139,9 +139,15 @@ static int listed(HANDLE search, const WIN32_FIND_DATAA* found, WalkEntry* entry
     *why = last_error_reason();
     return LIST_FAILED;
   }
-  // Both hold MAX_PATH bytes.
+  // Both hold MAX_PATH bytes. A control character, which only a volume
+  // another system wrote can hold, could end or forge a report line: it
+  // is shown as '?', which marks the name as one not opened. No byte of a
+  // double-byte character is below 0x20.
   unsigned length = 0;
-  for (; found->cFileName[length] != '\0'; ++length) entry->name[length] = found->cFileName[length];
+  for (; found->cFileName[length] != '\0'; ++length) {
+    char c = found->cFileName[length];
+    entry->name[length] = (unsigned char)c < 0x20 ? '?' : c;
+  }
   entry->name[length] = '\0';
   entry->directory = (found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   entry->link = (found->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
@@ -149,17 +155,49 @@ static int listed(HANDLE search, const WIN32_FIND_DATAA* found, WalkEntry* entry
   return LISTED_ENTRY;
 }
 
-Reason open_walk_root(const char*, int, WalkRoot*) { return done_reason(); }
+Reason open_walk_root(const char* pattern, int, WalkRoot* root) {
+  root->folder_length = (unsigned)(last_component(pattern) - pattern);
+  return done_reason();
+}
+
 void close_walk_root(WalkRoot*) {}
 
-int first_entry(const WalkRoot*, const char* pattern, WalkSearch* search, WalkEntry* entry, Reason* why) {
+// The folder a search lists is held open, sharing no deletion, until the
+// search ends: no other process renames it or puts a link in its place
+// meanwhile, so each path the walk builds below it leads into it. Below
+// the root, which is followed as given, a folder that is a link or a
+// junction now was put in place of the one the listing showed. Where
+// folders cannot be opened (Windows 95) none is held.
+static Reason hold_folder(const WalkRoot* root, const char* pattern, WalkSearch* search) {
+  char folder[PATH_CAPACITY];
+  unsigned length = (unsigned)(last_component(pattern) - pattern);
+  bool below_root = root != nullptr && length > root->folder_length;
+  for (unsigned at = 0; at < length; ++at) folder[at] = pattern[at];
+  // Below the root it ends in an entry's name and a separator, which
+  // would lead through a link: the name is what is opened.
+  if (below_root) --length;
+  if (length == 0 || folder[length - 1] == ':') folder[length++] = '.';
+  folder[length] = '\0';
+  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (below_root ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+  search->folder =
+      (SystemHandle)SYSTEM_CALL(CreateFileA, INVALID_HANDLE_VALUE, folder, FILE_LIST_DIRECTORY,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
+  DWORD attributes = below_root ? SYSTEM_CALL(GetFileAttributesA, INVALID_FILE_ATTRIBUTES, folder) : 0;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return last_error_reason();
+  return own_reason((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? REASON_CHANGED : REASON_NONE);
+}
+
+int first_entry(const WalkRoot* root, const char* pattern, WalkSearch* search, WalkEntry* entry, Reason* why) {
   WIN32_FIND_DATAA found;
   search->handle = (SystemHandle)INVALID_HANDLE_VALUE;
+  search->folder = (SystemHandle)INVALID_HANDLE_VALUE;
   search->find_next_wide = nullptr;
   *why = injected_failure();
   if (OPERATION_FAULT(first_entry)) return LIST_FAILED;
   *why = done_reason();
   if (stop_requested()) return LISTED_ALL;
+  *why = hold_folder(root, pattern, search);
+  if (failed(*why)) return LIST_FAILED;
   HANDLE first = find_first_entry(pattern, &found, &search->find_next_wide);
   search->handle = (SystemHandle)first;
   // No match at all is no listing: the target names nothing.
@@ -185,6 +223,7 @@ void end_search(WalkSearch* search) {
   HANDLE handle = handle_of(search->handle);
   if (handle != INVALID_HANDLE_VALUE) FindClose(handle);
   search->handle = (SystemHandle)INVALID_HANDLE_VALUE;
+  close_handle(&search->folder);
 }
 
 // GetCommandLineA is the wide command line converted a character at a

@@ -42,6 +42,10 @@ bool move_source(SourceFile* file, FileSize offset);
 // A position the handle cannot be at: the next read moves it first.
 static const FileSize UNKNOWN_POSITION = ~(FileSize)0;
 
+// Where the last component of a path starts; a double-byte character whose
+// second byte is a backslash is not a separator.
+const char* last_component(const char* path);
+
 // The reason for what GetLastError holds, in the tool's words where it has them.
 Reason last_error_reason(void);
 // An operation's own injected failure: an input and output error.

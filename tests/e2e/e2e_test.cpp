@@ -97,7 +97,7 @@ const std::set<std::string> windows_only = {
     // Names the code page bends, and names Win32 would open as
     // another: POSIX takes every name as its bytes.
     "YenSignNamesStayInTheTree", "CodePageBentNameBesideItsTwin", "TargetTypedWithYenSign",
-    "TrailingDotAndBlankNamesAreNotOpened",
+    "TrailingDotAndBlankNamesAreNotOpened", "ControlBytesInNamesAreNotOpened",
     // Ctrl-C reaches a POSIX run as SIGINT, which ends it by that signal.
     "CtrlCDuringCopyBackFinishesTheFile", "CtrlCWhileFillingTheTemporaryFile", "LinksToDirectoriesGetALine",
     // Body files are named as GetTempFileNameA names them.
@@ -642,6 +642,14 @@ const std::vector<Case>& cases() {
        {"t"},
        1,
        {"t/a.htm. : error", "t/a.htm : ok", "t/b  : error", "t/b : ok", "t/sub. : error", "t/sub/c : ok"}},
+      // Only a volume another system wrote holds them: shown as '?', they
+      // cannot break a line.
+      {"ControlBytesInNamesAreNotOpened",
+       {{"t/x\r\nforged.htm", page("1")}, {"t/a\tb\x01", page("2")}, {"t/a.htm", page("3")}},
+       {"t/a.htm"},
+       {"t"},
+       1,
+       {"t/a.htm : ok", "t/a?b? : error", "t/x??forged.htm : error"}},
       // The copy back is finished, never cut; the run then ends with 1.
       {"CtrlCDuringCopyBackFinishesTheFile",
        {},

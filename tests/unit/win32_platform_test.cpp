@@ -49,7 +49,9 @@ class Win32Platform : public ::testing::Test {
     ASSERT_NE(GetTempPathA(MAX_PATH, base), 0u);
     ASSERT_NE(GetFileAttributesA(base), INVALID_FILE_ATTRIBUTES) << base << ": under wine, set BODYCUT_TEMP";
     original_tmp = GetEnvironmentVariableA("TMP", saved_tmp, MAX_PATH) != 0;
-    directory = std::string(base) + "bodycut-test-" + std::to_string(GetCurrentProcessId());
+    temporary = base;
+    temporary.pop_back();
+    directory = temporary + "\\bodycut-test-" + std::to_string(GetCurrentProcessId());
     ASSERT_TRUE(CreateDirectoryA(directory.c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryA((directory + "\\tree").c_str(), nullptr));
     SetEnvironmentVariableA("TMP", directory.c_str());
@@ -113,6 +115,7 @@ class Win32Platform : public ::testing::Test {
   std::string directory;
   char saved_tmp[MAX_PATH] = "";
   bool original_tmp = false;
+  std::string temporary;  // the system's temporary directory, with no separator at its end
 };
 
 // Armed as BODYCUT_FAULT arms it, so that the console says which call failed.
@@ -311,6 +314,40 @@ TEST_F(Win32Platform, BodyFileGoneIsNoFailedDeletion) {
   ASSERT_FALSE(failed(choose_body_name(&temporary, &body)));
   ASSERT_TRUE(DeleteFileA(body.name));
   EXPECT_FALSE(failed(close_body_file(&body, 1)));
+}
+
+// A folder being listed, the root or one below it, is held: no other
+// program renames it (or puts a link in its place) until its search ends.
+// Below the root, a folder that is a link now is not listed: the walk saw
+// a plain folder there. The link, folder-link in the temporary directory,
+// is the build's own (wine makes none).
+TEST_F(Win32Platform, FoldersListed) {
+  const std::string sub = directory + "\\tree\\sub";
+  ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
+  write_whole(sub + "\\page.htm", "H\r\n\r\nbody");
+  const std::string link = temporary + "\\folder-link";
+  ASSERT_NE(GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u) << link << " is no link";
+  const struct {
+    std::string root, folder;
+    int listed;
+  } rows[] = {{directory + "\\tree", directory + "\\tree", LISTED_ENTRY},
+              {directory + "\\tree", sub, LISTED_ENTRY},
+              {temporary, link, LIST_FAILED},
+              {link, link, LISTED_ENTRY}};
+  for (const auto& row : rows) {
+    WalkRoot root;
+    WalkSearch search;
+    WalkEntry entry;
+    Reason why;
+    ASSERT_FALSE(failed(open_walk_root((row.root + "\\*.*").c_str(), 0, &root)));
+    EXPECT_EQ(first_entry(&root, (row.folder + "\\*.*").c_str(), &search, &entry, &why), row.listed) << row.folder;
+    if (row.listed == LIST_FAILED) EXPECT_EQ(why.kind, REASON_CHANGED);
+    if (row.folder == sub) EXPECT_FALSE(MoveFileA(sub.c_str(), (sub + "-moved").c_str()));
+    end_search(&search);
+    close_walk_root(&root);
+  }
+  EXPECT_TRUE(MoveFileA(sub.c_str(), (sub + "-moved").c_str()));
+  EXPECT_TRUE(remove_file(sub + "-moved\\page.htm") && RemoveDirectoryA((sub + "-moved").c_str()));
 }
 
 // Reads go back and forth: the handle moves only where it is not already.
