@@ -17,9 +17,26 @@ static FILETIME filetime_of(FileStamp stamp) {
   return time;
 }
 
+bool read_change_time(HANDLE handle, FileStamp* changed) {
+  typedef BOOL(WINAPI * ReadInformation)(HANDLE, int, LPVOID, DWORD);
+  struct BasicInformation {  // FILE_BASIC_INFO, asked for as FileBasicInfo (0)
+    LARGE_INTEGER created, accessed, written, changed;
+    DWORD attributes;
+  } basic;
+  ReadInformation read = reinterpret_cast<ReadInformation>(kernel_function("GetFileInformationByHandleEx"));
+  *changed = FileStamp{0, 0};
+  if (read == nullptr) return true;
+  bool fails = CALL_FAULT(GetFileInformationByHandleEx);
+  if (fails) SetLastError(ERROR_GEN_FAILURE);
+  if (fails || !read(handle, 0, &basic, sizeof basic)) return false;
+  changed->count = basic.changed.QuadPart;
+  return true;
+}
+
 static bool read_facts(SystemHandle handle, FileFacts* facts) {
   BY_HANDLE_FILE_INFORMATION found;
   if (!SYSTEM_CALL(GetFileInformationByHandle, FALSE, handle_of(handle), &found)) return false;
+  if (!read_change_time(handle_of(handle), &facts->changed)) return false;
   facts->identity.volume = found.dwVolumeSerialNumber;
   // On NTFS the file index carries a number that tells a reused one apart.
   facts->identity.index = joined(found.nFileIndexHigh, found.nFileIndexLow);
@@ -29,7 +46,6 @@ static bool read_facts(SystemHandle handle, FileFacts* facts) {
   facts->times.created = stamp_of(found.ftCreationTime);
   facts->times.accessed = stamp_of(found.ftLastAccessTime);
   facts->times.written = stamp_of(found.ftLastWriteTime);
-  facts->changed = FileStamp{0, 0};
   facts->write_protected = (found.dwFileAttributes & PROTECTING_ATTRIBUTES) != 0;
   facts->attributes = found.dwFileAttributes;
   return true;

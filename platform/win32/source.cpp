@@ -54,16 +54,21 @@ Reason end_source_reading(SourceFile* file) {
 // holds its name: sharing no deletion, it lets no other file be renamed
 // to that name meanwhile. Where another program's sharing refuses such a
 // handle, one that only looks tells, just before, that the file there is
-// still the one read. Another file found there is left as it is.
+// still the one read. Another file found there is left as it is. Made
+// writable, it must be as read; the change time that setting moves is
+// then the one the copy back compares.
 static Reason set_attributes(SourceFile* file, const char* path, DWORD attributes, int cleared) {
   SystemHandle held = NO_HANDLE;
   FileFacts now;
   Reason why = open_with_facts(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &held, &now);
   if (why.kind == REASON_IN_USE)
     why = open_with_facts(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &held, &now);
-  if (!failed(why) && !same_identity(&now.identity, &file->facts.identity)) why = own_reason(REASON_CHANGED);
+  if (!failed(why) && (!same_identity(&now.identity, &file->facts.identity) ||
+                       (cleared && !same_stamp(&now.changed, &file->facts.changed))))
+    why = own_reason(REASON_CHANGED);
   if (!failed(why) && !SYSTEM_CALL(SetFileAttributesA, FALSE, path, attributes)) why = last_error_reason();
   if (!failed(why)) file->attributes_cleared = cleared;
+  if (!failed(why) && cleared && !read_change_time(handle_of(held), &file->facts.changed)) why = last_error_reason();
   close_handle(&held);
   return why;
 }

@@ -24,6 +24,7 @@
   X(FindNextFileA)              \
   X(FindFirstFileW)             \
   X(FindNextFileW)              \
-  X(GetFileAttributesA)
+  X(GetFileAttributesA)         \
+  X(GetFileInformationByHandleEx)
 
 #endif

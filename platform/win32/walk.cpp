@@ -11,10 +11,7 @@ typedef HANDLE(WINAPI* FindFirstWide)(LPCWSTR, WIN32_FIND_DATAW*);
 typedef BOOL(WINAPI* FindNextWide)(HANDLE, WIN32_FIND_DATAW*);
 typedef LPWSTR(WINAPI* CommandLineWide)(void);
 
-// Looked up, not imported, so that the program starts on any KERNEL32.
-// void (*)(void) is the type a function pointer passes through unchecked.
-typedef void (*AnyFunction)(void);
-static AnyFunction kernel_function(const char* name) {
+AnyFunction kernel_function(const char* name) {
   HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
   return kernel != nullptr ? reinterpret_cast<AnyFunction>(GetProcAddress(kernel, name)) : nullptr;
 }

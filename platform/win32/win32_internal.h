@@ -32,6 +32,9 @@ static const SystemHandle NO_HANDLE = (SystemHandle)INVALID_HANDLE_VALUE;
 
 // Opens path as CreateFileA does with OPEN_EXISTING, and reads its facts.
 Reason open_with_facts(const char* path, DWORD access, DWORD sharing, SystemHandle* handle, FileFacts* facts);
+// The change time moves with every write, whatever last-write time a
+// writer puts back after it. Windows before Vista tells none: 0 there.
+bool read_change_time(HANDLE handle, FileStamp* changed);
 // A close that fails still lets the handle go, as a failed close on a
 // file system does: an injected failure closes it too.
 Reason close_handle(SystemHandle* handle);
@@ -41,6 +44,12 @@ bool write_chunk(SystemHandle handle, const void* buffer, DWORD count);
 bool move_source(SourceFile* file, FileSize offset);
 // A position the handle cannot be at: the next read moves it first.
 static const FileSize UNKNOWN_POSITION = ~(FileSize)0;
+
+// A KERNEL32 function looked up, not imported, so that the program starts
+// on any KERNEL32; null where it lacks it. void (*)(void) is the type a
+// function pointer passes through unchecked.
+typedef void (*AnyFunction)(void);
+AnyFunction kernel_function(const char* name);
 
 // Where the last component of a path starts; a double-byte character whose
 // second byte is a backslash is not a separator.

@@ -176,6 +176,44 @@ TEST_F(Win32Platform, EverySystemCallOfAStripFailingInTurn) {
   }
 }
 
+// A write made between the read and the copy back is seen, even where its
+// writer puts the file's times back: the file keeps it and reports "error".
+TEST_F(Win32Platform, WriteBeforeTheCopyBackIsSeen) {
+  static std::string path;
+  path = directory + "\\page.htm";
+  for (const StripCase& row : {strip_cases[0], strip_cases[1]}) {
+    RunSettings settings = default_run_settings();
+    write_whole(path, row.content);
+    SetFileAttributesA(path.c_str(), row.attributes);
+    fault_arm(FAULT_ANY, 0);
+    console_of([&] { strip_file(path.c_str(), &settings); });
+    // The copy back's open is the strip's last.
+    unsigned opens = fault_calls(FAULT_SYSTEM_CALL + SYSTEM_CALL_CreateFileA);
+    fault_disarm();
+    write_whole(path, row.content);
+    SetFileAttributesA(path.c_str(), row.attributes);
+    fault_hook(
+        FAULT_SYSTEM_CALL + SYSTEM_CALL_CreateFileA, opens,
+        [](void*) {
+          HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+          FILETIME times[3];
+          DWORD written = 0;
+          EXPECT_TRUE(GetFileTime(file, &times[0], &times[1], &times[2]));
+          EXPECT_NE(SetFilePointer(file, -1, nullptr, FILE_END), INVALID_SET_FILE_POINTER);
+          EXPECT_TRUE(WriteFile(file, "Z", 1, &written, nullptr) && SetFileTime(file, &times[0], &times[1], &times[2]));
+          CloseHandle(file);
+        },
+        nullptr);
+    int status = STRIP_OK;
+    console_of([&] { status = strip_file(path.c_str(), &settings); });
+    fault_disarm();
+    std::string changed = row.content;
+    changed.back() = 'Z';
+    EXPECT_NE(status, STRIP_OK) << row.body;
+    EXPECT_EQ(read_whole(path), changed);
+  }
+}
+
 // Each operation fails first thing.
 TEST_F(Win32Platform, EachOperationOfAStripFailing) {
   for (int operation = FAULT_ANY + 1; operation < FAULT_SYSTEM_CALL; ++operation) {
