@@ -7,9 +7,6 @@
 
 #include "reason.h"
 
-// Bytes of an entry's name, its NUL included.
-enum { ENTRY_NAME_CAPACITY = 260 };
-
 struct WalkEntry {
   char name[ENTRY_NAME_CAPACITY];
   int directory;  // a directory, "." and ".." included

@@ -80,7 +80,9 @@ static int next_match(WalkSearch* search, WalkEntry* entry, Reason* why) {
     struct dirent* found = sys::getdents(static_cast<DIR*>(search->directory));
     if (found == nullptr && errno != 0) *why = reason_from_errno(errno);
     if (found == nullptr) return errno != 0 ? LIST_FAILED : LISTED_ALL;
-    if (std::strlen(found->d_name) >= ENTRY_NAME_CAPACITY || !matches(search->pattern, found->d_name)) continue;
+    if (!matches(search->pattern, found->d_name)) continue;
+    // No name is passed over unseen: one too long to hold breaks the listing off.
+    if (std::strlen(found->d_name) >= ENTRY_NAME_CAPACITY) return *why = reason_from_errno(ENAMETOOLONG), LIST_FAILED;
     if (describe_entry(search, found, entry)) return LISTED_ENTRY;
   }
 }

@@ -15,6 +15,10 @@
 
 // Buffers that hold a path hold this many bytes, the NUL included.
 #define PATH_CAPACITY 4096
+// A name a directory lists, its NUL included: most file systems hold 255
+// bytes, but a FUSE one (NTFS through ntfs-3g) gives up to 1024, such as
+// 255 UTF-16 units of Japanese in UTF-8.
+#define ENTRY_NAME_CAPACITY 1025
 #define PATH_SEPARATOR '/'
 // Console lines end the way the platform's tools expect.
 #define LINE_END "\n"

@@ -69,10 +69,12 @@ static void* run_driver(void* argument) {
 // A walk takes stack for every level, and a path allows some two thousand
 // levels. A thread's stack is sized here, not by RLIMIT_STACK: it is only
 // address space until touched. Where an address-space limit refuses the
-// first size, a smaller one still holds the deepest walk (a level takes
-// under 2 KiB); only without any thread does the driver run here.
+// first size, a smaller one serves: each level holds a directory stream
+// of 32 KiB too, so the levels such a limit leaves room for take a
+// sixteenth of it in stack at most (a level's frame is under 2 KiB). Only
+// without any thread does the driver run here.
 static void run_on_own_stack(DriverRun* run) {
-  static const size_t stack_sizes[] = {64 << 20, 16 << 20, 6 << 20};
+  static const size_t stack_sizes[] = {64 << 20, 16 << 20, 4 << 20, 1 << 20};
   pthread_attr_t attributes;
   pthread_t thread;
   bool started = false;

@@ -11,6 +11,8 @@
 
 // Buffers that hold a path hold this many bytes, the NUL included (MAX_PATH).
 #define PATH_CAPACITY 260
+// A name a folder lists, its NUL included.
+#define ENTRY_NAME_CAPACITY 260
 #define PATH_SEPARATOR '\\'
 #define LINE_END "\r\n"
 // Names hold no control bytes: the report gives them unchanged.
