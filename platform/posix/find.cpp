@@ -92,7 +92,7 @@ static bool place_of(int at, const char* name, int flags, std::uint64_t* device,
   struct statx status;
   if (sys::statx(at, name, flags, STATX_TYPE | STATX_MNT_ID, &status) != 0) return false;
   *device = device_of(&status);
-  *mount = (status.stx_mask & STATX_MNT_ID) != 0 ? status.stx_mnt_id : 0;
+  *mount = mount_of(&status);
   return true;
 }
 
@@ -137,10 +137,10 @@ int next_entry(WalkSearch* search, WalkEntry* entry, Reason* why) {
   return next_match(search, entry, why);
 }
 
-// A directory mounted here from the same file system has a mount of its
-// own; a link is looked at where it leads, by the rules of the walk's
-// links: another user's is not looked through, and opening it refuses it.
-// Gone meanwhile: opening it tells.
+// A directory or a file mounted here from the same file system has a
+// mount of its own; a link is looked at where it leads, by the rules of
+// the walk's links: another user's is not looked through, and opening it
+// refuses it. Gone meanwhile: opening it tells.
 int entry_on_other_file_system(WalkSearch* search, const WalkEntry* entry) {
   std::uint64_t device = 0;
   std::uint64_t mount = 0;
@@ -153,8 +153,7 @@ int entry_on_other_file_system(WalkSearch* search, const WalkEntry* entry) {
   bool placed = fd >= 0 ? place_of(fd, "", AT_EMPTY_PATH, &device, &mount)
                         : place_of(search->at, entry->name, AT_SYMLINK_NOFOLLOW, &device, &mount);
   if (fd >= 0) sys::close(fd);
-  if (!placed) return 0;
-  return device != search->device || (!entry->link && entry->directory && search->mount != 0 && mount != search->mount);
+  return placed && elsewhere(device, mount, search->device, search->mount);
 }
 
 void end_search(WalkSearch* search) {

@@ -100,6 +100,7 @@ struct WalkRoot {
   int fd;  // -1 outside a walk
   int one_file_system;
   std::uint64_t device;  // the file system of the root: one_file_system
+  std::uint64_t mount;   // its mount, 0 where the kernel does not tell
   unsigned length;
   char text[PATH_CAPACITY];
 };

@@ -97,8 +97,14 @@ bool writes_keep_set_id_bits(void);
 // facts the logic reads of that.
 bool read_status(int fd, struct statx* status);
 void facts_of(const struct statx* status, FileFacts* facts);
-// The file system a status tells, as one number.
+// The file system a status tells, as one number, and its mount (0 where
+// the kernel does not tell).
 std::uint64_t device_of(const struct statx* status);
+std::uint64_t mount_of(const struct statx* status);
+// Whether a place is on another file system, or another mount, than here.
+inline bool elsewhere(std::uint64_t device, std::uint64_t mount, std::uint64_t here_device, std::uint64_t here_mount) {
+  return device != here_device || (mount != 0 && here_mount != 0 && mount != here_mount);
+}
 inline FileStamp stamp_of(const struct statx_timestamp& time) {
   FileStamp stamp = {time.tv_sec, (std::int32_t)time.tv_nsec};
   return stamp;

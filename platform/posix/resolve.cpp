@@ -8,12 +8,17 @@
 
 // What statx is asked for about every file resolved.
 static const unsigned STATUS_FIELDS = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID | STATX_INO | STATX_SIZE |
-                                      STATX_ATIME | STATX_MTIME | STATX_CTIME | STATX_BTIME | STATX_BLOCKS;
+                                      STATX_ATIME | STATX_MTIME | STATX_CTIME | STATX_BTIME | STATX_BLOCKS |
+                                      STATX_MNT_ID;
 
 bool read_status(int fd, struct statx* status) { return sys::statx(fd, "", AT_EMPTY_PATH, STATUS_FIELDS, status) == 0; }
 
 std::uint64_t device_of(const struct statx* status) {
   return ((std::uint64_t)status->stx_dev_major << 32) | status->stx_dev_minor;
+}
+
+std::uint64_t mount_of(const struct statx* status) {
+  return (status->stx_mask & STATX_MNT_ID) != 0 ? status->stx_mnt_id : 0;
 }
 
 void facts_of(const struct statx* status, FileFacts* facts) {
@@ -50,6 +55,7 @@ Reason open_walk_root(const char* pattern, int one_file_system, WalkRoot* root) 
   root->length = (unsigned)length;
   if (one_file_system && !read_status(root->fd, &status)) return reason_from_errno(errno);
   if (one_file_system) root->device = device_of(&status);
+  if (one_file_system) root->mount = mount_of(&status);
   return done_reason();
 }
 
@@ -210,8 +216,6 @@ static int follow_own_link(const WalkRoot* root, int link_fd, const char* relati
   return follow_link_text(&start, text, status, why);
 }
 
-// What a link below the root leads to is checked once it is reached: its
-// own way may cross mounts, as long as it ends on the root's file system.
 int resolve_path(const WalkRoot* root, const char* path, struct statx* status, Reason* why, int* through_link) {
   const char* relative = below_root(root, path);
   int fd = relative != nullptr ? open_beneath(root->fd, relative, O_PATH | O_NOFOLLOW, root->one_file_system)
@@ -230,13 +234,7 @@ int resolve_path(const WalkRoot* root, const char* path, struct statx* status, R
       *why = own_reason(REASON_LINK_OWNER);
       return -1;
     }
-    fd = follow_own_link(root, fd, relative, status, why);
-    if (fd >= 0 && root->one_file_system && device_of(status) != root->device) {
-      sys::close(fd);
-      *why = own_reason(REASON_OTHER_FILE_SYSTEM);
-      fd = -1;
-    }
-    return fd;
+    return follow_own_link(root, fd, relative, status, why);
   }
   if (fd < 0) *why = reason_from_errno(errno);
   return fd;

@@ -20,6 +20,11 @@ static Reason resolve_source(const WalkRoot* root, const char* path, SourceFile*
   file->read_lease = READ_LEASE_NONE;
   file->hold = resolve_path(root, path, &status, &why, &file->through_link);
   if (file->hold < 0) return why;
+  // A link's way may pass through mounts; where it ends is the walk's to
+  // check, in a run that stays on one: the listing did, and this is now.
+  if (file->through_link && root->one_file_system &&
+      elsewhere(device_of(&status), mount_of(&status), root->device, root->mount))
+    return own_reason(REASON_OTHER_FILE_SYSTEM);
   // Only a regular file is ever opened: a FIFO or a device never is.
   if (!S_ISREG(status.stx_mode)) return own_reason(REASON_NOT_REGULAR);
   take_status(&status, file);

@@ -229,15 +229,16 @@ TEST(Walk, SameReportAtAnyWorkerCount) {
   EXPECT_NE(reasons.find("bodycut: t/d2/fifo: not a regular file\n"), std::string::npos) << reasons;
 }
 
-// A file system mounted inside the tree, and a directory of the same one
-// bound there, in a mount namespace of the run's own that goes away with
-// it: with -x each mount point gets its line and nothing below is touched.
+// A file system mounted inside the tree, and a directory and a file of the
+// same one bound there, in a mount namespace of the run's own that goes
+// away with it: with -x each mount point gets its line and nothing below
+// is touched, nor reached through a link.
 TEST(Walk, OneFileSystemSkipsMountPoints) {
   SKIP_ON_WINDOWS();
   if (std::system("unshare -rm true >/dev/null 2>&1") != 0) GTEST_SKIP() << "no mount namespace can be made here";
   const std::string script =
-      "mount --bind \"$PWD/elsewhere\" t/bound && mount -t tmpfs none t/tmpfs && "
-      "printf 'H\\r\\n\\r\\nD' > t/tmpfs/d && exec \"$0\" \"$@\"";
+      "mount --bind \"$PWD/elsewhere\" t/bound && mount --bind \"$PWD/elsewhere/c\" t/boundfile && "
+      "mount -t tmpfs none t/tmpfs && printf 'H\\r\\n\\r\\nD' > t/tmpfs/d && exec \"$0\" \"$@\"";
   for (const char* option : {"-x", "--one-file-system"}) {
     SCOPED_TRACE(option);
     Scratch scratch;
@@ -245,8 +246,11 @@ TEST(Walk, OneFileSystemSkipsMountPoints) {
     scratch.write("work/t/a", HEADER + "A");
     scratch.write("work/t/sub/b", HEADER + "B");
     scratch.write("work/elsewhere/c", HEADER + "C");
+    scratch.write("work/t/boundfile", HEADER + "F");
     scratch.make_directory("work/t/bound");
     scratch.make_directory("work/t/tmpfs");
+    symlink("bound/c", scratch.path("work/t/via").c_str());
+    symlink("tmpfs/d", scratch.path("work/t/linkfile").c_str());
     ToolRun run =
         run_tool("unshare", scratch.path("work"), {"-rm", "sh", "-c", script, tool_path(BODYCUT_EXE), option, "t"},
                  temp_environment(scratch.path("tmp")));
@@ -254,7 +258,9 @@ TEST(Walk, OneFileSystemSkipsMountPoints) {
     EXPECT_EQ(run.errors, "");
     std::vector<std::string> lines = lines_of(run.output);
     std::sort(lines.begin(), lines.end());
-    EXPECT_EQ(lines, (std::vector<std::string>{"t/a : ok", "t/bound : skipped", "t/sub/b : ok", "t/tmpfs : skipped"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{"t/a : ok", "t/bound : skipped", "t/boundfile : skipped",
+                                               "t/linkfile : skipped", "t/sub/b : ok", "t/tmpfs : skipped",
+                                               "t/via : skipped"}));
     EXPECT_EQ(scratch.read("work/elsewhere/c"), HEADER + "C");
     EXPECT_EQ(scratch.read("work/t/sub/b"), "B");
   }
