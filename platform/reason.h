@@ -24,7 +24,8 @@ enum ReasonKind {
   REASON_BARE_LINE_FEED,   // a status line that ends in a bare LF: its header end cannot be told
   REASON_HTTP_INCOMPLETE,  // HTTP mode: a status line, but no whole header after it
   REASON_CHANGED,          // another file at its path, or changed since it was read
-  REASON_TOO_MANY_NAMES    // met under several names, and the run can remember no more
+  REASON_TOO_MANY_NAMES,   // met under several names, and the run can remember no more
+  REASON_TOO_DEEP          // a directory below the levels the walk's stack holds
 };
 
 struct Reason {

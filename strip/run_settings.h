@@ -12,11 +12,14 @@ struct RunSettings {
   unsigned workers;     // files stripped at once in a tree or pattern run; 0: one per core
   int dry_run;          // stop before the first write, reporting what a real run would
   int one_file_system;  // never enter a directory on another file system than the target's
+  // 0: a walk goes as deep as a path allows; else the levels below the
+  // target it enters at most, as many as the stack it runs on holds.
+  unsigned deepest_level;
 };
 
 // One worker, every file whose header ends.
 inline RunSettings default_run_settings(void) {
-  RunSettings settings = {0, 1, 0, 0};
+  RunSettings settings = {0, 1, 0, 0, 0};
   return settings;
 }
 

@@ -8,6 +8,7 @@ struct Walk {
   const Run* run;
   WorkQueue* queue;
   const WalkRoot* root;
+  unsigned depth;  // levels below the target
 };
 
 // Lines the walk writes itself come after those of every file before them.
@@ -71,12 +72,17 @@ static void walk_entry(Walk* walk, char* path, char* name_at, WalkSearch* search
     report_error(walk, path, own_reason(REASON_NAME_NOT_PLAIN));
   } else if (elsewhere) {
     report_line(walk, path, "skipped" LINE_END);
+  } else if (walk->run->settings->deepest_level != 0 && walk->depth >= walk->run->settings->deepest_level &&
+             entry->directory) {
+    report_error(walk, path, own_reason(REASON_TOO_DEEP));
   } else if (entry->directory) {
     unsigned below = (unsigned)(name_at - path);
     while (path[below] != '\0') ++below;
     // A directory that cannot be listed is reported, not passed over.
     Reason why = done_reason();
+    ++walk->depth;
     int listed = walk_level(walk, path, below, 0, &why);
+    --walk->depth;
     if (listed != WALK_LISTED) report_error(walk, path, listed == WALK_TOO_LONG ? own_reason(REASON_TOO_LONG) : why);
   } else {
     queue_file(walk->queue, path, entry->link);
@@ -133,7 +139,7 @@ int walk_target(const char* path, int is_pattern, const RunSettings* settings, W
     find_temporary_directory(&temporary);
     stripped_files_clear(&memory->stripped);
     Run run = {settings, &memory->stripped, &temporary, &root};
-    Walk walk = {&run, &memory->queue, &root};
+    Walk walk = {&run, &memory->queue, &root, 0};
     queue_begin(walk.queue, &run);
     result = walk_level(&walk, buffer, length, is_pattern, why);
     queue_end(walk.queue);

@@ -66,13 +66,22 @@ static void* run_driver(void* argument) {
   return nullptr;
 }
 
+// The levels a walk may enter on a stack of this many bytes: a level's
+// frame takes some 2 KiB (twice that is allowed for), and a strip at the
+// bottom up to half a mebibyte.
+static unsigned levels_on(size_t stack_bytes) {
+  enum : size_t { LEVEL_BYTES = 4 << 10, STRIP_BYTES = 512 << 10 };
+  return stack_bytes > STRIP_BYTES + LEVEL_BYTES ? (unsigned)((stack_bytes - STRIP_BYTES) / LEVEL_BYTES) : 1;
+}
+
 // A walk takes stack for every level, and a path allows some two thousand
 // levels. A thread's stack is sized here, not by RLIMIT_STACK: it is only
 // address space until touched. Where an address-space limit refuses the
 // first size, a smaller one serves: each level holds a directory stream
 // of 32 KiB too, so the levels such a limit leaves room for take a
-// sixteenth of it in stack at most (a level's frame is under 2 KiB). Only
-// without any thread does the driver run here.
+// sixteenth of it in stack at most. Without any thread (a process limit)
+// the driver runs here, on as much stack as the limit lets it grow to.
+// Either way the walk enters no more levels than its stack holds.
 static void run_on_own_stack(DriverRun* run) {
   static const size_t stack_sizes[] = {64 << 20, 16 << 20, 4 << 20, 1 << 20};
   pthread_attr_t attributes;
@@ -80,11 +89,16 @@ static void run_on_own_stack(DriverRun* run) {
   bool started = false;
   for (size_t bytes : stack_sizes) {
     if (started || pthread_attr_init(&attributes) != 0) continue;
+    run->settings.deepest_level = levels_on(bytes);
     started = pthread_attr_setstacksize(&attributes, bytes) == 0 &&
               pthread_create(&thread, &attributes, run_driver, run) == 0;
     pthread_attr_destroy(&attributes);
   }
   if (!started) {
+    struct rlimit limit;
+    raise_limit(RLIMIT_STACK, stack_sizes[0]);
+    bool known = getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY;
+    run->settings.deepest_level = levels_on(known ? (size_t)limit.rlim_cur : stack_sizes[0]);
     run_driver(run);
     return;
   }

@@ -151,20 +151,27 @@ TEST(Walk, PathsAtTheCapacityLimit) {
 // However low the stack limit, a walk reaches the deepest tree a path
 // allows: the driver runs on a stack of its own. Under an address-space
 // limit too low for that stack, a smaller one holds the walk, and where
-// memory runs out the directory that cannot be listed gets its line.
+// memory runs out the directory that cannot be listed gets its line. Where
+// no thread can start (a user at the process limit), the walk goes no
+// deeper than the stack limit lets it, and the next directory says so.
 TEST(Walk, DeepestTreeUnderLowLimits) {
   SKIP_ON_WINDOWS();
   const struct {
-    long long stack_limit, address_limit;
+    long long stack_limit, address_limit, process_limit;
+    const char* said;  // on standard error, the walk cut short
   } cases[] = {
-    {8 << 20, -1},
+    {8 << 20, -1, -1, ""},
+    {2 << 20, -1, 1, ": nested too deep for the run's stack\n"},
 #if !defined(__SANITIZE_ADDRESS__)  // its shadow memory needs more address space than any such limit
-    {-1, 40 << 20}
+    {-1, 40 << 20, -1, ": Cannot allocate memory\n"}
 #endif
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.address_limit);
+    SCOPED_TRACE(c.said);
+    // A process limit holds only for a user who is not root.
+    if (c.process_limit >= 0 && geteuid() != 0) continue;
     Scratch scratch;
+    chmod(scratch.root().c_str(), 0755);
     scratch.make_directory("tmp");
     DeepTree tree(scratch, "deep", 2040, 1);  // "deep" and 2040 times "/" and a letter
     ASSERT_EQ(tree.path().size(), 4084u);
@@ -172,13 +179,15 @@ TEST(Walk, DeepestTreeUnderLowLimits) {
     RunOptions options;
     options.stack_limit = c.stack_limit;
     options.address_limit = c.address_limit;
+    options.process_limit = c.process_limit;
+    if (c.process_limit >= 0) options.as_user = 65534;
     ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), {"deep"},
                            temp_environment(scratch.path("tmp")), options);
     EXPECT_EQ(run.signal, 0);
     EXPECT_EQ(run.status, 1);
-    if (c.address_limit < 0) EXPECT_EQ(run.output, tree.path() + "/f : ok\n");
-    if (c.address_limit >= 0) EXPECT_NE(run.errors.find(": Cannot allocate memory\n"), std::string::npos) << run.errors;
-    EXPECT_EQ(tree.read("f"), c.address_limit < 0 ? "bottom" : HEADER + "bottom");
+    if (*c.said == '\0') EXPECT_EQ(run.output, tree.path() + "/f : ok\n");
+    if (*c.said != '\0') EXPECT_NE(run.errors.find(c.said), std::string::npos) << run.errors;
+    EXPECT_EQ(tree.read("f"), *c.said == '\0' ? "bottom" : HEADER + "bottom");
     EXPECT_TRUE(scratch.list("tmp").empty());
   }
 }
