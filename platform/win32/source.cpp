@@ -52,23 +52,29 @@ Reason end_source_reading(SourceFile* file) {
 
 // Attributes are set by path, so only while a handle that reads the file
 // holds its name: sharing no deletion, it lets no other file be renamed
-// to that name meanwhile. Where another program's sharing refuses such a
-// handle, one that only looks tells, just before, that the file there is
-// still the one read. Another file found there is left as it is. Made
-// writable, it must be as read; the change time that setting moves is
-// then the one the copy back compares.
+// to that name meanwhile, and sharing no writing, no writer in. Made
+// writable, the file must be as read, and the change time that setting
+// moves is then the one the copy back compares. Put back, where another
+// program's sharing refuses such a handle, one that only looks tells,
+// just before, that the file there is still the one read; made writable,
+// such a file could not be held alone for the copy back anyway. Another
+// file found there is left as it is.
 static Reason set_attributes(SourceFile* file, const char* path, DWORD attributes, int cleared) {
   SystemHandle held = NO_HANDLE;
   FileFacts now;
-  Reason why = open_with_facts(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &held, &now);
-  if (why.kind == REASON_IN_USE)
+  Reason why = open_with_facts(path, GENERIC_READ, FILE_SHARE_READ, &held, &now);
+  if (why.kind == REASON_IN_USE && !cleared)
     why = open_with_facts(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &held, &now);
   if (!failed(why) && (!same_identity(&now.identity, &file->facts.identity) ||
                        (cleared && !same_stamp(&now.changed, &file->facts.changed))))
     why = own_reason(REASON_CHANGED);
   if (!failed(why) && !SYSTEM_CALL(SetFileAttributesA, FALSE, path, attributes)) why = last_error_reason();
+  // A change time not known: the attributes go back at once.
+  if (!failed(why) && cleared && !read_change_time(handle_of(held), &file->facts.changed)) {
+    why = last_error_reason();
+    SYSTEM_CALL(SetFileAttributesA, FALSE, path, file->facts.attributes);
+  }
   if (!failed(why)) file->attributes_cleared = cleared;
-  if (!failed(why) && cleared && !read_change_time(handle_of(held), &file->facts.changed)) why = last_error_reason();
   close_handle(&held);
   return why;
 }

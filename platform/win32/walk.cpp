@@ -116,12 +116,28 @@ static BOOL is_reserved(char c) {
   return c == '\\' || c == '/' || c == ':' || c == '*' || c == '?' || c == '"' || c == '<' || c == '>' || c == '|';
 }
 
+// For these names, with any extension, Win32 opens a device: CON, PRN,
+// AUX, NUL, COM1 to COM9, LPT1 to LPT9.
+static bool names_a_device(const char* name) {
+  static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "COM", "LPT"};
+  char base[5] = "";
+  unsigned length = 0;
+  for (; name[length] != '\0' && name[length] != '.' && length < 5; ++length)
+    base[length] = name[length] >= 'a' && name[length] <= 'z' ? (char)(name[length] - 32) : name[length];
+  while (length > 0 && base[length - 1] == ' ') --length;
+  bool numbered = length == 4 && base[3] >= '1' && base[3] <= '9';
+  for (unsigned at = 0; at < 6 && (length == 3 || numbered); ++at)
+    if (base[0] == devices[at][0] && base[1] == devices[at][1] && base[2] == devices[at][2] && (at >= 4) == numbered)
+      return true;
+  return false;
+}
+
 // Links and junctions lead elsewhere and are not followed. A name Win32
-// would not open as it is, since it drops a trailing dot or blank, would
-// open another file.
+// would not open as it is, since it drops a trailing dot or blank or takes
+// it for a device, would open another file.
 int entry_name_is_plain(const char* name, int link) {
   const char* last = name;
-  if (link || name[0] == '\0') return 0;
+  if (link || name[0] == '\0' || names_a_device(name)) return 0;
   for (const char* p = name; *p != '\0'; p = CharNextA(p)) {
     if (is_reserved(*p)) return 0;
     last = p;
@@ -163,8 +179,9 @@ void close_walk_root(WalkRoot*) {}
 // search ends: no other process renames it or puts a link in its place
 // meanwhile, so each path the walk builds below it leads into it. Below
 // the root, which is followed as given, a folder that is a link or a
-// junction now was put in place of the one the listing showed. Where
-// folders cannot be opened (Windows 95) none is held.
+// junction now was put in place of the one the listing showed, and one
+// that another program holds with delete access could be moved meanwhile.
+// Where folders cannot be opened (Windows 95) none is held.
 static Reason hold_folder(const WalkRoot* root, const char* pattern, WalkSearch* search) {
   char folder[PATH_CAPACITY];
   unsigned length = (unsigned)(last_component(pattern) - pattern);
@@ -179,6 +196,8 @@ static Reason hold_folder(const WalkRoot* root, const char* pattern, WalkSearch*
   search->folder =
       (SystemHandle)SYSTEM_CALL(CreateFileA, INVALID_HANDLE_VALUE, folder, FILE_LIST_DIRECTORY,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
+  if (below_root && search->folder == NO_HANDLE && GetLastError() == ERROR_SHARING_VIOLATION)
+    return last_error_reason();
   DWORD attributes = below_root ? SYSTEM_CALL(GetFileAttributesA, INVALID_FILE_ATTRIBUTES, folder) : 0;
   if (attributes == INVALID_FILE_ATTRIBUTES) return last_error_reason();
   return own_reason((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? REASON_CHANGED : REASON_NONE);
