@@ -140,7 +140,9 @@ int next_entry(WalkSearch* search, WalkEntry* entry, Reason* why) {
 // A directory or a file mounted here from the same file system has a
 // mount of its own; a link is looked at where it leads, by the rules of
 // the walk's links: another user's is not looked through, and opening it
-// refuses it. Gone meanwhile: opening it tells.
+// refuses it. Gone meanwhile: opening it tells. A mount point is not
+// mounted on looking (an automount), and one that refuses to be looked
+// at (another user's FUSE mount) is told by refusing to be crossed.
 int entry_on_other_file_system(WalkSearch* search, const WalkEntry* entry) {
   std::uint64_t device = 0;
   std::uint64_t mount = 0;
@@ -151,8 +153,13 @@ int entry_on_other_file_system(WalkSearch* search, const WalkEntry* entry) {
   int fd = entry->link ? open_link_target(search, entry->name, &status) : -1;
   if (entry->link && fd < 0) return 0;
   bool placed = fd >= 0 ? place_of(fd, "", AT_EMPTY_PATH, &device, &mount)
-                        : place_of(search->at, entry->name, AT_SYMLINK_NOFOLLOW, &device, &mount);
+                        : place_of(search->at, entry->name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, &device, &mount);
   if (fd >= 0) sys::close(fd);
+  if (!placed && fd < 0 && errno != ENOENT) {
+    fd = open_beneath(search->at, entry->name, O_PATH | O_NOFOLLOW, true);
+    if (fd >= 0) sys::close(fd);
+    return fd < 0 && errno == EXDEV;
+  }
   return placed && elsewhere(device, mount, search->device, search->mount);
 }
 

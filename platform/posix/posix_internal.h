@@ -101,10 +101,16 @@ void facts_of(const struct statx* status, FileFacts* facts);
 // the kernel does not tell).
 std::uint64_t device_of(const struct statx* status);
 std::uint64_t mount_of(const struct statx* status);
-// Whether a place is on another file system, or another mount, than here.
+// Whether a place is on another mount than here, and so maybe on another
+// file system; told by the file system where the kernel tells no mount.
+// Files of one mount may tell different file systems (an overlay's).
 inline bool elsewhere(std::uint64_t device, std::uint64_t mount, std::uint64_t here_device, std::uint64_t here_mount) {
-  return device != here_device || (mount != 0 && here_mount != 0 && mount != here_mount);
+  return mount != 0 && here_mount != 0 ? mount != here_mount : device != here_device;
 }
+// Opens relative below directory without following any symbolic link on
+// the way; a link in the last place is opened as a link with O_NOFOLLOW.
+// stay: nor through a mount point (EXDEV).
+int open_beneath(int directory, const char* relative, int flags, bool stay = false);
 inline FileStamp stamp_of(const struct statx_timestamp& time) {
   FileStamp stamp = {time.tv_sec, (std::int32_t)time.tv_nsec};
   return stamp;

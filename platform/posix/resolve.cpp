@@ -76,10 +76,7 @@ static const char* below_root(const WalkRoot* root, const char* path) {
   return rest;
 }
 
-// Opens relative below directory without following any symbolic link on
-// the way; a link in the last place is opened as a link with O_NOFOLLOW.
-// stay: nor through a mount point (EXDEV).
-static int open_beneath(int directory, const char* relative, int flags, bool stay = false) {
+int open_beneath(int directory, const char* relative, int flags, bool stay) {
   if (relative[0] == '\0') relative = ".";
   struct open_how how;
   std::memset(&how, 0, sizeof how);

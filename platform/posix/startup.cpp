@@ -66,12 +66,42 @@ static void* run_driver(void* argument) {
   return nullptr;
 }
 
-// The levels a walk may enter on a stack of this many bytes: a level's
-// frame takes some 2 KiB (twice that is allowed for), and a strip at the
-// bottom up to half a mebibyte.
-static unsigned levels_on(size_t stack_bytes) {
-  enum : size_t { LEVEL_BYTES = 4 << 10, STRIP_BYTES = 512 << 10 };
-  return stack_bytes > STRIP_BYTES + LEVEL_BYTES ? (unsigned)((stack_bytes - STRIP_BYTES) / LEVEL_BYTES) : 1;
+// A level of a walk takes some 2 KiB of stack (twice that is allowed
+// for) and a directory stream of 32 KiB; a strip at the bottom up to half
+// a mebibyte of stack.
+enum : size_t { LEVEL_BYTES = 4 << 10, STREAM_BYTES = 32 << 10, STRIP_BYTES = 512 << 10 };
+
+// The levels a walk may enter on a stack of this many bytes; 0 when even
+// a strip does not fit.
+static size_t levels_on(size_t stack_bytes) {
+  return stack_bytes > STRIP_BYTES + LEVEL_BYTES ? (stack_bytes - STRIP_BYTES) / LEVEL_BYTES : 0;
+}
+
+// Bytes of address space the process takes now; 0 when it cannot tell.
+static size_t address_space_used(void) {
+  char text[64] = "";
+  int fd = open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+  ssize_t got = fd >= 0 ? read(fd, text, sizeof text - 1) : -1;
+  if (fd >= 0) close(fd);
+  size_t pages = 0;
+  for (ssize_t at = 0; at < got && text[at] >= '0' && text[at] <= '9'; ++at)
+    pages = pages * 10 + (size_t)(text[at] - '0');
+  return pages * (size_t)sysconf(_SC_PAGESIZE);
+}
+
+// The levels a walk may enter here, on the stack the process started on:
+// it grows as it is used, within the stack limit (raised where it may
+// be), and within the address-space limit, which the walk's directory
+// streams take from too.
+static size_t levels_on_first_stack(size_t most_bytes) {
+  struct rlimit limit;
+  raise_limit(RLIMIT_STACK, most_bytes);
+  bool limited = getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY;
+  size_t levels = levels_on(limited ? (size_t)limit.rlim_cur : most_bytes);
+  size_t used = address_space_used();
+  if (used == 0 || getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return levels;
+  size_t free = limit.rlim_cur > used + STRIP_BYTES ? limit.rlim_cur - used - STRIP_BYTES : 0;
+  return free / (LEVEL_BYTES + STREAM_BYTES) < levels ? free / (LEVEL_BYTES + STREAM_BYTES) : levels;
 }
 
 // A walk takes stack for every level, and a path allows some two thousand
@@ -80,7 +110,7 @@ static unsigned levels_on(size_t stack_bytes) {
 // first size, a smaller one serves: each level holds a directory stream
 // of 32 KiB too, so the levels such a limit leaves room for take a
 // sixteenth of it in stack at most. Without any thread (a process limit)
-// the driver runs here, on as much stack as the limit lets it grow to.
+// the driver runs here, or, where not even a strip fits, does not run.
 // Either way the walk enters no more levels than its stack holds.
 static void run_on_own_stack(DriverRun* run) {
   static const size_t stack_sizes[] = {64 << 20, 16 << 20, 4 << 20, 1 << 20};
@@ -89,17 +119,17 @@ static void run_on_own_stack(DriverRun* run) {
   bool started = false;
   for (size_t bytes : stack_sizes) {
     if (started || pthread_attr_init(&attributes) != 0) continue;
-    run->settings.deepest_level = levels_on(bytes);
+    run->settings.deepest_level = (unsigned)levels_on(bytes);
     started = pthread_attr_setstacksize(&attributes, bytes) == 0 &&
               pthread_create(&thread, &attributes, run_driver, run) == 0;
     pthread_attr_destroy(&attributes);
   }
   if (!started) {
-    struct rlimit limit;
-    raise_limit(RLIMIT_STACK, stack_sizes[0]);
-    bool known = getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY;
-    run->settings.deepest_level = levels_on(known ? (size_t)limit.rlim_cur : stack_sizes[0]);
-    run_driver(run);
+    size_t levels = levels_on_first_stack(stack_sizes[0]);
+    run->settings.deepest_level = (unsigned)levels;
+    if (levels != 0) run_driver(run);
+    if (levels == 0)
+      write_error("bodycut: no thread can start, and the stack or memory limit leaves too little to run" LINE_END);
     return;
   }
   // The stop signals go to the driver's thread, where they end a wait.

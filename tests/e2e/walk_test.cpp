@@ -163,7 +163,8 @@ TEST(Walk, DeepestTreeUnderLowLimits) {
     {8 << 20, -1, -1, ""},
     {2 << 20, -1, 1, ": nested too deep for the run's stack\n"},
 #if !defined(__SANITIZE_ADDRESS__)  // its shadow memory needs more address space than any such limit
-    {-1, 40 << 20, -1, ": Cannot allocate memory\n"}
+    {-1, 40 << 20, -1, ": Cannot allocate memory\n"},
+    {-1, 40 << 20, 1, ": nested too deep for the run's stack\n"}
 #endif
   };
   for (const auto& c : cases) {
