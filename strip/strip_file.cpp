@@ -146,11 +146,12 @@ static StripResult strip_once(const char* path, const Run* run, BodyFile* body, 
   why = keep_body(&reader, body, run);
   if (failed(why)) goto done;
 
-  // Cleared only where it must be, and put back if the strip fails.
+  // Cleared only where it must be, and put back if the strip fails, even
+  // where clearing it failed halfway.
   if (source.facts.write_protected) {
+    writable_made = 1;
     why = make_source_writable(&source, path);
     if (failed(why)) goto done;
-    writable_made = 1;
   }
   target_open = 1;
   why = take_target(&source, path, &target, interfered);

@@ -69,10 +69,11 @@ static Reason set_attributes(SourceFile* file, const char* path, DWORD attribute
                        (cleared && !same_stamp(&now.changed, &file->facts.changed))))
     why = own_reason(REASON_CHANGED);
   if (!failed(why) && !SYSTEM_CALL(SetFileAttributesA, FALSE, path, attributes)) why = last_error_reason();
-  // A change time not known: the attributes go back at once.
+  // A change time not known: the attributes go back at once, or, where
+  // that fails, when the failed strip puts them back and tells.
   if (!failed(why) && cleared && !read_change_time(handle_of(held), &file->facts.changed)) {
     why = last_error_reason();
-    SYSTEM_CALL(SetFileAttributesA, FALSE, path, file->facts.attributes);
+    if (!SYSTEM_CALL(SetFileAttributesA, FALSE, path, file->facts.attributes)) file->attributes_cleared = 1;
   }
   if (!failed(why)) file->attributes_cleared = cleared;
   close_handle(&held);

@@ -116,19 +116,21 @@ static BOOL is_reserved(char c) {
   return c == '\\' || c == '/' || c == ':' || c == '*' || c == '?' || c == '"' || c == '<' || c == '>' || c == '|';
 }
 
-// For these names, with any extension, Win32 opens a device: CON, PRN,
-// AUX, NUL, COM1 to COM9, LPT1 to LPT9.
+// For these names, with any extension and blanks before it, Win32 opens
+// a device: CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9. No byte of a
+// double-byte character is a dot or a blank.
 static bool names_a_device(const char* name) {
   static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "COM", "LPT"};
-  char base[5] = "";
   unsigned length = 0;
-  for (; name[length] != '\0' && name[length] != '.' && length < 5; ++length)
-    base[length] = name[length] >= 'a' && name[length] <= 'z' ? (char)(name[length] - 32) : name[length];
-  while (length > 0 && base[length - 1] == ' ') --length;
-  bool numbered = length == 4 && base[3] >= '1' && base[3] <= '9';
-  for (unsigned at = 0; at < 6 && (length == 3 || numbered); ++at)
-    if (base[0] == devices[at][0] && base[1] == devices[at][1] && base[2] == devices[at][2] && (at >= 4) == numbered)
-      return true;
+  while (name[length] != '\0' && name[length] != '.') ++length;
+  while (length > 0 && name[length - 1] == ' ') --length;
+  bool numbered = length == 4 && name[3] >= '1' && name[3] <= '9';
+  for (unsigned at = 0; at < 6 && (length == 3 || numbered); ++at) {
+    bool same = (at >= 4) == numbered;
+    for (unsigned i = 0; i < 3 && same; ++i)
+      same = (name[i] >= 'a' && name[i] <= 'z' ? name[i] - 32 : name[i]) == devices[at][i];
+    if (same) return true;
+  }
   return false;
 }
 

@@ -110,12 +110,30 @@ TEST(FoundEntry, PlainNames) {
     const char* name;
     int link;
     bool plain_on_windows;
-  } cases[] = {{"a.htm", 0, true},     {".dotfile", 0, true}, {"a.htm.", 0, false}, {"b ", 0, false},
-               {"sub.", 0, false},     {".", 0, false},       {"..", 0, false},     {"..\\victim.htm", 0, false},
-               {"caf?.htm", 0, false}, {"a:b", 0, false},     {"x/y", 0, false},    {"a|b", 0, false},
-               {"link", 1, false},     {"", 0, false},        {"com1", 0, false},   {"Nul.htm", 0, false},
-               {"aux .x", 0, false},   {"LPT9", 0, false},    {"com10", 0, true},   {"console.htm", 0, true},
-               {"com", 0, true},       {"nul1", 0, true}};
+  } cases[] = {{"a.htm", 0, true},
+               {".dotfile", 0, true},
+               {"a.htm.", 0, false},
+               {"b ", 0, false},
+               {"sub.", 0, false},
+               {".", 0, false},
+               {"..", 0, false},
+               {"..\\victim.htm", 0, false},
+               {"caf?.htm", 0, false},
+               {"a:b", 0, false},
+               {"x/y", 0, false},
+               {"a|b", 0, false},
+               {"link", 1, false},
+               {"", 0, false},
+               {"com1", 0, false},
+               {"Nul.htm", 0, false},
+               {"aux .x", 0, false},
+               {"LPT9", 0, false},
+               {"com10", 0, true},
+               {"console.htm", 0, true},
+               {"com", 0, true},
+               {"nul1", 0, true},
+               {"com1 setup.htm", 0, true},
+               {"nul  readme", 0, true}};
   for (const auto& c : cases)
     EXPECT_EQ(entry_name_is_plain(c.name, c.link) != 0, windows ? c.plain_on_windows : true) << c.name;
 }
