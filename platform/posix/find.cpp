@@ -160,7 +160,10 @@ int entry_on_other_file_system(WalkSearch* search, const WalkEntry* entry) {
     if (fd >= 0) sys::close(fd);
     return fd < 0 && errno == EXDEV;
   }
-  return placed && elsewhere(device, mount, search->device, search->mount);
+  // A directory on another device of the same mount (a subvolume) is
+  // another file system to walk into, as a file of an overlay is not.
+  bool directory = !entry->link && entry->directory;
+  return placed && (elsewhere(device, mount, search->device, search->mount) || (directory && device != search->device));
 }
 
 void end_search(WalkSearch* search) {

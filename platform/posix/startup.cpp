@@ -6,6 +6,7 @@
 #include "posix_internal.h"
 
 #include <pthread.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <clocale>
 #include <csignal>
@@ -67,9 +68,9 @@ static void* run_driver(void* argument) {
 }
 
 // A level of a walk takes some 2 KiB of stack (twice that is allowed
-// for) and a directory stream of 32 KiB; a strip at the bottom up to half
-// a mebibyte of stack.
-enum : size_t { LEVEL_BYTES = 4 << 10, STREAM_BYTES = 32 << 10, STRIP_BYTES = 512 << 10 };
+// for) and a directory stream of 32 KiB; a strip at the bottom some 130
+// KiB of stack (twice that is allowed for).
+enum : size_t { LEVEL_BYTES = 4 << 10, STREAM_BYTES = 32 << 10, STRIP_BYTES = 256 << 10 };
 
 // The levels a walk may enter on a stack of this many bytes; 0 when even
 // a strip does not fit.
@@ -92,16 +93,27 @@ static size_t address_space_used(void) {
 // The levels a walk may enter here, on the stack the process started on:
 // it grows as it is used, within the stack limit (raised where it may
 // be), and within the address-space limit, which the walk's directory
-// streams take from too.
+// streams take from too (a mebibyte is left for what else grows); where
+// what is taken of it cannot be told, none.
 static size_t levels_on_first_stack(size_t most_bytes) {
   struct rlimit limit;
   raise_limit(RLIMIT_STACK, most_bytes);
   bool limited = getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY;
   size_t levels = levels_on(limited ? (size_t)limit.rlim_cur : most_bytes);
+  if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return levels;
   size_t used = address_space_used();
-  if (used == 0 || getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return levels;
-  size_t free = limit.rlim_cur > used + STRIP_BYTES ? limit.rlim_cur - used - STRIP_BYTES : 0;
+  size_t taken = used + STRIP_BYTES + (1 << 20);
+  size_t free = used != 0 && limit.rlim_cur > taken ? limit.rlim_cur - taken : 0;
   return free / (LEVEL_BYTES + STREAM_BYTES) < levels ? free / (LEVEL_BYTES + STREAM_BYTES) : levels;
+}
+
+// A stack for the driver's thread, mapped here so that a thread that
+// cannot start leaves none mapped behind; its lowest page is a guard.
+static void* map_stack(size_t bytes) {
+  void* stack = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+  if (stack != MAP_FAILED && mprotect(stack, (size_t)sysconf(_SC_PAGESIZE), PROT_NONE) == 0) return stack;
+  if (stack != MAP_FAILED) munmap(stack, bytes);
+  return nullptr;
 }
 
 // A walk takes stack for every level, and a path allows some two thousand
@@ -109,24 +121,33 @@ static size_t levels_on_first_stack(size_t most_bytes) {
 // address space until touched. Where an address-space limit refuses the
 // first size, a smaller one serves: each level holds a directory stream
 // of 32 KiB too, so the levels such a limit leaves room for take a
-// sixteenth of it in stack at most. Without any thread (a process limit)
-// the driver runs here, or, where not even a strip fits, does not run.
-// Either way the walk enters no more levels than its stack holds.
+// sixteenth of it in stack at most. Where no thread can start (a process
+// limit) the driver runs here, or, where not even a strip fits, does not
+// run. Either way the walk enters no more levels than its stack holds.
 static void run_on_own_stack(DriverRun* run) {
   static const size_t stack_sizes[] = {64 << 20, 16 << 20, 4 << 20, 1 << 20};
   pthread_attr_t attributes;
   pthread_t thread;
+  void* stack = nullptr;
+  size_t stack_bytes = 0;
   bool started = false;
+  bool startable = true;
   for (size_t bytes : stack_sizes) {
-    if (started || pthread_attr_init(&attributes) != 0) continue;
+    if (started || !startable || (stack = map_stack(bytes)) == nullptr) continue;
+    stack_bytes = bytes;
     run->settings.deepest_level = (unsigned)levels_on(bytes);
-    started = pthread_attr_setstacksize(&attributes, bytes) == 0 &&
+    startable = pthread_attr_init(&attributes) == 0;
+    started = startable && pthread_attr_setstack(&attributes, stack, bytes) == 0 &&
               pthread_create(&thread, &attributes, run_driver, run) == 0;
-    pthread_attr_destroy(&attributes);
+    if (startable) pthread_attr_destroy(&attributes);
+    startable = started;
+    if (!started) munmap(stack, bytes);
   }
   if (!started) {
     size_t levels = levels_on_first_stack(stack_sizes[0]);
     run->settings.deepest_level = (unsigned)levels;
+    // Nor would a worker's thread start: the walk strips its files itself.
+    run->settings.workers = 1;
     if (levels != 0) run_driver(run);
     if (levels == 0)
       write_error("bodycut: no thread can start, and the stack or memory limit leaves too little to run" LINE_END);
@@ -136,6 +157,7 @@ static void run_on_own_stack(DriverRun* run) {
   mask_signals(SIG_BLOCK, false);
   pthread_join(thread, nullptr);
   mask_signals(SIG_UNBLOCK, false);
+  munmap(stack, stack_bytes);
 }
 
 // Ends the process by the signal that stopped the run, as if uncaught, so
