@@ -83,12 +83,7 @@ static void walk_entry(Walk* walk, char* path, char* name_at, WalkSearch* search
     ++walk->depth;
     int listed = walk_level(walk, path, below, 0, &why);
     --walk->depth;
-    // One found a mount point when it was opened (moved there, or
-    // mounted on demand) is another file system's as much as one found so.
-    if (listed != WALK_LISTED && why.kind == REASON_OTHER_FILE_SYSTEM)
-      report_line(walk, path, "skipped" LINE_END);
-    else if (listed != WALK_LISTED)
-      report_error(walk, path, listed == WALK_TOO_LONG ? own_reason(REASON_TOO_LONG) : why);
+    if (listed != WALK_LISTED) report_error(walk, path, listed == WALK_TOO_LONG ? own_reason(REASON_TOO_LONG) : why);
   } else {
     queue_file(walk->queue, path, entry->link);
   }

@@ -87,12 +87,16 @@ static int next_match(WalkSearch* search, WalkEntry* entry, Reason* why) {
   }
 }
 
-// The file system and the mount of what name names at the directory at.
-static bool place_of(int at, const char* name, int flags, std::uint64_t* device, std::uint64_t* mount) {
+// The file system and the mount of what name names at the directory at;
+// *automount: it is a point where another is mounted on demand.
+static bool place_of(int at, const char* name, int flags, std::uint64_t* device, std::uint64_t* mount,
+                     bool* automount = nullptr) {
   struct statx status;
   if (sys::statx(at, name, flags, STATX_TYPE | STATX_MNT_ID, &status) != 0) return false;
   *device = device_of(&status);
   *mount = mount_of(&status);
+  if (automount != nullptr)
+    *automount = (status.stx_attributes & status.stx_attributes_mask & STATX_ATTR_AUTOMOUNT) != 0;
   return true;
 }
 
@@ -140,9 +144,9 @@ int next_entry(WalkSearch* search, WalkEntry* entry, Reason* why) {
 // A directory or a file mounted here from the same file system has a
 // mount of its own; a link is looked at where it leads, by the rules of
 // the walk's links: another user's is not looked through, and opening it
-// refuses it. Gone meanwhile: opening it tells. A mount point is not
-// mounted on looking (an automount), and one that refuses to be looked
-// at (another user's FUSE mount) is told by refusing to be crossed.
+// refuses it. Gone meanwhile: opening it tells. An automount point is
+// told without mounting it, and a mount point that refuses to be looked
+// at (another user's FUSE mount) by refusing to be crossed.
 int entry_on_other_file_system(WalkSearch* search, const WalkEntry* entry) {
   std::uint64_t device = 0;
   std::uint64_t mount = 0;
@@ -152,8 +156,10 @@ int entry_on_other_file_system(WalkSearch* search, const WalkEntry* entry) {
   search->placed = 1;
   int fd = entry->link ? open_link_target(search, entry->name, &status) : -1;
   if (entry->link && fd < 0) return 0;
-  bool placed = fd >= 0 ? place_of(fd, "", AT_EMPTY_PATH, &device, &mount)
-                        : place_of(search->at, entry->name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, &device, &mount);
+  bool automount = false;
+  bool placed =
+      fd >= 0 ? place_of(fd, "", AT_EMPTY_PATH, &device, &mount)
+              : place_of(search->at, entry->name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, &device, &mount, &automount);
   if (fd >= 0) sys::close(fd);
   if (!placed && fd < 0 && errno != ENOENT) {
     fd = open_beneath(search->at, entry->name, O_PATH | O_NOFOLLOW, true);
@@ -163,7 +169,8 @@ int entry_on_other_file_system(WalkSearch* search, const WalkEntry* entry) {
   // A directory on another device of the same mount (a subvolume) is
   // another file system to walk into, as a file of an overlay is not.
   bool directory = !entry->link && entry->directory;
-  return placed && (elsewhere(device, mount, search->device, search->mount) || (directory && device != search->device));
+  return placed && (automount || elsewhere(device, mount, search->device, search->mount) ||
+                    (directory && device != search->device));
 }
 
 void end_search(WalkSearch* search) {

@@ -93,8 +93,8 @@ static size_t address_space_used(void) {
 // The levels a walk may enter here, on the stack the process started on:
 // it grows as it is used, within the stack limit (raised where it may
 // be), and within the address-space limit, which the walk's directory
-// streams take from too (a mebibyte is left for what else grows); where
-// what is taken of it cannot be told, none.
+// streams take from too (a quarter mebibyte is left for what else
+// grows); where what is taken of it cannot be told, none.
 static size_t levels_on_first_stack(size_t most_bytes) {
   struct rlimit limit;
   raise_limit(RLIMIT_STACK, most_bytes);
@@ -102,7 +102,7 @@ static size_t levels_on_first_stack(size_t most_bytes) {
   size_t levels = levels_on(limited ? (size_t)limit.rlim_cur : most_bytes);
   if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return levels;
   size_t used = address_space_used();
-  size_t taken = used + STRIP_BYTES + (1 << 20);
+  size_t taken = used + STRIP_BYTES + (256 << 10);
   size_t free = used != 0 && limit.rlim_cur > taken ? limit.rlim_cur - taken : 0;
   return free / (LEVEL_BYTES + STREAM_BYTES) < levels ? free / (LEVEL_BYTES + STREAM_BYTES) : levels;
 }
