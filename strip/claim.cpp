@@ -5,8 +5,9 @@ int claim_file(StrippedFiles* seen, const FileIdentity* identity, std::uint32_t 
   int state = -1;
   while (state == -1) {
     if (seen->shared) lock_take(&seen->lock);
-    state = stripped_files_state(seen, identity);
-    if (state == FILE_STRIPPED && stripped_files_left_as(seen, identity) != found) state = FILE_NOT_AS_LEFT;
+    std::uint32_t left_as = 0;
+    state = stripped_files_state(seen, identity, &left_as);
+    if (state == FILE_STRIPPED && left_as != found) state = FILE_NOT_AS_LEFT;
     if (state == FILE_UNSEEN) {
       *recorded = stripped_files_set(seen, identity, FILE_CLAIMED);
       state = *recorded || !reachable_twice ? FILE_CLAIMED : FILE_UNSEEN;
@@ -22,7 +23,6 @@ int claim_file(StrippedFiles* seen, const FileIdentity* identity, std::uint32_t 
 
 void settle_file(StrippedFiles* seen, const FileIdentity* identity, int stripped, std::uint32_t left_as) {
   if (seen->shared) lock_take(&seen->lock);
-  stripped_files_set(seen, identity, stripped ? FILE_STRIPPED : FILE_UNSEEN);
-  if (stripped) stripped_files_set_left_as(seen, identity, left_as);
+  stripped_files_set(seen, identity, stripped ? FILE_STRIPPED : FILE_UNSEEN, stripped ? left_as : 0);
   if (seen->shared) lock_release(&seen->lock);
 }

@@ -26,10 +26,11 @@ static unsigned slot_of(const StrippedFiles* files, const FileIdentity* identity
   return slot;
 }
 
-int stripped_files_state(const StrippedFiles* files, const FileIdentity* identity) {
-  if (files->count == 0) return FILE_UNSEEN;
-  unsigned slot = slot_of(files, identity);
-  return files->index[slot] == 0 ? FILE_UNSEEN : (int)files->entries[files->index[slot] - 1].state;
+int stripped_files_state(const StrippedFiles* files, const FileIdentity* identity, std::uint32_t* left_as) {
+  unsigned slot = files->count == 0 ? 0 : slot_of(files, identity);
+  bool held = files->count != 0 && files->index[slot] != 0;
+  if (left_as != nullptr) *left_as = held ? files->entries[files->index[slot] - 1].left_as : 0;
+  return held ? (int)files->entries[files->index[slot] - 1].state : FILE_UNSEEN;
 }
 
 std::uint32_t folded_facts(FileSize size, const FileStamp* written) {
@@ -38,22 +39,12 @@ std::uint32_t folded_facts(FileSize size, const FileStamp* written) {
   return (std::uint32_t)(mixed >> 32) ^ (std::uint32_t)mixed;
 }
 
-std::uint32_t stripped_files_left_as(const StrippedFiles* files, const FileIdentity* identity) {
-  unsigned slot = files->count == 0 ? 0 : slot_of(files, identity);
-  return files->count == 0 || files->index[slot] == 0 ? 0 : files->entries[files->index[slot] - 1].left_as;
-}
-
-void stripped_files_set_left_as(StrippedFiles* files, const FileIdentity* identity, std::uint32_t left_as) {
-  unsigned slot = slot_of(files, identity);
-  if (files->index[slot] != 0) files->entries[files->index[slot] - 1].left_as = left_as;
-}
-
 int stripped_files_full(const StrippedFiles* files) {
   unsigned limit = files->limit < (unsigned)STRIPPED_FILES_LIMIT ? files->limit : (unsigned)STRIPPED_FILES_LIMIT;
   return files->count >= limit;
 }
 
-int stripped_files_set(StrippedFiles* files, const FileIdentity* identity, int state) {
+int stripped_files_set(StrippedFiles* files, const FileIdentity* identity, int state, std::uint32_t left_as) {
   unsigned slot = slot_of(files, identity);
   if (files->index[slot] == 0) {
     if (stripped_files_full(files)) return 0;
@@ -61,5 +52,6 @@ int stripped_files_set(StrippedFiles* files, const FileIdentity* identity, int s
     files->index[slot] = (unsigned short)(++files->count);
   }
   files->entries[files->index[slot] - 1].state = (unsigned)state;
+  files->entries[files->index[slot] - 1].left_as = left_as;
   return 1;
 }

@@ -36,16 +36,15 @@ struct StrippedFiles {
 // Empties the table; its limit leaves a quarter of the index free, so that
 // every look-up ends soon.
 void stripped_files_clear(StrippedFiles* files);
-// The state of a file; FILE_UNSEEN for one the table does not hold.
-int stripped_files_state(const StrippedFiles* files, const FileIdentity* identity);
+// The state of a file; FILE_UNSEEN for one the table does not hold. Where
+// asked, *left_as: what it was left as (0 for one the table does not hold).
+int stripped_files_state(const StrippedFiles* files, const FileIdentity* identity, std::uint32_t* left_as = nullptr);
 int stripped_files_full(const StrippedFiles* files);
-// Sets the state of a file, adding it unless the table is full; 0 when it
-// is not in the table afterwards.
-int stripped_files_set(StrippedFiles* files, const FileIdentity* identity, int state);
-// What a file's size and last-write time fold into; left_as of a file
-// in the table (0 for one it does not hold) and setting it.
+// Sets the state of a file, and what it was left as (FILE_STRIPPED; 0
+// otherwise), adding it unless the table is full; 0 when it is not in the
+// table afterwards.
+int stripped_files_set(StrippedFiles* files, const FileIdentity* identity, int state, std::uint32_t left_as = 0);
+// What a file's size and last-write time fold into.
 std::uint32_t folded_facts(FileSize size, const FileStamp* written);
-std::uint32_t stripped_files_left_as(const StrippedFiles* files, const FileIdentity* identity);
-void stripped_files_set_left_as(StrippedFiles* files, const FileIdentity* identity, std::uint32_t left_as);
 
 #endif

@@ -27,6 +27,13 @@ static bool has_body_file_name(const char* name) {
          (end[3] | 0x20) == 'p' && end[4] == '\0';
 }
 
+unsigned folder_of(const char* path, unsigned length, char* out) {
+  for (unsigned at = 0; at < length; ++at) out[at] = path[at];
+  if (length == 0 || out[length - 1] == ':') out[length++] = '.';
+  out[length] = '\0';
+  return length;
+}
+
 const char* last_component(const char* path) {
   const char* name = path + drive_prefix_length(path);
   for (const char* p = name; *p != '\0'; p = CharNextA(p))
@@ -80,11 +87,7 @@ bool is_body_file(const TemporaryDirectory* directory, const WalkRoot*, const ch
   char spelled[PATH_CAPACITY];
   const char* name = last_component(path);
   if (failed(directory->failure) || !has_body_file_name(name)) return false;
-  unsigned folder_length = (unsigned)(name - path);
-  for (unsigned at = 0; at < folder_length; ++at) spelled[at] = path[at];
-  // "" and "C:" name the current folder (of that drive).
-  if (folder_length == 0 || spelled[folder_length - 1] == ':') spelled[folder_length++] = '.';
-  spelled[folder_length] = '\0';
+  folder_of(path, (unsigned)(name - path), spelled);
   FileIdentity folder;
   if (directory->identified && folder_identity(spelled, &folder)) return same_identity(&folder, &directory->identity);
   if (directory->spelled_length == 0) return false;

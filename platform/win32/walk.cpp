@@ -188,12 +188,9 @@ static Reason hold_folder(const WalkRoot* root, const char* pattern, WalkSearch*
   char folder[PATH_CAPACITY];
   unsigned length = (unsigned)(last_component(pattern) - pattern);
   bool below_root = root != nullptr && length > root->folder_length;
-  for (unsigned at = 0; at < length; ++at) folder[at] = pattern[at];
   // Below the root it ends in an entry's name and a separator, which
   // would lead through a link: the name is what is opened.
-  if (below_root) --length;
-  if (length == 0 || folder[length - 1] == ':') folder[length++] = '.';
-  folder[length] = '\0';
+  folder_of(pattern, below_root ? length - 1 : length, folder);
   DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (below_root ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
   search->folder =
       (SystemHandle)SYSTEM_CALL(CreateFileA, INVALID_HANDLE_VALUE, folder, FILE_LIST_DIRECTORY,

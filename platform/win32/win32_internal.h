@@ -51,6 +51,10 @@ static const FileSize UNKNOWN_POSITION = ~(FileSize)0;
 typedef void (*AnyFunction)(void);
 AnyFunction kernel_function(const char* name);
 
+// The folder that the first length bytes of path name, into out,
+// NUL-terminated; its length. "" and "C:" name the current folder (of
+// that drive): "." is added.
+unsigned folder_of(const char* path, unsigned length, char* out);
 // Where the last component of a path starts; a double-byte character whose
 // second byte is a backslash is not a separator.
 const char* last_component(const char* path);
