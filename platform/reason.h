@@ -25,7 +25,8 @@ enum ReasonKind {
   REASON_HTTP_INCOMPLETE,  // HTTP mode: a status line, but no whole header after it
   REASON_CHANGED,          // another file at its path, or changed since it was read
   REASON_TOO_MANY_NAMES,   // met under several names, and the run can remember no more
-  REASON_TOO_DEEP          // a directory below the levels the walk's stack holds
+  REASON_TOO_DEEP,         // a directory below the levels the walk's stack holds
+  REASON_HALF_WRITTEN      // another name's copy back failed midway: not read again
 };
 
 struct Reason {

@@ -21,8 +21,8 @@ int claim_file(StrippedFiles* seen, const FileIdentity* identity, std::uint32_t 
   return state;
 }
 
-void settle_file(StrippedFiles* seen, const FileIdentity* identity, int stripped, std::uint32_t left_as) {
+void settle_file(StrippedFiles* seen, const FileIdentity* identity, int state, std::uint32_t left_as) {
   if (seen->shared) lock_take(&seen->lock);
-  stripped_files_set(seen, identity, stripped ? FILE_STRIPPED : FILE_UNSEEN, stripped ? left_as : 0);
+  stripped_files_set(seen, identity, state, state == FILE_STRIPPED ? left_as : 0);
   if (seen->shared) lock_release(&seen->lock);
 }

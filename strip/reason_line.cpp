@@ -20,6 +20,7 @@ static const char* reason_text(int kind) {
     case REASON_TOO_MANY_NAMES: return "too many files with several names to keep track of";
     case REASON_OTHER_FILE_SYSTEM: return "on another file system";
     case REASON_TOO_DEEP: return "nested too deep for the run's stack";
+    case REASON_HALF_WRITTEN: return "its copy back failed under another name";
     default: return nullptr;
   }
 }

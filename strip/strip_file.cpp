@@ -46,6 +46,7 @@ static Reason open_and_claim(const char* path, const Run* run, int reached_throu
   }
   if (!failed(why) && *claim == FILE_UNSEEN) why = own_reason(REASON_TOO_MANY_NAMES);
   if (!failed(why) && *claim == FILE_NOT_AS_LEFT) why = own_reason(REASON_CHANGED);
+  if (!failed(why) && *claim == FILE_HALF_WRITTEN) why = own_reason(REASON_HALF_WRITTEN);
   return why;
 }
 
@@ -169,8 +170,9 @@ done:
   if (!ok && writable_made && failed(restore_protection(&source, path)))
     report_left_undone(path, ": could not put back its mode");
   close_source(&source);
-  if (recorded) settle_file(run->stripped, &claimed, ok, folded_facts(left_size, &source.facts.times.written));
   bool body_kept = !ok && writing_began;
+  int settled = ok ? FILE_STRIPPED : body_kept ? FILE_HALF_WRITTEN : FILE_UNSEEN;
+  if (recorded) settle_file(run->stripped, &claimed, settled, folded_facts(left_size, &source.facts.times.written));
   Reason ending = body_begun ? close_body_file(body, !body_kept) : done_reason();
   if (body_kept) report_kept_body(path, failed(ending) ? nullptr : body->name, why.kind == REASON_LEASE_LOST);
   if (!body_kept && failed(ending)) report_left_undone(body->name, ": could not delete this temporary file");

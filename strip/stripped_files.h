@@ -17,7 +17,10 @@ enum FileState {
   FILE_CLAIMED = 2,  // a worker is stripping it now
   FILE_STRIPPED = 3,
   FILE_NOT_AS_LEFT = 4,  // claim_file: stripped, but it is no longer as the run left it
-  SLOT_EMPTY = 0         // a slot no file has taken
+  // Its copy back failed after writing: it holds part of its body, which a
+  // second strip would cut again, and the whole body is kept elsewhere.
+  FILE_HALF_WRITTEN = 5,
+  SLOT_EMPTY = 0  // a slot no file has taken
 };
 
 struct StrippedFiles {

@@ -864,11 +864,14 @@ class WalkRun {
   }
   int strip(const std::string& path, int reached_through_link = 0) {
     ::Run run = {&settings, &seen, &temporary_, &root_};
-    return strip_found_file(path.c_str(), &run, &body, reached_through_link).outcome;
+    StripResult result = strip_found_file(path.c_str(), &run, &body, reached_through_link);
+    why = result.why;
+    return result.outcome;
   }
   static StrippedFiles seen;
   RunSettings settings;
   BodyFile body;
+  Reason why;  // the last strip's
 
  private:
   bool shared_;
@@ -1017,7 +1020,7 @@ TEST(Claims, AStrippedIdentityIsTheFileOnlyAsItWasLeft) {
   const FileStamp written = {1500000000, 5}, later = {1700000000, 0};
   int recorded = 0;
   ASSERT_EQ(claim_file(&seen, &identity, folded_facts(10, &written), 0, &recorded), FILE_CLAIMED);
-  settle_file(&seen, &identity, 1, folded_facts(4, &written));
+  settle_file(&seen, &identity, FILE_STRIPPED, folded_facts(4, &written));
   EXPECT_EQ(claim_file(&seen, &identity, folded_facts(4, &written), 0, &recorded), FILE_STRIPPED);
   EXPECT_EQ(claim_file(&seen, &identity, folded_facts(4, &later), 0, &recorded), FILE_NOT_AS_LEFT);
   EXPECT_EQ(claim_file(&seen, &identity, folded_facts(10, &written), 0, &recorded), FILE_NOT_AS_LEFT);
@@ -1037,6 +1040,28 @@ TEST_F(StripTest, DryRunCountsAFileAsStripped) {
   EXPECT_EQ(stripped_files_state(&run.seen, &identity), FILE_STRIPPED);
   EXPECT_EQ(run.strip(scratch.path("first-again")), STRIP_OK);
   EXPECT_EQ(scratch.read("first"), "H\r\n\r\n1");
+}
+
+// A copy back that failed midway leaves part of the body, whose first
+// blank line a second strip would take for a header end: another name of
+// the file is not read again, and the body kept stays the only one.
+TEST_F(StripTest, HalfWrittenFileIsNotStrippedUnderAnotherName) {
+  std::string first = make("first", "H\r\n\r\n" + std::string(3000, 'a') + "\r\n\r\n" + std::string(3000, 'b'));
+  ASSERT_EQ(link(first.c_str(), scratch.path("first-again").c_str()), 0);
+  std::string left;
+  {
+    WalkRun run(scratch);
+    CaptureStderr();
+    fault_arm(FAULT_copy_body_back_short, 1);
+    EXPECT_EQ(run.strip(first), STRIP_FAILED);
+    fault_disarm();
+    left = scratch.read("first");
+    EXPECT_EQ(run.strip(scratch.path("first-again")), STRIP_FAILED);
+    EXPECT_EQ(run.why.kind, REASON_HALF_WRITTEN);
+    GetCapturedStderr();
+  }
+  EXPECT_EQ(scratch.read("first"), left);
+  empty_temp_directory();
 }
 
 }  // namespace
