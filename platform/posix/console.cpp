@@ -91,26 +91,27 @@ static bool write_to(int fd, const char* text) {
   return true;
 }
 
-// A report that cannot be written stops the run: nothing more is done
-// that it could not tell of. Standard error says why, once; the rest of
-// the report is not written, so no line goes out in part.
+// A report that cannot be written stops the run: nothing more is begun
+// that it could not tell of. Standard error says why, once, and takes the
+// rest of the report whole, the line that failed first: a file already
+// done, by a worker too, is told, even where standard output kept part of
+// its line.
 void write_console(const char* text) {
-  if (report_write_failed() || write_to(STDOUT_FILENO, text)) return;
-  char reason[128];
-  const char* message = strerror_r(errno, reason, sizeof reason);
-  if (!first_report_failure()) return;
-  char line[192] = "bodycut: standard output: ";
-  std::strncat(line, message, sizeof line - std::strlen(line) - 2);
-  std::strcat(line, "\n");
-  write_to(STDERR_FILENO, line);
+  if (!report_write_failed()) {
+    if (write_to(STDOUT_FILENO, text)) return;
+    char reason[128];
+    const char* message = strerror_r(errno, reason, sizeof reason);
+    char line[192] = "bodycut: standard output: ";
+    std::strncat(line, message, sizeof line - std::strlen(line) - 2);
+    std::strcat(line, "\n");
+    if (first_report_failure()) write_to(STDERR_FILENO, line);
+  }
+  write_to(STDERR_FILENO, text);
 }
 
 void write_error(const char* text) { write_to(STDERR_FILENO, text); }
 
-// A run that could not write its report says nothing more of its files.
-void write_reason_line(const char* line) {
-  if (!report_write_failed()) write_to(STDERR_FILENO, line);
-}
+void write_reason_line(const char* line) { write_to(STDERR_FILENO, line); }
 
 void describe_system_error(int number, char* out, unsigned size) {
   char buffer[128];

@@ -38,11 +38,13 @@ Reason last_error_reason(void) {
 }
 
 // A report that cannot be written (a full disk, a pipe whose reader went
-// away) stops the run as Ctrl-C does: nothing more is done that it could
-// not tell of. Standard error says so, once, and no more lines go out.
+// away) stops the run as Ctrl-C does: nothing more is begun that it could
+// not tell of. Standard error says so, once, and takes the rest of the
+// report, the text that failed first, so that a file done is still told.
 void write_console(const char* text) {
-  if (report_write_failed() || write_to(STD_OUTPUT_HANDLE, text)) return;
+  if (!report_write_failed() && write_to(STD_OUTPUT_HANDLE, text)) return;
   if (first_report_failure()) write_to(STD_ERROR_HANDLE, "BODYCUT: standard output cannot be written\r\n");
+  write_to(STD_ERROR_HANDLE, text);
 }
 
 void write_error(const char* text) { write_to(STD_ERROR_HANDLE, text); }
