@@ -2,10 +2,11 @@
 
 #include "../platform/platform.h"
 
-void write_report_line(const char* path, const char* outcome) {
+void write_report_line(const char* path, const char* outcome, const char* rest) {
   static const char separator[] = " : ";
-  char line[PATH_CAPACITY * REPORT_EXPANSION + sizeof separator + sizeof "skipped" LINE_END];
+  char line[(PATH_CAPACITY + ENTRY_NAME_CAPACITY) * REPORT_EXPANSION + sizeof separator + sizeof "skipped" LINE_END];
   unsigned length = report_name(path, line);
+  if (rest != nullptr) length += report_name(rest, line + length);
   const char* parts[] = {separator, outcome};
   for (const char* part : parts)
     for (; *part != '\0'; ++part) line[length++] = *part;

@@ -5,10 +5,11 @@
 
 #include "../strip/strip_file.h"
 
-// Writes path, " : " and outcome (which carries its line end, or is empty
+// Writes path, rest if any (the name of a path too long to be held
+// whole), " : " and outcome (which carries its line end, or is empty
 // where the outcome follows in a write of its own) in one write, so that
 // no other output cuts into it.
-void write_report_line(const char* path, const char* outcome);
+void write_report_line(const char* path, const char* outcome, const char* rest = nullptr);
 
 // The line of a file's result, and its reason line when it failed: the
 // whole line when whole, else the outcome alone, its path written before.

@@ -42,14 +42,11 @@ static int place_name(char* path, unsigned capacity, char* name_at, const char* 
 }
 
 // The line of an entry whose whole path does not fit: written from its
-// parts, and nothing is done to it.
+// parts, in one write as any line, and nothing is done to it.
 static void report_unfit(Walk* walk, char* path, char* name_at, const char* name) {
   queue_flush(walk->queue);
-  char shown[PATH_CAPACITY * REPORT_EXPANSION];
   *name_at = '\0';
-  report_name(path, shown);
-  write_console(shown);
-  report_line(walk, name, "error" LINE_END);
+  write_report_line(path, "error" LINE_END, name);
   report_reason(path, own_reason(REASON_TOO_LONG), name);
 }
 

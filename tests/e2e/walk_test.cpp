@@ -142,6 +142,14 @@ TEST(Walk, PathsAtTheCapacityLimit) {
   EXPECT_EQ(tree.read(too_long), HEADER + "too long");
   EXPECT_EQ(tree.read("short"), "short");
   EXPECT_TRUE(scratch.list("tmp").empty());
+  // Standard output takes that entry's directory and no more: its whole
+  // line goes to standard error.
+  scratch.write("out", "");
+  RunOptions limited;
+  limited.output_file = scratch.path("out");
+  limited.file_size_limit = (long long)base;
+  ToolRun cut = run_in(scratch, {tree.path() + "/g*"}, tool_path(BODYCUT_EXE), "", limited);
+  EXPECT_NE(cut.errors.find("\n" + tree.path() + "/" + too_long + " : error\n"), std::string::npos) << cut.errors;
   // Named as the target, that directory is refused as too long.
   ToolRun named = run_in(scratch, {tree.path() + "/" + directory});
   EXPECT_EQ(named.output, "Target too long\n");
