@@ -250,7 +250,7 @@ static bool mark_whole(const BodyFile* body, const FileTimes* times) {
 
 Reason keep_body_file(BodyFile* body, const FileTimes* times) {
   if (injected(FAULT_keep_body_file)) return reason_from_errno_on_temporary(EIO);
-  if (stop_requested()) return own_reason(REASON_STOPPED);
+  if (requested_stop_signal() != 0) return own_reason(REASON_STOPPED);
   return mark_whole(body, times) ? done_reason() : reason_from_errno_on_temporary(errno);
 }
 

@@ -76,7 +76,7 @@ off_t copy_descriptor_bytes(const CopyJob* job) {
   off_t out_position = -1;        // out's own offset, where known
   off_t data_left = job->holes ? 0 : job->count;
   while (done < job->count) {
-    if (job->stoppable && stop_requested()) {
+    if (job->stoppable && requested_stop_signal() != 0) {
       errno = EINTR;
       return -1;
     }

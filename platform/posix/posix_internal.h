@@ -216,6 +216,9 @@ bool write_all_at(int out, const char* bytes, size_t count, off_t at);
 bool first_report_failure(void);
 bool report_write_failed(void);
 // The handler of the stop signals, and the signal it recorded (0: none).
+// A file in hand gives way to a signal alone: after a failed report no
+// file is begun, but those in hand are finished, and told on standard
+// error.
 void record_stop_signal(int signal_number);
 int requested_stop_signal(void);
 

@@ -69,7 +69,7 @@ Reason open_found_source(SourceFile* file, const char*) {
 Reason read_source(SourceFile* file, FileSize offset, void* buffer, unsigned wanted, unsigned* got) {
   *got = 0;
   if (injected(FAULT_read_source)) return input_output_error();
-  if (stop_requested()) return own_reason(REASON_STOPPED);
+  if (requested_stop_signal() != 0) return own_reason(REASON_STOPPED);
   // A writer waits for the lease: the run gives the file up to it.
   if (read_lease_lost(file)) return own_reason(REASON_IN_USE);
   ssize_t read;

@@ -245,6 +245,7 @@ TEST(Hostile, ReportThatCannotBeWrittenStopsTheRun) {
     for (size_t at = run.errors.find(" : ok"); at != std::string::npos; at = run.errors.find(" : ok", at + 1)) ++told;
     EXPECT_LE(stripped, c.most_stripped);
     EXPECT_EQ(told, stripped) << run.errors;
+    EXPECT_EQ(run.errors.find("stopped by a signal"), std::string::npos) << "no signal came";
     EXPECT_TRUE(scratch.list("tmp").empty());
   }
 }
