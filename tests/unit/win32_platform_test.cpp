@@ -226,6 +226,24 @@ TEST_F(Win32Platform, WriteBeforeTheCopyBackIsSeen) {
   }
 }
 
+// A last-write time of zero is one SetFileTime cannot give back: such a
+// file is not written.
+TEST_F(Win32Platform, ZeroLastWriteTimeIsNotTakenAsSettable) {
+  std::string path = directory + "\\page.htm";
+  write_whole(path, "H\r\n\r\nbody");
+  SourceFile source;
+  ASSERT_FALSE(failed(open_source(nullptr, path.c_str(), &source)));
+  ASSERT_FALSE(failed(end_source_reading(&source)));
+  CopyBackTarget target;
+  ASSERT_FALSE(failed(open_copy_back_target(&source, path.c_str(), &target)));
+  FileTimes times = source.facts.times;
+  EXPECT_FALSE(failed(check_times_settable(&target, &times)));
+  times.written = FileStamp{0, 0};
+  EXPECT_EQ(check_times_settable(&target, &times).kind, REASON_TIMES);
+  close_copy_back_target(&target);
+  close_source(&source);
+}
+
 // Each operation fails first thing.
 TEST_F(Win32Platform, EachOperationOfAStripFailing) {
   for (int operation = FAULT_ANY + 1; operation < FAULT_SYSTEM_CALL; ++operation) {
