@@ -37,13 +37,35 @@ Reason last_error_reason(void) {
   return reason;
 }
 
+// What standard output took of the report's current line: a line goes out
+// in parts, its path before its file is stripped and the outcome after,
+// and standard error, once it takes the report, must get the line whole.
+// Only the walk's thread writes the report.
+static char line_begun[PATH_CAPACITY + 8];
+
+static void note_line_part(const char* text) {
+  int begun = lstrlenA(line_begun);
+  int length = lstrlenA(text);
+  bool ends_line = length > 0 && text[length - 1] == '\n';
+  if (ends_line || begun + length >= (int)sizeof line_begun) begun = length = 0;
+  for (int i = 0; i < length; ++i) line_begun[begun + i] = text[i];
+  line_begun[begun + length] = '\0';
+}
+
 // A report that cannot be written (a full disk, a pipe whose reader went
 // away) stops the run as Ctrl-C does: nothing more is begun that it could
 // not tell of. Standard error says so, once, and takes the rest of the
-// report, the text that failed first, so that a file done is still told.
+// report, from the start of the line that failed, so that a file done is
+// still told.
 void write_console(const char* text) {
-  if (!report_write_failed() && write_to(STD_OUTPUT_HANDLE, text)) return;
-  if (first_report_failure()) write_to(STD_ERROR_HANDLE, "BODYCUT: standard output cannot be written\r\n");
+  if (!report_write_failed() && write_to(STD_OUTPUT_HANDLE, text)) {
+    note_line_part(text);
+    return;
+  }
+  if (first_report_failure()) {
+    write_to(STD_ERROR_HANDLE, "BODYCUT: standard output cannot be written\r\n");
+    write_to(STD_ERROR_HANDLE, line_begun);
+  }
   write_to(STD_ERROR_HANDLE, text);
 }
 

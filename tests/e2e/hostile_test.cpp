@@ -250,6 +250,22 @@ TEST(Hostile, ReportThatCannotBeWrittenStopsTheRun) {
   }
 }
 
+// Standard output's reader goes away once it has a file's path, while the
+// file is stripped: the file's whole line reaches standard error.
+TEST(Hostile, ReaderGoneMidLineLeavesTheWholeLine) {
+  if (!windows_target()) GTEST_SKIP() << "the POSIX build writes each line in one piece";
+  Scratch scratch;
+  scratch.make_directory("tmp");
+  scratch.write("work/t/big", HEADER + std::string(64 << 20, 'b'));
+  RunOptions options;
+  options.output_read_limit = std::string("t\\big : ").size();
+  ToolRun run =
+      run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), {"t"}, temp_environment(scratch.path("tmp")), options);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output, "t\\big : ");
+  EXPECT_EQ(run.errors, "BODYCUT: standard output cannot be written\r\nt\\big : ok\r\n");
+}
+
 // As a user who may not read everything: an unreadable file is an error,
 // so is a directory that cannot be listed, and a file the user may write
 // but whose times only its owner may set; a file in a directory the user

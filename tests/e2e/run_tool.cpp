@@ -174,10 +174,12 @@ ToolRun run_tool(const std::string& executable, const std::string& directory, co
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       char chunk[4096];
-      ssize_t got = read(fds[i].fd, chunk, sizeof chunk);
-      if (got > 0) {
-        sinks[i]->append(chunk, (size_t)got);
-      } else if (got == 0 || errno != EINTR) {
+      bool limited = i == 0 && options.output_read_limit > 0;
+      size_t wanted = limited ? options.output_read_limit - run.output.size() : sizeof chunk;
+      ssize_t got = read(fds[i].fd, chunk, wanted < sizeof chunk ? wanted : sizeof chunk);
+      if (got > 0) sinks[i]->append(chunk, (size_t)got);
+      bool reader_gone = limited && run.output.size() == options.output_read_limit;
+      if (reader_gone || got == 0 || (got < 0 && errno != EINTR)) {
         close(fds[i].fd);
         fds[i].fd = -1;
         --open_count;

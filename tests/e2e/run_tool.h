@@ -31,6 +31,7 @@ struct RunOptions {
   std::string kill_once_rewritten = "";
   std::string output_file;       // standard output written to this file (/dev/full), not a pipe
   bool standard_closed = false;  // started with standard input, output and error closed
+  size_t output_read_limit = 0;  // the reader of standard output goes away after this many bytes, when > 0
 };
 
 // environment: NAME=VALUE settings added to (or replacing in) the test's own.
