@@ -57,11 +57,15 @@ static bool folder_identity(const char* path, FileIdentity* identity) {
   return known;
 }
 
+// GetTempFileNameA takes a folder of at most MAX_PATH - 14 bytes, room for
+// the name it adds; some systems give a longer one back cut short.
+enum { LONGEST_TEMPORARY_FOLDER = PATH_CAPACITY - 14 };
+
 void find_temporary_directory(TemporaryDirectory* directory) {
   DWORD length = SYSTEM_CALL(GetTempPathA, (DWORD)0, PATH_CAPACITY, directory->path);
-  directory->failure = length == 0               ? last_error_reason()
-                       : length >= PATH_CAPACITY ? own_reason(REASON_TOO_LONG)
-                                                 : done_reason();
+  directory->failure = length == 0                         ? last_error_reason()
+                       : length > LONGEST_TEMPORARY_FOLDER ? own_reason(REASON_TOO_LONG)
+                                                           : done_reason();
   length = failed(directory->failure) ? 0 : spelled_as_system_does(directory->path, directory->spelled);
   // Compared with the directory part of a path, which ends in a separator.
   if (length > 0 && last_component(directory->spelled) != directory->spelled + length) {

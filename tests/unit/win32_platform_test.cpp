@@ -244,6 +244,22 @@ TEST_F(Win32Platform, ZeroLastWriteTimeIsNotTakenAsSettable) {
   close_source(&source);
 }
 
+// A temporary folder must leave room for the names GetTempFileNameA adds:
+// C:\ and n letters come back as n + 4 bytes, a separator at their end.
+TEST_F(Win32Platform, TemporaryFolderTooLongForItsNames) {
+  const struct {
+    size_t letters;
+    int kind;
+  } rows[] = {{242, REASON_NONE}, {243, REASON_TOO_LONG}};
+  for (const auto& row : rows) {
+    SetEnvironmentVariableA("TMP", ("C:\\" + std::string(row.letters, 't')).c_str());
+    TemporaryDirectory temporary;
+    find_temporary_directory(&temporary);
+    EXPECT_EQ(temporary.failure.kind, row.kind) << row.letters;
+    close_temporary_directory(&temporary);
+  }
+}
+
 // Each operation fails first thing.
 TEST_F(Win32Platform, EachOperationOfAStripFailing) {
   for (int operation = FAULT_ANY + 1; operation < FAULT_SYSTEM_CALL; ++operation) {
