@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <atomic>
+#include <csignal>
 #include <cstring>
 
 // The signal that asked the run to stop, 0 while none has. Every thread
@@ -15,6 +16,19 @@ static_assert(ATOMIC_INT_LOCK_FREE == 2, "the stop flag takes no lock");
 // Whether a part of the report could not be written: the run stops as for
 // a signal, and ends with status 1.
 static std::atomic<int> report_failed(0);
+
+const int stop_signals[STOP_SIGNAL_COUNT] = {SIGTERM, SIGINT, SIGHUP};
+
+// SIGIO with the stop signals where asked: a lease break is told by
+// SIGIO, and one blocked would never come, so a lost lease would pass for
+// one held.
+void mask_signals(int how, bool lease_breaks) {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal_number : stop_signals) sigaddset(&set, signal_number);
+  if (lease_breaks) sigaddset(&set, SIGIO);
+  pthread_sigmask(how, &set, nullptr);
+}
 
 void record_stop_signal(int signal_number) { stop_signal.store(signal_number, std::memory_order_relaxed); }
 int requested_stop_signal(void) { return stop_signal.load(std::memory_order_relaxed); }
@@ -70,10 +84,17 @@ Reason reason_from_errno(int number) {
 }
 
 // All of text, or false with errno. Standard output left non-blocking by
-// whoever started the run is waited for, not given up on.
+// whoever started the run is waited for, not given up on, until a stop
+// signal comes: from then on what cannot be written at once is given up,
+// so that a reader that reads no more cannot keep the run from ending.
 static bool write_to(int fd, const char* text) {
   std::size_t length = std::strlen(text);
   while (length > 0) {
+    struct pollfd writable = {fd, POLLOUT, 0};
+    if (requested_stop_signal() != 0 && poll(&writable, 1, 0) == 0) {
+      errno = EINTR;
+      return false;
+    }
     ssize_t put = write(fd, text, length);
     if (put < 0 && errno == EINTR) continue;
     if (put < 0 && errno == EAGAIN) {

@@ -250,6 +250,27 @@ TEST(Hostile, ReportThatCannotBeWrittenStopsTheRun) {
   }
 }
 
+// A stop signal ends a run whose report waits on a reader that reads no
+// more, with workers too: the report is given up, not waited for.
+TEST(Hostile, StopSignalEndsARunWaitingOnItsReport) {
+  POSIX_BUILD_ONLY();
+  for (const char* workers : {"1", "4"}) {
+    SCOPED_TRACE(workers);
+    Scratch scratch;
+    scratch.make_directory("tmp");
+    for (int i = 0; i < 1000; ++i) scratch.write("work/t/" + std::string(200, 'd') + "/f" + std::to_string(i), HEADER);
+    RunOptions options;
+    options.output_read_limit = 1;
+    options.output_stalls = true;
+    options.kill_after_microseconds = 300000;
+    options.kill_signal = SIGTERM;
+    ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), {"-j", workers, "t"},
+                           temp_environment(scratch.path("tmp")), options);
+    EXPECT_EQ(run.signal, SIGTERM);
+    EXPECT_EQ(scratch.list("tmp"), std::vector<std::string>{});
+  }
+}
+
 // Standard output's reader goes away once it has a file's path, while the
 // file is stripped: the file's whole line reaches standard error.
 TEST(Hostile, ReaderGoneMidLineLeavesTheWholeLine) {

@@ -147,8 +147,14 @@ ToolRun run_tool(const std::string& executable, const std::string& directory, co
   int open_count = 2;
   auto started = std::chrono::steady_clock::now();
   bool killed = options.kill_after_microseconds < 0 && watched.empty();
+  int stalled_fd = -1;  // standard output's reader that reads no more
+  auto killed_at = started;
   while (open_count > 0) {
-    int wait_ms = -1;
+    int wait_ms = stalled_fd >= 0 ? 100 : -1;
+    // A run that waits on its stalled reader past a stop gets no longer.
+    if (stalled_fd >= 0 && killed && options.kill_after_microseconds >= 0 &&
+        std::chrono::steady_clock::now() - killed_at > std::chrono::seconds(10))
+      kill(child, SIGKILL);
     if (!killed && !watched.empty()) {
       if (first_byte(watched) != watched_byte) {
         kill(child, options.kill_signal);
@@ -163,6 +169,7 @@ ToolRun run_tool(const std::string& executable, const std::string& directory, co
       if (elapsed >= options.kill_after_microseconds) {
         kill(child, options.kill_signal);
         killed = true;
+        killed_at = std::chrono::steady_clock::now();
       } else {
         wait_ms = (int)((options.kill_after_microseconds - elapsed) / 1000) + 1;
       }
@@ -179,7 +186,11 @@ ToolRun run_tool(const std::string& executable, const std::string& directory, co
       ssize_t got = read(fds[i].fd, chunk, wanted < sizeof chunk ? wanted : sizeof chunk);
       if (got > 0) sinks[i]->append(chunk, (size_t)got);
       bool reader_gone = limited && run.output.size() == options.output_read_limit;
-      if (reader_gone || got == 0 || (got < 0 && errno != EINTR)) {
+      if (reader_gone && options.output_stalls) {
+        stalled_fd = fds[i].fd;
+        fds[i].fd = -1;
+        --open_count;
+      } else if (reader_gone || got == 0 || (got < 0 && errno != EINTR)) {
         close(fds[i].fd);
         fds[i].fd = -1;
         --open_count;
@@ -189,6 +200,7 @@ ToolRun run_tool(const std::string& executable, const std::string& directory, co
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
+  if (stalled_fd >= 0) close(stalled_fd);
   if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
   return run;

@@ -32,6 +32,7 @@ struct RunOptions {
   std::string output_file;       // standard output written to this file (/dev/full), not a pipe
   bool standard_closed = false;  // started with standard input, output and error closed
   size_t output_read_limit = 0;  // the reader of standard output goes away after this many bytes, when > 0
+  bool output_stalls = false;    // with output_read_limit: the reader stays, and reads no more
 };
 
 // environment: NAME=VALUE settings added to (or replacing in) the test's own.
