@@ -171,6 +171,9 @@ done:
     report_left_undone(path, ": could not put back its mode");
   close_source(&source);
   bool body_kept = !ok && writing_began;
+  // A file the copy back wrote part of is not read again, in HTTP mode
+  // either: its body is kept.
+  if (body_kept) *interfered = 0;
   int settled = ok ? FILE_STRIPPED : body_kept ? FILE_HALF_WRITTEN : FILE_UNSEEN;
   if (recorded) settle_file(run->stripped, &claimed, settled, folded_facts(left_size, &source.facts.times.written));
   Reason ending = body_begun ? close_body_file(body, !body_kept) : done_reason();
