@@ -39,7 +39,10 @@ static ssize_t copy_by_read_write(int in, off_t in_at, int out, off_t out_at, si
 // Bytes of out that held something now read as zeros: punched where the
 // file system can, written as zeros where it cannot.
 static bool zero_range(int out, off_t at, off_t length) {
-  if (length <= 0 || sys::fallocate(out, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, at, length) == 0) return true;
+  int punched = 0;
+  do punched = length <= 0 ? 0 : sys::fallocate(out, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, at, length);
+  while (punched != 0 && errno == EINTR);
+  if (punched == 0) return true;
   if (errno != EOPNOTSUPP && errno != ENOSYS) return false;
   static const char zeros[FALLBACK_CHUNK] = {};
   for (off_t done = 0; done < length; done += FALLBACK_CHUNK) {
@@ -127,6 +130,6 @@ off_t copy_descriptor_bytes(const CopyJob* job) {
   }
   // A hole at the end: out is made as long as the bytes it stands for.
   off_t end = job->out_at + done;
-  if (job->holes && end > out_end && sys::ftruncate(job->out, end) != 0) return -1;
+  if (job->holes && end > out_end && cut_to(job->out, end) != 0) return -1;
   return done;
 }

@@ -78,7 +78,7 @@ Reason copy_body_back(CopyBackTarget* target, BodyFile* body, const void* ahead,
   if (copied < 0) return reason_from_errno(errno);
   if (copied < wanted) return input_output_error();
   if (!lease_still_held(target, false)) return own_reason(REASON_LEASE_LOST);
-  if (sys::ftruncate(target->fd, wanted) != 0) return reason_from_errno(errno);
+  if (cut_to(target->fd, wanted) != 0) return reason_from_errno(errno);
   return done_reason();
 }
 

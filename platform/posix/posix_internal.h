@@ -207,6 +207,14 @@ struct CopyJob {
 // EINTR for a stop, ENOLCK when out's lease may have run out, EBUSY when
 // in's read lease was broken.
 off_t copy_descriptor_bytes(const CopyJob* job);
+// Cuts fd to length; a stop signal that interrupts it (a network file
+// system may wait) does not leave a copy back half done. 0, or -1 with errno.
+inline int cut_to(int fd, off_t length) {
+  int result;
+  do result = sys::ftruncate(fd, length);
+  while (result != 0 && errno == EINTR);
+  return result;
+}
 // Writes count bytes at offset at, however many writes it takes; false
 // with errno (ENOSPC where the file system took none).
 bool write_all_at(int out, const char* bytes, size_t count, off_t at);
