@@ -166,9 +166,10 @@ Reason open_copy_back_target(SourceFile*, const char* path, CopyBackTarget* targ
 // Setting them is the one way to know.
 Reason check_times_settable(CopyBackTarget* target, const FileTimes* times) {
   if (OPERATION_FAULT(check_times_settable)) return injected_failure();
-  // SetFileTime takes a time of zero (1601) as "leave it as it is": a file
-  // with that last-write time would come back with the time of its copy.
-  if (times->written.count == 0) return own_reason(REASON_TIMES);
+  // SetFileTime takes a time of zero (1601), and of all ones, as "leave it
+  // as it is": a file with such a last-write time would come back with the
+  // time of its copy.
+  if (times->written.count == 0 || times->written.count == -1) return own_reason(REASON_TIMES);
   if (set_times(target->handle, times)) return done_reason();
   return GetLastError() == ERROR_ACCESS_DENIED ? own_reason(REASON_TIMES) : last_error_reason();
 }

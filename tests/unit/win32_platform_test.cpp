@@ -226,8 +226,8 @@ TEST_F(Win32Platform, WriteBeforeTheCopyBackIsSeen) {
   }
 }
 
-// A last-write time of zero is one SetFileTime cannot give back: such a
-// file is not written.
+// A last-write time of zero, or of all ones, is one SetFileTime cannot
+// give back: such a file is not written.
 TEST_F(Win32Platform, ZeroLastWriteTimeIsNotTakenAsSettable) {
   std::string path = directory + "\\page.htm";
   write_whole(path, "H\r\n\r\nbody");
@@ -238,8 +238,10 @@ TEST_F(Win32Platform, ZeroLastWriteTimeIsNotTakenAsSettable) {
   ASSERT_FALSE(failed(open_copy_back_target(&source, path.c_str(), &target)));
   FileTimes times = source.facts.times;
   EXPECT_FALSE(failed(check_times_settable(&target, &times)));
-  times.written = FileStamp{0, 0};
-  EXPECT_EQ(check_times_settable(&target, &times).kind, REASON_TIMES);
+  for (std::int64_t unsettable : {0, -1}) {
+    times.written = FileStamp{unsettable, 0};
+    EXPECT_EQ(check_times_settable(&target, &times).kind, REASON_TIMES) << unsettable;
+  }
   close_copy_back_target(&target);
   close_source(&source);
 }
