@@ -5,7 +5,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <atomic>
-#include <csignal>
 #include <cstring>
 
 // The signal that asked the run to stop, 0 while none has. Every thread
@@ -17,20 +16,11 @@ static_assert(ATOMIC_INT_LOCK_FREE == 2, "the stop flag takes no lock");
 // a signal, and ends with status 1.
 static std::atomic<int> report_failed(0);
 
-const int stop_signals[STOP_SIGNAL_COUNT] = {SIGTERM, SIGINT, SIGHUP};
-
-// SIGIO with the stop signals where asked: a lease break is told by
-// SIGIO, and one blocked would never come, so a lost lease would pass for
-// one held.
-void mask_signals(int how, bool lease_breaks) {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int signal_number : stop_signals) sigaddset(&set, signal_number);
-  if (lease_breaks) sigaddset(&set, SIGIO);
-  pthread_sigmask(how, &set, nullptr);
+// The first signal is the one that stopped the run, and the one it ends by.
+void record_stop_signal(int signal_number) {
+  int none = 0;
+  stop_signal.compare_exchange_strong(none, signal_number, std::memory_order_relaxed);
 }
-
-void record_stop_signal(int signal_number) { stop_signal.store(signal_number, std::memory_order_relaxed); }
 int requested_stop_signal(void) { return stop_signal.load(std::memory_order_relaxed); }
 bool first_report_failure(void) { return report_failed.exchange(1) == 0; }
 bool report_write_failed(void) { return report_failed.load(std::memory_order_relaxed) != 0; }
@@ -83,25 +73,52 @@ Reason reason_from_errno(int number) {
   return reason;
 }
 
-// All of text, or false with errno. Standard output left non-blocking by
-// whoever started the run is waited for, not given up on, until a stop
-// signal comes: from then on what cannot be written at once is given up,
-// so that a reader that reads no more cannot keep the run from ending.
+// A pipe, a socket or a terminal may take nothing for now; a file and a
+// device such as /dev/null take every write at once. Told once for
+// standard output and standard error.
+enum { OUTPUT_UNKNOWN, OUTPUT_AT_ONCE, OUTPUT_MAY_WAIT };
+static std::atomic<int> output_kinds[3];
+// A reader that took nothing for this long after a stop is given up.
+enum { POLL_STEP_MS = 100, STOPPED_READER_WAIT_MS = 2000 };
+static std::atomic<int> given_up[3];
+
+static bool may_wait(int fd) {
+  int kind = output_kinds[fd].load(std::memory_order_relaxed);
+  if (kind == OUTPUT_UNKNOWN) {
+    struct stat status;
+    bool waits = fstat(fd, &status) != 0 || S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode) ||
+                 (S_ISCHR(status.st_mode) && isatty(fd));
+    kind = waits ? OUTPUT_MAY_WAIT : OUTPUT_AT_ONCE;
+    output_kinds[fd].store(kind, std::memory_order_relaxed);
+  }
+  return kind == OUTPUT_MAY_WAIT;
+}
+
+// All of text, or false with errno. An output that may wait is written a
+// pipe's atomic size at a time, each once it can take it, so that no
+// thread sits in a write that only its reader can end: a reader that
+// reads slowly is waited for, also after a stop signal, but once one
+// has taken nothing for two seconds after it, that output is given up.
 static bool write_to(int fd, const char* text) {
   std::size_t length = std::strlen(text);
+  bool waits = may_wait(fd);
+  int idle_ms = 0;
   while (length > 0) {
-    struct pollfd writable = {fd, POLLOUT, 0};
-    if (requested_stop_signal() != 0 && poll(&writable, 1, 0) == 0) {
-      errno = EINTR;
+    if (waits && given_up[fd].load(std::memory_order_relaxed) != 0) {
+      errno = EAGAIN;
       return false;
     }
-    ssize_t put = write(fd, text, length);
-    if (put < 0 && errno == EINTR) continue;
-    if (put < 0 && errno == EAGAIN) {
-      struct pollfd writable = {fd, POLLOUT, 0};
-      poll(&writable, 1, -1);
+    struct pollfd writable = {fd, POLLOUT, 0};
+    int ready = waits ? poll(&writable, 1, POLL_STEP_MS) : 1;
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready <= 0) {
+      if (requested_stop_signal() != 0 && (idle_ms += POLL_STEP_MS) >= STOPPED_READER_WAIT_MS)
+        given_up[fd].store(1, std::memory_order_relaxed);
       continue;
     }
+    ssize_t put = write(fd, text, waits && length > PIPE_BUF ? PIPE_BUF : length);
+    if (put < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    idle_ms = 0;
     if (put <= 0) {
       if (put == 0) errno = ENOSPC;
       return false;

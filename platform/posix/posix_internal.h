@@ -223,12 +223,6 @@ bool write_all_at(int out, const char* bytes, size_t count, off_t at);
 // the first time only.
 bool first_report_failure(void);
 bool report_write_failed(void);
-// The signals that ask a run to stop between two files; mask_signals
-// blocks (SIG_BLOCK) or unblocks them for the calling thread, and SIGIO
-// too where asked.
-enum { STOP_SIGNAL_COUNT = 3 };
-extern const int stop_signals[STOP_SIGNAL_COUNT];
-void mask_signals(int how, bool lease_breaks);
 // The handler of the stop signals, and the signal it recorded (0: none).
 // A file in hand gives way to a signal alone: after a failed report no
 // file is begun, but those in hand are finished, and told on standard

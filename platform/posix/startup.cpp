@@ -11,6 +11,9 @@
 #include <clocale>
 #include <csignal>
 
+// The signals that ask a run to stop between two files.
+static const int stop_signals[] = {SIGTERM, SIGINT, SIGHUP};
+
 // A walk holds one directory open per level; the deepest walk a path allows
 // needs more than the default.
 static void raise_limit(int resource, rlim_t wanted) {
@@ -40,6 +43,17 @@ static void catch_stop_signals(void) {
 static void hold_standard_descriptors(void) {
   for (int fd = 0; fd <= 2; ++fd)
     if (fcntl(fd, F_GETFD) < 0 && errno == EBADF && open("/dev/null", O_RDONLY) != fd) break;
+}
+
+// The stop signals, and SIGIO where asked: a lease break is told by
+// SIGIO, and one blocked would never come, so a lost lease would pass for
+// one held.
+static void mask_signals(int how, bool lease_breaks) {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal_number : stop_signals) sigaddset(&set, signal_number);
+  if (lease_breaks) sigaddset(&set, SIGIO);
+  pthread_sigmask(how, &set, nullptr);
 }
 
 struct DriverRun {

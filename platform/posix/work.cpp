@@ -7,7 +7,6 @@
 #include <sched.h>
 #include <semaphore.h>
 #include <atomic>
-#include <csignal>
 #include <ctime>
 #include <new>
 
@@ -55,15 +54,11 @@ unsigned start_worker_threads(WorkerThreads* threads, unsigned count, void (*wor
   pthread_attr_t attributes;
   if (pthread_attr_init(&attributes) != 0) return 0;
   pthread_attr_setstacksize(&attributes, THREAD_STACK_BYTES);
-  // Workers are born with the stop signals blocked: a signal then reaches
-  // the walk's thread, where it ends a wait on the report.
-  mask_signals(SIG_BLOCK, false);
   for (; threads->count < count && threads->count < MAX_WORKER_THREADS; ++threads->count) {
     pthread_t thread;
     if (pthread_create(&thread, &attributes, run_worker, threads) != 0) break;
     threads->threads[threads->count] = thread;
   }
-  mask_signals(SIG_UNBLOCK, false);
   pthread_attr_destroy(&attributes);
   return threads->count;
 }
