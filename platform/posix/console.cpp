@@ -4,6 +4,7 @@
 #include <linux/capability.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <atomic>
 #include <cstring>
 
@@ -76,33 +77,46 @@ Reason reason_from_errno(int number) {
 // A pipe, a socket or a terminal may take nothing for now; a file and a
 // device such as /dev/null take every write at once. Told once for
 // standard output and standard error.
-enum { OUTPUT_UNKNOWN, OUTPUT_AT_ONCE, OUTPUT_MAY_WAIT };
+enum { OUTPUT_UNKNOWN, OUTPUT_AT_ONCE, OUTPUT_PIPE, OUTPUT_QUEUE };
 static std::atomic<int> output_kinds[3];
-// A reader that took nothing for this long after a stop is given up.
-enum { POLL_STEP_MS = 100, STOPPED_READER_WAIT_MS = 2000 };
+// A reader that took nothing for this long after a stop is given up. A
+// terminal or a socket that polls writable may have little room: it is
+// written in small pieces, a pipe a page at a time.
+enum { POLL_STEP_MS = 100, STOPPED_READER_WAIT_MS = 2000, QUEUE_PIECE = 256 };
 static std::atomic<int> given_up[3];
 
-static bool may_wait(int fd) {
+static int output_kind(int fd) {
   int kind = output_kinds[fd].load(std::memory_order_relaxed);
   if (kind == OUTPUT_UNKNOWN) {
     struct stat status;
-    bool waits = fstat(fd, &status) != 0 || S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode) ||
-                 (S_ISCHR(status.st_mode) && isatty(fd));
-    kind = waits ? OUTPUT_MAY_WAIT : OUTPUT_AT_ONCE;
+    bool known = fstat(fd, &status) == 0;
+    kind = known && (S_ISSOCK(status.st_mode) || (S_ISCHR(status.st_mode) && isatty(fd))) ? OUTPUT_QUEUE
+           : !known || S_ISFIFO(status.st_mode)                                           ? OUTPUT_PIPE
+                                                                                          : OUTPUT_AT_ONCE;
     output_kinds[fd].store(kind, std::memory_order_relaxed);
   }
-  return kind == OUTPUT_MAY_WAIT;
+  return kind;
 }
 
-// All of text, or false with errno. An output that may wait is written a
-// pipe's atomic size at a time, each once it can take it, so that no
-// thread sits in a write that only its reader can end: a reader that
-// reads slowly is waited for, also after a stop signal, but once one
-// has taken nothing for two seconds after it, that output is given up.
+// The bytes written that the reader has not taken yet; -1 where the
+// system does not tell.
+static int unread_bytes(int fd, int kind) {
+  int count = 0;
+  return ioctl(fd, kind == OUTPUT_PIPE ? FIONREAD : TIOCOUTQ, &count) == 0 ? count : -1;
+}
+
+// All of text, or false with errno. An output that may wait is written in
+// pieces, each once it can take it, so that no thread sits in a write
+// that only its reader can end. A reader that reads, however slowly, is
+// waited for, also after a stop signal; one that has taken nothing for
+// two seconds after it is given up.
 static bool write_to(int fd, const char* text) {
   std::size_t length = std::strlen(text);
-  bool waits = may_wait(fd);
+  int kind = output_kind(fd);
+  bool waits = kind != OUTPUT_AT_ONCE;
+  std::size_t piece = kind == OUTPUT_PIPE ? PIPE_BUF : QUEUE_PIECE;
   int idle_ms = 0;
+  int unread = -1;
   while (length > 0) {
     if (waits && given_up[fd].load(std::memory_order_relaxed) != 0) {
       errno = EAGAIN;
@@ -111,12 +125,14 @@ static bool write_to(int fd, const char* text) {
     struct pollfd writable = {fd, POLLOUT, 0};
     int ready = waits ? poll(&writable, 1, POLL_STEP_MS) : 1;
     if (ready < 0 && errno != EINTR) return false;
-    if (ready <= 0) {
-      if (requested_stop_signal() != 0 && (idle_ms += POLL_STEP_MS) >= STOPPED_READER_WAIT_MS)
-        given_up[fd].store(1, std::memory_order_relaxed);
-      continue;
+    if (ready == 0 && requested_stop_signal() != 0) {
+      int now = unread_bytes(fd, kind);
+      idle_ms = now >= 0 && unread >= 0 && now < unread ? 0 : idle_ms + POLL_STEP_MS;
+      unread = now;
+      if (idle_ms >= STOPPED_READER_WAIT_MS) given_up[fd].store(1, std::memory_order_relaxed);
     }
-    ssize_t put = write(fd, text, waits && length > PIPE_BUF ? PIPE_BUF : length);
+    if (ready <= 0) continue;
+    ssize_t put = write(fd, text, waits && length > piece ? piece : length);
     if (put < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     idle_ms = 0;
     if (put <= 0) {
@@ -138,7 +154,9 @@ void write_console(const char* text) {
   if (!report_write_failed()) {
     if (write_to(STDOUT_FILENO, text)) return;
     char reason[128];
-    const char* message = strerror_r(errno, reason, sizeof reason);
+    const char* message = given_up[STDOUT_FILENO].load(std::memory_order_relaxed) != 0
+                              ? "not read for two seconds after a stop signal"
+                              : strerror_r(errno, reason, sizeof reason);
     char line[192] = "bodycut: standard output: ";
     std::strncat(line, message, sizeof line - std::strlen(line) - 2);
     std::strcat(line, "\n");

@@ -24,11 +24,13 @@ static void raise_limit(int resource, rlim_t wanted) {
 }
 
 // No SA_RESTART: a call the signal interrupts fails rather than waits on.
-// A signal ignored at start, as under nohup, stays ignored.
+// A signal ignored at start, as under nohup, stays ignored. Each handler
+// holds the others off, so that the first signal is the one recorded.
 static void catch_stop_signals(void) {
   struct sigaction action = {};
   action.sa_handler = record_stop_signal;
   sigemptyset(&action.sa_mask);
+  for (int signal_number : stop_signals) sigaddset(&action.sa_mask, signal_number);
   for (int signal_number : stop_signals) {
     struct sigaction previous;
     if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
