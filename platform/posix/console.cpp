@@ -110,7 +110,7 @@ static int unread_bytes(int fd, int kind) {
 // that only its reader can end. A reader that reads, however slowly, is
 // waited for, also after a stop signal; one that has taken nothing for
 // two seconds after it is given up.
-static bool write_to(int fd, const char* text) {
+static bool write_pieces(int fd, const char* text) {
   std::size_t length = std::strlen(text);
   int kind = output_kind(fd);
   bool waits = kind != OUTPUT_AT_ONCE;
@@ -143,6 +143,21 @@ static bool write_to(int fd, const char* text) {
     length -= (std::size_t)put;
   }
   return true;
+}
+
+// One text at a time, across threads: standard output and standard error
+// may be one terminal or pipe, and a text goes out in pieces, which no
+// other thread's text may come between. A writer waits on its reader in
+// steps, and gives up after a stop, so the others are not held for ever.
+static pthread_mutex_t output_lock = PTHREAD_MUTEX_INITIALIZER;
+
+static bool write_to(int fd, const char* text) {
+  pthread_mutex_lock(&output_lock);
+  bool written = write_pieces(fd, text);
+  int error = errno;
+  pthread_mutex_unlock(&output_lock);
+  errno = error;
+  return written;
 }
 
 // A report that cannot be written stops the run: nothing more is begun
