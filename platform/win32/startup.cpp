@@ -8,5 +8,6 @@ extern "C" void bodycut_entry(void) {
   RunSettings settings = default_run_settings();
   catch_console_stop();
   int status = bodycut_main(&settings);
+  let_stop_handler_end();
   ExitProcess(stop_requested() ? 1u : (UINT)status);
 }

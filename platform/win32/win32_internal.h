@@ -71,6 +71,8 @@ inline Reason injected_failure(void) {
 // halfway through a file: the file in hand is finished or given up whole,
 // and the walk ends before its next entry.
 void catch_console_stop(void);
+// Waits for the thread of the last handler call to end, before the exit.
+void let_stop_handler_end(void);
 // Records that the report could not be written, which stops the run: true
 // the first time only.
 bool first_report_failure(void);

@@ -796,7 +796,7 @@ void expect_dry_run_unchanged(const Case& c, const Scratch& scratch, const std::
   std::vector<std::string> arguments = {"-n"};
   arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
   ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), arguments, environment, c.options);
-  EXPECT_EQ(run.status, c.status);
+  EXPECT_EQ(run.status, c.status) << "ended by signal " << run.signal;
   EXPECT_EQ(sorted_error_lines(run.errors), expected_reasons(c.name)) << run.errors;
   std::vector<std::string> expected = c.lines;
   std::sort(expected.begin(), expected.end());
@@ -848,7 +848,7 @@ TEST_P(EndToEnd, Case) {
   if (c.dry_run_first && !windows_target()) expect_dry_run_unchanged(c, scratch, environment);
   ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), arguments, environment, c.options);
 
-  EXPECT_EQ(run.status, c.status);
+  EXPECT_EQ(run.status, c.status) << "ended by signal " << run.signal;
   EXPECT_EQ(sorted_error_lines(run.errors), expected_reasons(c.name)) << run.errors;
   bool well_ended = false;
   std::vector<std::string> lines = report_lines(run.output, &well_ended);
