@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <atomic>
 #include <cstring>
+#include <ctime>
 
 // The signal that asked the run to stop, 0 while none has. Every thread
 // reads it, and the handler may run on any of them: an atomic that takes
@@ -105,18 +106,26 @@ static int unread_bytes(int fd, int kind) {
   return ioctl(fd, kind == OUTPUT_PIPE ? FIONREAD : TIOCOUTQ, &count) == 0 ? count : -1;
 }
 
-// All of text, or false with errno. An output that may wait is written in
-// pieces, each once it can take it, so that no thread sits in a write
-// that only its reader can end. A reader that reads, however slowly, is
-// waited for, also after a stop signal; one that has taken nothing for
-// two seconds after it is given up.
-static bool write_pieces(int fd, const char* text) {
+static long long monotonic_ms(void) {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (long long)now.tv_sec * 1000 + now.tv_nsec / 1000000;
+}
+
+// All of text, or false with errno; *put_some tells whether a part of it
+// went out. An output that may wait is written in pieces, each once it can
+// take it, so that no thread sits in a write that only its reader can end.
+// A reader that reads, however slowly, is waited for, also after a stop
+// signal; one that has taken nothing for two seconds after it is given up,
+// by the clock, so that signals that keep coming do not put it off.
+static bool write_pieces(int fd, const char* text, bool* put_some) {
   std::size_t length = std::strlen(text);
   int kind = output_kind(fd);
   bool waits = kind != OUTPUT_AT_ONCE;
   std::size_t piece = kind == OUTPUT_PIPE ? PIPE_BUF : QUEUE_PIECE;
-  int idle_ms = 0;
+  long long idle_since = -1;
   int unread = -1;
+  *put_some = false;
   while (length > 0) {
     if (waits && given_up[fd].load(std::memory_order_relaxed) != 0) {
       errno = EAGAIN;
@@ -125,20 +134,22 @@ static bool write_pieces(int fd, const char* text) {
     struct pollfd writable = {fd, POLLOUT, 0};
     int ready = waits ? poll(&writable, 1, POLL_STEP_MS) : 1;
     if (ready < 0 && errno != EINTR) return false;
-    if (ready == 0 && requested_stop_signal() != 0) {
-      int now = unread_bytes(fd, kind);
-      idle_ms = now >= 0 && unread >= 0 && now < unread ? 0 : idle_ms + POLL_STEP_MS;
-      unread = now;
-      if (idle_ms >= STOPPED_READER_WAIT_MS) given_up[fd].store(1, std::memory_order_relaxed);
+    if (ready <= 0 && requested_stop_signal() != 0) {
+      int now_unread = unread_bytes(fd, kind);
+      long long now = monotonic_ms();
+      if (idle_since < 0 || (now_unread >= 0 && unread >= 0 && now_unread < unread)) idle_since = now;
+      unread = now_unread;
+      if (now - idle_since >= STOPPED_READER_WAIT_MS) given_up[fd].store(1, std::memory_order_relaxed);
     }
     if (ready <= 0) continue;
     ssize_t put = write(fd, text, waits && length > piece ? piece : length);
     if (put < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    idle_ms = 0;
+    idle_since = -1;
     if (put <= 0) {
       if (put == 0) errno = ENOSPC;
       return false;
     }
+    *put_some = true;
     text += put;
     length -= (std::size_t)put;
   }
@@ -151,13 +162,22 @@ static bool write_pieces(int fd, const char* text) {
 // steps, and gives up after a stop, so the others are not held for ever.
 static pthread_mutex_t output_lock = PTHREAD_MUTEX_INITIALIZER;
 
-static bool write_to(int fd, const char* text) {
+static bool write_to(int fd, const char* text, bool* put_some) {
   pthread_mutex_lock(&output_lock);
-  bool written = write_pieces(fd, text);
+  bool written = write_pieces(fd, text, put_some);
   int error = errno;
   pthread_mutex_unlock(&output_lock);
   errno = error;
   return written;
+}
+
+// Whether standard output and standard error are one file (2>&1, one
+// terminal): a line cut on the one then needs its end before the other
+// goes on.
+static bool outputs_are_one_file(void) {
+  struct stat out, err;
+  return fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0 && out.st_dev == err.st_dev &&
+         out.st_ino == err.st_ino;
 }
 
 // A report that cannot be written stops the run: nothing more is begun
@@ -166,23 +186,29 @@ static bool write_to(int fd, const char* text) {
 // done, by a worker too, is told, even where standard output kept part of
 // its line.
 void write_console(const char* text) {
+  bool put_some = false;
   if (!report_write_failed()) {
-    if (write_to(STDOUT_FILENO, text)) return;
+    if (write_to(STDOUT_FILENO, text, &put_some)) return;
     char reason[128];
     const char* message = given_up[STDOUT_FILENO].load(std::memory_order_relaxed) != 0
                               ? "not read for two seconds after a stop signal"
                               : strerror_r(errno, reason, sizeof reason);
-    char line[192] = "bodycut: standard output: ";
+    char line[192] = "";
+    if (put_some && outputs_are_one_file()) std::strcat(line, "\n");
+    std::strcat(line, "bodycut: standard output: ");
     std::strncat(line, message, sizeof line - std::strlen(line) - 2);
     std::strcat(line, "\n");
-    if (first_report_failure()) write_to(STDERR_FILENO, line);
+    if (first_report_failure()) write_to(STDERR_FILENO, line, &put_some);
   }
-  write_to(STDERR_FILENO, text);
+  write_to(STDERR_FILENO, text, &put_some);
 }
 
-void write_error(const char* text) { write_to(STDERR_FILENO, text); }
+void write_error(const char* text) {
+  bool put_some = false;
+  write_to(STDERR_FILENO, text, &put_some);
+}
 
-void write_reason_line(const char* line) { write_to(STDERR_FILENO, line); }
+void write_reason_line(const char* line) { write_error(line); }
 
 void describe_system_error(int number, char* out, unsigned size) {
   char buffer[128];

@@ -251,11 +251,17 @@ TEST(Hostile, ReportThatCannotBeWrittenStopsTheRun) {
 }
 
 // A stop signal ends a run whose report waits on a reader that reads no
-// more, with workers too: the report is given up, not waited for.
+// more, with workers too: the report is given up, not waited for, also
+// while further signals keep coming (a held Ctrl-C).
 TEST(Hostile, StopSignalEndsARunWaitingOnItsReport) {
   POSIX_BUILD_ONLY();
-  for (const char* workers : {"1", "4"}) {
-    SCOPED_TRACE(workers);
+  struct Row {
+    const char* workers;
+    long again_microseconds;
+  };
+  for (const Row& row : {Row{"1", -1}, Row{"4", -1}, Row{"4", 50000}}) {
+    const char* workers = row.workers;
+    SCOPED_TRACE(std::string(workers) + " " + std::to_string(row.again_microseconds));
     Scratch scratch;
     scratch.make_directory("tmp");
     for (int i = 0; i < 1000; ++i) scratch.write("work/t/" + std::string(200, 'd') + "/f" + std::to_string(i), HEADER);
@@ -263,6 +269,7 @@ TEST(Hostile, StopSignalEndsARunWaitingOnItsReport) {
     options.output_read_limit = 1;
     options.output_stalls = true;
     options.kill_after_microseconds = 300000;
+    options.kill_again_microseconds = row.again_microseconds;
     options.kill_signal = SIGTERM;
     ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), {"-j", workers, "t"},
                            temp_environment(scratch.path("tmp")), options);

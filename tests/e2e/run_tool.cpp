@@ -149,8 +149,17 @@ ToolRun run_tool(const std::string& executable, const std::string& directory, co
   bool killed = options.kill_after_microseconds < 0 && watched.empty();
   int stalled_fd = -1;  // standard output's reader that reads no more
   auto killed_at = started;
+  auto sent_at = started;
   while (open_count > 0) {
     int wait_ms = stalled_fd >= 0 ? 100 : -1;
+    if (killed && options.kill_again_microseconds > 0 && options.kill_after_microseconds >= 0) {
+      auto next = sent_at + std::chrono::microseconds(options.kill_again_microseconds);
+      if (std::chrono::steady_clock::now() >= next) {
+        kill(child, options.kill_signal);
+        sent_at = std::chrono::steady_clock::now();
+      }
+      wait_ms = (int)(options.kill_again_microseconds / 1000) + 1;
+    }
     // A run that waits on its stalled reader past a stop gets no longer.
     if (stalled_fd >= 0 && killed && options.kill_after_microseconds >= 0 &&
         std::chrono::steady_clock::now() - killed_at > std::chrono::seconds(10))
@@ -169,7 +178,7 @@ ToolRun run_tool(const std::string& executable, const std::string& directory, co
       if (elapsed >= options.kill_after_microseconds) {
         kill(child, options.kill_signal);
         killed = true;
-        killed_at = std::chrono::steady_clock::now();
+        killed_at = sent_at = std::chrono::steady_clock::now();
       } else {
         wait_ms = (int)((options.kill_after_microseconds - elapsed) / 1000) + 1;
       }

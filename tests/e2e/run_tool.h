@@ -19,6 +19,7 @@ struct RunOptions {
   int as_user = -1;                   // run under this user id (and group), when >= 0
   long kill_after_microseconds = -1;  // send kill_signal this long after the start, when >= 0
   int kill_signal = SIGKILL;          // what kill_after_microseconds sends
+  long kill_again_microseconds = -1;  // and sends again this often until the run ends, when > 0
   bool kill_signal_blocked = false;   // started with kill_signal blocked, as a launcher may leave it
   long long file_size_limit = -1;     // RLIMIT_FSIZE of the run in bytes, when >= 0
   long long stack_limit = -1;         // RLIMIT_STACK, soft and hard, in bytes, when >= 0
