@@ -12,17 +12,19 @@ static void* volatile handler_thread = nullptr;
 static const DWORD HANDLER_END_WAIT_MILLISECONDS = 5000;
 
 // Each call hands on a handle to its own thread and waits for the call
-// before it, so that the newest thread's end means all have ended.
+// before it, so that the newest thread's end means all have ended. The
+// handle is handed on before the stop is recorded: the exit, once it sees
+// the stop, then finds this thread to wait on.
 static BOOL WINAPI record_stop(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-  InterlockedExchange(&stop, 1);
   HANDLE self = nullptr;
-  if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, SYNCHRONIZE, FALSE, 0)) {
-    HANDLE earlier = InterlockedExchangePointer(&handler_thread, self);
-    if (earlier != nullptr) {
-      WaitForSingleObject(earlier, HANDLER_END_WAIT_MILLISECONDS);
-      CloseHandle(earlier);
-    }
+  HANDLE earlier = nullptr;
+  if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, SYNCHRONIZE, FALSE, 0))
+    earlier = InterlockedExchangePointer(&handler_thread, self);
+  InterlockedExchange(&stop, 1);
+  if (earlier != nullptr) {
+    WaitForSingleObject(earlier, HANDLER_END_WAIT_MILLISECONDS);
+    CloseHandle(earlier);
   }
   return TRUE;
 }
