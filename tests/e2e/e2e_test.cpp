@@ -179,6 +179,10 @@ void plant_directory_links(const Scratch& s) {
   symlink("/", s.path("work/t/root").c_str());
 }
 
+// Long enough to fill or copy back that wine's Ctrl-C thread, slow to
+// start on a loaded machine, still comes while that step goes on.
+const size_t CTRL_C_BODY = 256 << 20;
+
 // Ctrl-C once the file at path, or a file in that directory, is being
 // written. Wine turns SIGINT into the console's Ctrl-C event, as a console
 // turns the keys; no pseudo-terminal is needed for it.
@@ -663,7 +667,7 @@ const std::vector<Case>& cases() {
        {},
        ctrl_c_once_rewritten("big"),
        false,
-       {{"big", 64 << 20}}},
+       {{"big", CTRL_C_BODY}}},
       // Stopped before the copy back, the strip is given up whole.
       {"CtrlCWhileFillingTheTemporaryFile",
        {},
@@ -677,7 +681,7 @@ const std::vector<Case>& cases() {
        {},
        ctrl_c_once_rewritten("../tmp"),
        false,
-       {{"big", 64 << 20}}},
+       {{"big", CTRL_C_BODY}}},
       {"TemporaryDirectoryMissing",
        {{"p.htm", page("P")}},
        {},
