@@ -7,7 +7,6 @@
 #include <sys/ioctl.h>
 #include <atomic>
 #include <cstring>
-#include <ctime>
 
 // The signal that asked the run to stop, 0 while none has. Every thread
 // reads it, and the handler may run on any of them: an atomic that takes
@@ -106,12 +105,6 @@ static int unread_bytes(int fd, int kind) {
   return ioctl(fd, kind == OUTPUT_PIPE ? FIONREAD : TIOCOUTQ, &count) == 0 ? count : -1;
 }
 
-static long long monotonic_ms(void) {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return (long long)now.tv_sec * 1000 + now.tv_nsec / 1000000;
-}
-
 // All of text, or false with errno; *put_some tells whether a part of it
 // went out. An output that may wait is written in pieces, each once it can
 // take it, so that no thread sits in a write that only its reader can end.
@@ -136,7 +129,7 @@ static bool write_pieces(int fd, const char* text, bool* put_some) {
     if (ready < 0 && errno != EINTR) return false;
     if (ready <= 0 && requested_stop_signal() != 0) {
       int now_unread = unread_bytes(fd, kind);
-      long long now = monotonic_ms();
+      long long now = monotonic_nanoseconds() / 1000000;
       if (idle_since < 0 || (now_unread >= 0 && unread >= 0 && now_unread < unread)) idle_since = now;
       unread = now_unread;
       if (now - idle_since >= STOPPED_READER_WAIT_MS) given_up[fd].store(1, std::memory_order_relaxed);

@@ -3,8 +3,6 @@
 // has it open while its body goes back.
 #include "posix_internal.h"
 
-#include <ctime>
-
 // Reopens the held file under the write lease, waiting out for a little
 // while another process that has it open for a moment only, or a reader
 // whose lease the open broke, which lets the file go at once.
@@ -19,9 +17,7 @@ static Reason open_leased(int hold, CopyBackTarget* target) {
     target->fd = -1;
     if (why.kind != REASON_IN_USE || attempt == LEASE_ATTEMPTS) return why;
     // A pause of its own length, so that two runs do not meet again.
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    pause_for((unsigned)(1 + now.tv_nsec / 1000 % 5));
+    pause_for((unsigned)(1 + monotonic_nanoseconds() / 1000 % 5));
   }
 }
 

@@ -84,14 +84,13 @@ struct BodyFile {
 struct CopyBackTarget {
   FileFacts facts;
   int fd;
-  // The write lease: when it was last seen whole, when last looked at, and
-  // whether it may since have run out.
+  // The write lease: when it was last seen whole, when last looked at (on
+  // the monotonic clock, in nanoseconds), and whether it may since have
+  // run out.
   int leased;
   int lost;
-  std::int64_t held_seconds;
-  std::int64_t held_nanoseconds;
-  std::int64_t looked_seconds;
-  std::int64_t looked_nanoseconds;
+  std::int64_t held_at;
+  std::int64_t looked_at;
   unsigned breaks;
   std::uint32_t owner;
 };

@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <ctime>
 
 // The system tells a lease holder by SIGIO that someone waits for one of
 // its files. The handler counts these breaks for the whole process: while
@@ -87,11 +86,8 @@ Reason take_write_lease(int fd, CopyBackTarget* target) {
   target->lost = 0;
   target->breaks = breaks_begun.load(std::memory_order_acquire);
   if (sys::fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
     target->leased = 1;
-    target->held_seconds = target->looked_seconds = now.tv_sec;
-    target->held_nanoseconds = target->looked_nanoseconds = now.tv_nsec;
+    target->held_at = target->looked_at = monotonic_nanoseconds();
     return done_reason();
   }
   int error = errno;
@@ -146,21 +142,16 @@ bool lease_still_held(CopyBackTarget* target, bool chunk_follows) {
   enum { MARGIN_MILLISECONDS = 100 };
   if (!target->leased) return true;
   if (target->lost) return false;
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  long long step =
-      (long long)(now.tv_sec - target->looked_seconds) * 1000 + (now.tv_nsec - target->looked_nanoseconds) / 1000000;
-  target->looked_seconds = now.tv_sec;
-  target->looked_nanoseconds = now.tv_nsec;
+  std::int64_t now = monotonic_nanoseconds();
+  long long step = (now - target->looked_at) / 1000000;
+  target->looked_at = now;
   unsigned breaks = breaks_begun.load(std::memory_order_acquire);
   if ((breaks_counted && breaks == target->breaks) || sys::fcntl(target->fd, F_GETLEASE) == F_WRLCK) {
-    target->held_seconds = now.tv_sec;
-    target->held_nanoseconds = now.tv_nsec;
+    target->held_at = now;
     target->breaks = breaks;
     return true;
   }
-  long long waited =
-      (long long)(now.tv_sec - target->held_seconds) * 1000 + (now.tv_nsec - target->held_nanoseconds) / 1000000;
+  long long waited = (now - target->held_at) / 1000000;
   long limit = lease_break_milliseconds();
   if (limit > 0 && waited + (chunk_follows ? 2 * step : 0) + MARGIN_MILLISECONDS < limit) return true;
   target->lost = 1;

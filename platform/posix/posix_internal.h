@@ -119,6 +119,9 @@ inline struct timespec timespec_of(const FileStamp& stamp) {
   struct timespec time = {(time_t)stamp.count, stamp.remainder};
   return time;
 }
+// The monotonic clock, which no change of the wall clock moves, for waits
+// and the times between steps.
+std::int64_t monotonic_nanoseconds(void);
 
 // The mode to put back, now the file's mode: wanted, but a set-ID bit only
 // where the system may have dropped it on a write. It drops none for a run

@@ -97,3 +97,9 @@ void pause_for(unsigned milliseconds) {
   while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
   }
 }
+
+std::int64_t monotonic_nanoseconds(void) {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (std::int64_t)now.tv_sec * 1000000000 + now.tv_nsec;
+}
