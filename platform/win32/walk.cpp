@@ -11,11 +11,6 @@ typedef HANDLE(WINAPI* FindFirstWide)(LPCWSTR, WIN32_FIND_DATAW*);
 typedef BOOL(WINAPI* FindNextWide)(HANDLE, WIN32_FIND_DATAW*);
 typedef LPWSTR(WINAPI* CommandLineWide)(void);
 
-AnyFunction kernel_function(const char* name) {
-  HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
-  return kernel != nullptr ? reinterpret_cast<AnyFunction>(GetProcAddress(kernel, name)) : nullptr;
-}
-
 // The ANSI bytes of one character (one UTF-16 unit, or a surrogate pair)
 // into bytes; their count, or 0 when the code page does not hold it
 // exactly: converted back, it would be another character.

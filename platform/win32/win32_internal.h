@@ -40,6 +40,8 @@ bool read_change_time(HANDLE handle, FileStamp* changed);
 Reason close_handle(SystemHandle* handle);
 bool read_chunk(SystemHandle handle, void* buffer, unsigned wanted, DWORD* got);
 bool write_chunk(SystemHandle handle, const void* buffer, DWORD count);
+// SetFileTime with all three times.
+bool set_times(SystemHandle handle, const FileTimes* times);
 // Moves the source's handle to offset, unless it is there already.
 bool move_source(SourceFile* file, FileSize offset);
 // A position the handle cannot be at: the next read moves it first.
