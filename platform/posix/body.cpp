@@ -156,6 +156,10 @@ static int make_named(BodyFile* body) {
 #endif
     body->fd = sys::openat(body->directory, body->name + body->base, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                            BEING_FILLED);
+    // The copy back reads it: a body kept after a failed one keeps the
+    // file's access time. Asked once the file is the run's, where a
+    // refusal costs nothing.
+    if (body->fd >= 0) sys::fcntl(body->fd, F_SETFL, O_NOATIME);
     if (body->fd >= 0 || errno != EEXIST || attempt == NAME_ATTEMPTS || failed(draw_name(body))) return body->fd;
   }
 }

@@ -312,7 +312,7 @@ const FaultCase fault_cases[] = {
 };
 
 TEST_F(StripTest, EachFailingOperation) {
-  const std::string before = "H\r\n\r\n" + pattern_bytes(5000, 7);
+  const std::string before = "H\r\n\r\n" + pattern_bytes(70000, 7);  // more than is read ahead
   const std::string body = before.substr(5);
   for (const FaultCase& c : fault_cases) {
     SCOPED_TRACE(std::string(fault_operation_name(c.operation)) + ":" + std::to_string(c.nth));
@@ -352,7 +352,9 @@ TEST_F(StripTest, EachFailingOperation) {
     for (const std::string& name : left) {
       EXPECT_EQ(name.compare(0, 3, "BCT"), 0);
       std::string kept = test_temp_directory() + "/" + name;
-      bodies += read_file(kept) == body && (status_of(kept).st_mode & 0777) == 0600;
+      struct stat kept_status = status_of(kept);  // before the read below moves its access time
+      bodies += read_file(kept) == body && (kept_status.st_mode & 0777) == 0600 &&
+                kept_status.st_atim.tv_sec == ACCESS_SECONDS && kept_status.st_mtim.tv_sec == WRITE_SECONDS;
     }
     EXPECT_EQ(bodies, c.body_left ? 1u : 0u);
     empty_temp_directory();
