@@ -116,6 +116,9 @@ int first_entry(const WalkRoot* root, const char* pattern, WalkSearch* search, W
   std::memcpy(directory, pattern, length);
   directory[length] = '\0';
   search->at = open_directory(root, length == 0 ? "." : directory, O_RDONLY);
+  // Listing it keeps its access time where the system allows, as reading
+  // a file does.
+  if (search->at >= 0) sys::fcntl(search->at, F_SETFL, O_NOATIME);
   DIR* listing = search->at >= 0 ? fdopendir(search->at) : nullptr;
   if (listing == nullptr) {
     *why = reason_from_errno(errno);

@@ -797,6 +797,11 @@ void expect_dry_run_unchanged(const Case& c, const Scratch& scratch, const std::
   SCOPED_TRACE("dry run");
   std::map<std::string, struct stat> before;
   for (const auto& [name, bytes] : c.files) before[name] = status_of(scratch.path("work/" + name));
+  // The directories it lists keep their access times too.
+  std::map<std::string, struct stat> directories = {{"", status_of(scratch.path("work"))}};
+  for (const auto& [name, bytes] : c.files)
+    for (size_t at = name.find('/'); at != std::string::npos; at = name.find('/', at + 1))
+      directories[name.substr(0, at)] = status_of(scratch.path("work/" + name.substr(0, at)));
   std::vector<std::string> arguments = {"-n"};
   arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
   ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), arguments, environment, c.options);
@@ -820,6 +825,8 @@ void expect_dry_run_unchanged(const Case& c, const Scratch& scratch, const std::
     // Reading it here moved its access time: the real run must find it as it was.
     set_times(scratch.path("work/" + name), ACCESS_SECONDS, ACCESS_NANOSECONDS, WRITE_SECONDS, WRITE_NANOSECONDS);
   }
+  for (const auto& [name, status] : directories)
+    EXPECT_EQ(status_of(scratch.path("work/" + name)).st_atim.tv_nsec, status.st_atim.tv_nsec) << "directory " << name;
   EXPECT_EQ(scratch.list("tmp"), std::vector<std::string>{}) << "a dry run made a temporary file";
 }
 
