@@ -31,6 +31,7 @@ enum SystemCallName {
   X(end_source_reading)                                                                \
   X(make_source_writable)                                                              \
   X(restore_protection)                                                                \
+  X(check_copy_back)                                                                   \
   X(choose_body_name)                                                                  \
   X(create_body_file)                                                                  \
   X(fill_body_file)                                                                    \

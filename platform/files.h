@@ -61,6 +61,12 @@ Reason end_source_reading(SourceFile* file);
 // attributes or mode back as read, on a strip that failed after this.
 Reason make_source_writable(SourceFile* file, const char* path);
 Reason restore_protection(SourceFile* file, const char* path);
+// What the copy back would meet before its first write, asked by a dry
+// run, which writes nothing: a file system mounted read-only, a file the
+// run may neither write nor make writable (the system's reason), times
+// that only the owner may set (REASON_TIMES). The Windows build has no
+// dry run, and asks nothing.
+Reason check_copy_back(SourceFile* file);
 void close_source(SourceFile* file);
 
 // ---- The body file, in the run's temporary directory.

@@ -140,8 +140,10 @@ static StripResult strip_once(const char* path, const Run* run, BodyFile* body, 
   body_begun = 1;
   why = choose_body_name(run->temporary, body);
   why.temporary = failed(why);
-  // A dry run ends before the first write, as if the rest had gone well;
-  // the file counts as stripped, so its other names are not read again.
+  // A dry run ends before the first write, as if the rest had gone well,
+  // once it knows the copy back could write the file; the file counts as
+  // stripped, so its other names are not read again.
+  if (!failed(why) && run->settings->dry_run) why = check_copy_back(&source);
   ok = !failed(why) && run->settings->dry_run;
   if (failed(why) || ok) goto done;
   why = keep_body(&reader, body, run);

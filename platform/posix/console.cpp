@@ -32,15 +32,17 @@ bool stop_requested(void) {
 
 static unsigned run_user = 0;
 static bool set_id_kept = false;
+static bool any_files_times = false;
 static pthread_once_t run_user_once = PTHREAD_ONCE_INIT;
 
-// Who the run acts as, and whether its writes keep set-ID bits
-// (CAP_FSETID), looked up once.
+// Who the run acts as, and what its capabilities let it do, looked up once.
 static void look_up_run_user(void) {
   run_user = (unsigned)geteuid();
   struct __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
   struct __user_cap_data_struct data[2] = {};
-  set_id_kept = syscall(SYS_capget, &header, data) == 0 && (data[0].effective & (1u << CAP_FSETID)) != 0;
+  bool known = syscall(SYS_capget, &header, data) == 0;
+  set_id_kept = known && (data[0].effective & (1u << CAP_FSETID)) != 0;
+  any_files_times = known && (data[0].effective & (1u << CAP_FOWNER)) != 0;
 }
 
 unsigned effective_user(void) {
@@ -51,6 +53,11 @@ unsigned effective_user(void) {
 bool writes_keep_set_id_bits(void) {
   pthread_once(&run_user_once, look_up_run_user);
   return set_id_kept;
+}
+
+bool sets_any_files_times(void) {
+  pthread_once(&run_user_once, look_up_run_user);
+  return any_files_times;
 }
 
 Reason reason_from_errno(int number) {

@@ -60,6 +60,7 @@ BODYCUT_CALL(ftruncate, (int fd, off_t n), (fd, n))
 BODYCUT_CALL(futimens, (int fd, const struct timespec* t), (fd, t))
 BODYCUT_CALL(fchmod, (int fd, mode_t m), (fd, m))
 BODYCUT_CALL(fchmodat, (int d, const char* p, mode_t m), (d, p, m, 0))
+BODYCUT_CALL(faccessat, (int d, const char* p, int m, int f), (d, p, m, f))
 BODYCUT_CALL(fcntl, (int fd, int command, int argument = 0), (fd, command, argument))
 BODYCUT_CALL(flock, (int fd, int operation), (fd, operation))
 BODYCUT_CALL(unlinkat, (int d, const char* p, int f), (d, p, f))
@@ -89,10 +90,12 @@ inline Reason reason_from_errno_on_temporary(int number) {
 }
 inline Reason input_output_error(void) { return reason_from_errno(EIO); }
 
-// The user the run acts as, and whether the system keeps set-ID bits
-// through its writes (CAP_FSETID), looked up once.
+// The user the run acts as, whether the system keeps set-ID bits through
+// its writes (CAP_FSETID), and whether the run may set any file's times
+// (CAP_FOWNER), looked up once.
 unsigned effective_user(void);
 bool writes_keep_set_id_bits(void);
+bool sets_any_files_times(void);
 // What statx tells of fd (an O_PATH descriptor or an open file), and the
 // facts the logic reads of that.
 bool read_status(int fd, struct statx* status);

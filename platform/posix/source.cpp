@@ -118,6 +118,20 @@ Reason make_source_writable(SourceFile* file, const char*) {
   return why;
 }
 
+// Asked through the hold, of the very file that was read: a protected file
+// is made writable first, which its owner may do.
+Reason check_copy_back(SourceFile* file) {
+  if (injected(FAULT_check_copy_back)) return input_output_error();
+  struct statx status;
+  if (!read_status(file->hold, &status)) return reason_from_errno(errno);
+  bool owner = status.stx_uid == effective_user();
+  bool protected_file = file->facts.write_protected != 0;
+  if (sys::faccessat(AT_FDCWD, self_path(file->hold).text, W_OK, AT_EACCESS) != 0 &&
+      !(errno == EACCES && protected_file && owner))
+    return reason_from_errno(errno == EACCES && protected_file ? EPERM : errno);
+  return owner || sets_any_files_times() ? done_reason() : own_reason(REASON_TIMES);
+}
+
 // A mode its owner set meanwhile is theirs, and stays; set-ID bits the
 // system dropped on a write are put back.
 Reason restore_protection(SourceFile* file, const char*) {

@@ -20,6 +20,7 @@
   X(futimens)           \
   X(fchmod)             \
   X(fchmodat)           \
+  X(faccessat)          \
   X(fcntl)              \
   X(flock)              \
   X(unlinkat)           \

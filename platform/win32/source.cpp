@@ -85,6 +85,9 @@ Reason make_source_writable(SourceFile* file, const char* path) {
   return file->facts.write_protected ? set_attributes(file, path, FILE_ATTRIBUTE_NORMAL, 1) : done_reason();
 }
 
+// Only a dry run asks, and a Windows run is never one.
+Reason check_copy_back(SourceFile*) { return done_reason(); }
+
 Reason restore_protection(SourceFile* file, const char* path) {
   if (OPERATION_FAULT(restore_protection)) return injected_failure();
   return file->attributes_cleared ? set_attributes(file, path, file->facts.attributes, 0) : done_reason();

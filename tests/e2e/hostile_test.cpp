@@ -309,6 +309,9 @@ TEST(Hostile, UnprivilegedUser) {
   scratch.write("work/t/locked/x.htm", HEADER + "x");
   scratch.write("work/t/readonly-dir/f.htm", HEADER + "f");
   scratch.write("work/t/group.htm", HEADER + "group");
+  scratch.write("work/t/roots.htm", HEADER + "r");
+  scratch.write("work/t/roots-read-only.htm", HEADER + "r");
+  chmod(scratch.path("work/t/roots-read-only.htm").c_str(), 0444);
   // Set-user-ID and set-group-ID bits, which the system drops when a user
   // writes the file, are put back.
   scratch.write("work/t/setuid.htm", HEADER + "u");
@@ -326,20 +329,27 @@ TEST(Hostile, UnprivilegedUser) {
   chmod(scratch.path("work/t/readonly-dir").c_str(), 0555);
   RunOptions options;
   options.as_user = nobody;
-  ToolRun run =
-      run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), {"t"}, temp_environment(scratch.path("tmp")), options);
-  EXPECT_EQ(run.status, 1);
-  bool well_ended = false;
-  std::vector<std::string> lines = report_lines(run.output, &well_ended);
-  std::set<std::string> got(lines.begin(), lines.end());
-  EXPECT_EQ(got, (std::set<std::string>{"t/ok.htm : ok", "t/secret.htm : error", "t/readonly-dir/f.htm : ok",
-                                        "t/locked : error", "t/group.htm : error", "t/setuid.htm : ok",
-                                        "t/setgid.htm : ok"}));
-  std::vector<std::string> said = report_lines(run.errors, &well_ended);
-  std::sort(said.begin(), said.end());
-  EXPECT_EQ(said, (std::vector<std::string>{"bodycut: t/group.htm: times cannot be set: not the owner",
-                                            "bodycut: t/locked: Permission denied",
-                                            "bodycut: t/secret.htm: Permission denied"}));
+  // A dry run first tells what the run then meets.
+  for (const std::vector<std::string>& arguments : {std::vector<std::string>{"-n", "t"}, {"t"}}) {
+    SCOPED_TRACE(arguments[0]);
+    ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), arguments,
+                           temp_environment(scratch.path("tmp")), options);
+    EXPECT_EQ(run.status, 1);
+    bool well_ended = false;
+    std::vector<std::string> lines = report_lines(run.output, &well_ended);
+    std::set<std::string> got(lines.begin(), lines.end());
+    EXPECT_EQ(
+        got, (std::set<std::string>{"t/ok.htm : ok", "t/secret.htm : error", "t/readonly-dir/f.htm : ok",
+                                    "t/locked : error", "t/group.htm : error", "t/setuid.htm : ok", "t/setgid.htm : ok",
+                                    "t/roots.htm : error", "t/roots-read-only.htm : error"}));
+    std::vector<std::string> said = report_lines(run.errors, &well_ended);
+    std::sort(said.begin(), said.end());
+    EXPECT_EQ(said,
+              (std::vector<std::string>{
+                  "bodycut: t/group.htm: times cannot be set: not the owner", "bodycut: t/locked: Permission denied",
+                  "bodycut: t/roots-read-only.htm: Operation not permitted", "bodycut: t/roots.htm: Permission denied",
+                  "bodycut: t/secret.htm: Permission denied"}));
+  }
   EXPECT_EQ(scratch.read("work/t/setuid.htm"), "u");
   EXPECT_EQ(status_of(scratch.path("work/t/setuid.htm")).st_mode & 07777, 04755u);
   EXPECT_EQ(scratch.read("work/t/setgid.htm"), "g");
