@@ -99,7 +99,7 @@ static const char options_text[] =
 
 // The argument as reports show names, in slices, since it may be longer
 // than any path.
-static void write_argument(const char* argument) {
+static void write_argument_error(const char* argument) {
   enum { SLICE = 256 };
   char slice[SLICE];
   char shown[SLICE * REPORT_EXPANSION];
@@ -109,7 +109,7 @@ static void write_argument(const char* argument) {
     slice[length] = '\0';
     argument += length;
     report_name(slice, shown);
-    write_console(shown);
+    write_error(shown);
   }
 }
 
@@ -125,16 +125,18 @@ int answer_options(OptionsOutcome outcome, const Options* options) {
       write_console("BODYCUT " BODYCUT_VERSION LINE_END);
       status = 0;
       break;
-    case OPTIONS_BAD_WORKERS: write_console("-j takes a number of workers from 0 to 16" LINE_END); break;
+    // A refusal goes where a report that is sent elsewhere leaves it seen.
+    case OPTIONS_BAD_WORKERS: write_error("bodycut: -j takes a number of workers from 0 to 16" LINE_END); break;
     case OPTIONS_SECOND_TARGET:
-      write_console(
-          "One target only: quote a wildcard, as in bodycut '*.htm', so that the shell does not expand it" LINE_END);
+      write_error(
+          "bodycut: one target only: quote a wildcard, as in bodycut '*.htm', so that the shell does not expand "
+          "it" LINE_END);
       break;
     case OPTIONS_UNKNOWN:
-      write_console("bodycut: unknown option '");
-      write_argument(options->unknown);
-      write_console("'" LINE_END
-                    "Options are listed by bodycut --help; put -- before a target that begins with a dash" LINE_END);
+      write_error("bodycut: unknown option '");
+      write_argument_error(options->unknown);
+      write_error("'" LINE_END
+                  "Options are listed by bodycut --help; put -- before a target that begins with a dash" LINE_END);
       break;
     case OPTIONS_RUN: break;
   }

@@ -199,8 +199,9 @@ int main(int argc, char** argv) {
     return report_write_failed() ? 1 : answered;
   }
   if (!form_command_line(argc > 0 ? argv[0] : nullptr, options.target < argc ? argv[options.target] : nullptr)) {
-    write_console(
-        "Target cannot be passed on exactly: it holds a line break or a quote before a blank, or is too long" LINE_END);
+    write_error(
+        "bodycut: target cannot be passed on exactly: it holds a line break or a quote before a blank, or is "
+        "too long" LINE_END);
     return 1;
   }
   catch_stop_signals();

@@ -103,9 +103,15 @@ const std::set<std::string> windows_only = {
     // Body files are named as GetTempFileNameA names them.
     "BodyFileNamesInTheTemporaryDirectoryAreLeftAlone"};
 
+const char* const SECOND_ARGUMENT =
+    "bodycut: one target only: quote a wildcard, as in bodycut '*.htm', so that the shell does not expand it";
+const char* const BAD_WORKERS = "bodycut: -j takes a number of workers from 0 to 16";
+const char* const UNKNOWN_HINT = "Options are listed by bodycut --help; put -- before a target that begins with a dash";
+
 // What the POSIX build's standard error says of each case's files and
-// directories reported "error", one line each, in any order; nothing for a
-// case not listed here. The Windows build writes no such line.
+// directories reported "error", one line each, in any order, and of a
+// command line it refuses; nothing for a case not listed here. The
+// Windows build writes no such line.
 const std::map<std::string, std::vector<std::string>> reasons = {
     {"SingleFileWithoutHeaderEnd", {"bodycut: plain.htm: no header end"}},
     {"BareLineFeedStatusLineIsAnError", {"bodycut: page.htm: status line ends in a bare LF; strip it with --http"}},
@@ -136,6 +142,17 @@ const std::map<std::string, std::vector<std::string>> reasons = {
     {"TemporaryDirectoryTooLong", {"bodycut: p.htm: temporary file: path too long"}},
     {"HttpInterimFollowedByBodyIsAnError", {"bodycut: page.htm: incomplete HTTP header"}},
     {"HttpTree", {"bodycut: t/interim: incomplete HTTP header", "bodycut: t/no-end: incomplete HTTP header"}},
+    // A command line refused.
+    {"SecondArgumentIsRefused", {SECOND_ARGUMENT}},
+    {"OptionAfterTargetIsASecondArgument", {SECOND_ARGUMENT}},
+    {"WorkersOptionNotANumber", {BAD_WORKERS}},
+    {"WorkersOptionWithoutNumber", {BAD_WORKERS}},
+    {"WorkersOptionTooMany", {BAD_WORKERS}},
+    {"UnknownOptionRefused", {"bodycut: unknown option '--bogus'", UNKNOWN_HINT}},
+    {"UnknownLongOptionRefused", {"bodycut: unknown option '--HTTP'", UNKNOWN_HINT}},
+    {"MistypedOptionBeforeTarget", {"bodycut: unknown option '-q'", UNKNOWN_HINT}},
+    {"TargetWithLineBreak",
+     {"bodycut: target cannot be passed on exactly: it holds a line break or a quote before a blank, or is too long"}},
 };
 
 // The lines a case's run must write on standard error, sorted.
@@ -161,11 +178,6 @@ std::vector<std::string> sorted_error_lines(const std::string& errors) {
 std::string usage_line_1() {
   return "BODYCUT : removes the HTTP header block from saved files; written by the BODYCUT developers";
 }
-
-const char* const SECOND_ARGUMENT =
-    "One target only: quote a wildcard, as in bodycut '*.htm', so that the shell does not expand it";
-const char* const BAD_WORKERS = "-j takes a number of workers from 0 to 16";
-const char* const UNKNOWN_HINT = "Options are listed by bodycut --help; put -- before a target that begins with a dash";
 
 RunOptions file_size_limit(long long bytes) {
   RunOptions options;
@@ -210,8 +222,8 @@ const std::vector<Case>& cases() {
       {"NoTarget", {}, {}, {}, 1, {usage_line_1(), "usage: BODYCUT target"}},
       {"EmptyTarget", {}, {}, {""}, 1, {usage_line_1(), "usage: BODYCUT target"}},
       {"OnlyFirstArgumentIsRead", {{"a", page("1")}, {"b", page("2")}}, {"a"}, {"a", "b"}, 0, {}},
-      {"SecondArgumentIsRefused", {{"a", page("1")}, {"b", page("2")}}, {}, {"a", "b"}, 1, {SECOND_ARGUMENT}},
-      {"OptionAfterTargetIsASecondArgument", {{"a", page("1")}}, {}, {"a", "--http"}, 1, {SECOND_ARGUMENT}},
+      {"SecondArgumentIsRefused", {{"a", page("1")}, {"b", page("2")}}, {}, {"a", "b"}, 1, {}},
+      {"OptionAfterTargetIsASecondArgument", {{"a", page("1")}}, {}, {"a", "--http"}, 1, {}},
       {"HelpOption",
        {{"--help", page("h")}},
        {},
@@ -236,9 +248,9 @@ const std::vector<Case>& cases() {
        1,
        {"t/a : ok", "t/b : ok"}},
       {"WorkersOptionJoined", {{"t/a", page("A")}}, {"t/a"}, {"-j0", "t"}, 1, {"t/a : ok"}},
-      {"WorkersOptionNotANumber", {{"p", page("P")}}, {}, {"-j", "p"}, 1, {BAD_WORKERS}},
-      {"WorkersOptionWithoutNumber", {{"-j", page("P")}}, {}, {"-j"}, 1, {BAD_WORKERS}},
-      {"WorkersOptionTooMany", {{"p", page("P")}}, {}, {"-j17", "p"}, 1, {BAD_WORKERS}},
+      {"WorkersOptionNotANumber", {{"p", page("P")}}, {}, {"-j", "p"}, 1, {}},
+      {"WorkersOptionWithoutNumber", {{"-j", page("P")}}, {}, {"-j"}, 1, {}},
+      {"WorkersOptionTooMany", {{"p", page("P")}}, {}, {"-j17", "p"}, 1, {}},
       // The write past the limit fails instead of killing the run.
       {"FileOverSizeLimit",
        {{"big", page(std::string(3 << 20, 'b'))}},
@@ -329,24 +341,9 @@ const std::vector<Case>& cases() {
        {},
        {},
        true},
-      {"UnknownOptionRefused",
-       {{"a.htm", page("A")}},
-       {},
-       {"--bogus"},
-       1,
-       {"bodycut: unknown option '--bogus'", UNKNOWN_HINT}},
-      {"UnknownLongOptionRefused",
-       {{"b.htm", page("B")}},
-       {},
-       {"--HTTP", "b.htm"},
-       1,
-       {"bodycut: unknown option '--HTTP'", UNKNOWN_HINT}},
-      {"MistypedOptionBeforeTarget",
-       {{"a.htm", page("A")}},
-       {},
-       {"--http", "-q", "a.htm"},
-       1,
-       {"bodycut: unknown option '-q'", UNKNOWN_HINT}},
+      {"UnknownOptionRefused", {{"a.htm", page("A")}}, {}, {"--bogus"}, 1, {}},
+      {"UnknownLongOptionRefused", {{"b.htm", page("B")}}, {}, {"--HTTP", "b.htm"}, 1, {}},
+      {"MistypedOptionBeforeTarget", {{"a.htm", page("A")}}, {}, {"--http", "-q", "a.htm"}, 1, {}},
       {"OneFileSystemOptionBeforeTarget", {{"a.htm", page("A")}}, {"a.htm"}, {"-x", "a.htm"}, 0, {}},
       {"DashedPatternThatMatchesIsATarget", {{"-a.htm", page("A")}}, {"-a.htm"}, {"-x", "-*.htm"}, 1, {"-a.htm : ok"}},
       {"ControlBytesInNamesAreEscaped",
@@ -571,12 +568,7 @@ const std::vector<Case>& cases() {
          symlink("/dev/zero", s.path("work/t/zero").c_str());
        }},
       {"TargetTooLong", {}, {}, {std::string(5000, 'x')}, 1, {"Target too long"}},
-      {"TargetWithLineBreak",
-       {{"a\nb", page("A")}},
-       {},
-       {"a\nb"},
-       1,
-       {"Target cannot be passed on exactly: it holds a line break or a quote before a blank, or is too long"}},
+      {"TargetWithLineBreak", {{"a\nb", page("A")}}, {}, {"a\nb"}, 1, {}},
       {"PatternWithForwardSlash",
        {{"sub/a.htm", page("A")}, {"a.htm", page("top")}},
        {"sub/a.htm"},

@@ -134,9 +134,9 @@ const AnswerCase answer_cases[] = {
                                "  --         end the options: what follows is the target\n"
                                "see the manual page bodycut(1)\n"},
     {OPTIONS_VERSION, 0, "BODYCUT " BODYCUT_VERSION "\n"},
-    {OPTIONS_BAD_WORKERS, 1, "-j takes a number of workers from 0 to 16\n"},
+    {OPTIONS_BAD_WORKERS, 1, "bodycut: -j takes a number of workers from 0 to 16\n"},
     {OPTIONS_SECOND_TARGET, 1,
-     "One target only: quote a wildcard, as in bodycut '*.htm', so that the shell does not expand it\n"},
+     "bodycut: one target only: quote a wildcard, as in bodycut '*.htm', so that the shell does not expand it\n"},
     {OPTIONS_UNKNOWN, 1, "bodycut: unknown option '--bogus'\n" UNKNOWN_HINT, "--bogus"},
     // The argument is shown as names are, so that it cannot forge a line.
     {OPTIONS_UNKNOWN, 1, "bodycut: unknown option '-\\n\\\\x : ok'\n" UNKNOWN_HINT, "-\n\\x : ok"},
@@ -151,8 +151,13 @@ TEST(Options, Answers) {
     Options options;
     options.unknown = c.unknown.c_str();
     testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     int status = answer_options(c.outcome, &options);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.output);
+    std::string out = testing::internal::GetCapturedStdout();
+    std::string err = testing::internal::GetCapturedStderr();
+    // A refusal goes to standard error, help and version to standard output.
+    EXPECT_EQ(c.status == 0 ? out : err, c.output);
+    EXPECT_EQ(c.status == 0 ? err : out, "");
     EXPECT_EQ(status, c.status);
   }
 }
