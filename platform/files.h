@@ -103,8 +103,9 @@ Reason keep_body_file(BodyFile* body, const FileTimes* times);
 // whole copy of a body. A walk that meets one (the temporary directory
 // lying in the tree) leaves it alone, unread (Windows: a name
 // GetTempFileNameA gives with the prefix "BCT", in the temporary folder).
-// path was found by the walk root began.
-bool is_body_file(const TemporaryDirectory* directory, const WalkRoot* root, const char* path);
+// path was found by the walk root began. A file that may be one counts as
+// one, with *unknown saying why it could not be told; else *unknown is done.
+bool is_body_file(const TemporaryDirectory* directory, const WalkRoot* root, const char* path, Reason* unknown);
 // Ends a strip's use of the body file. Not delete_it: it stays at its
 // name, and is the run's no longer (POSIX: where another process took the
 // name away meanwhile, a copy is kept under a new one, in body->name; a

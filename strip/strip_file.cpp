@@ -185,8 +185,9 @@ done:
   return result;
 }
 
-bool is_left_alone(const char* path, const Run* run) {
-  return run->root != nullptr && is_body_file(run->temporary, run->root, path);
+bool is_left_alone(const char* path, const Run* run, Reason* unknown) {
+  *unknown = done_reason();
+  return run->root != nullptr && is_body_file(run->temporary, run->root, path, unknown);
 }
 
 // In HTTP mode a file that another run was stripping is read again once
@@ -194,8 +195,11 @@ bool is_left_alone(const char* path, const Run* run) {
 // and is skipped, as the manual promises.
 StripResult strip_found_file(const char* path, const Run* run, BodyFile* body, int reached_through_link) {
   int interfered = 0;
-  StripResult result = {STRIP_NO_LINE, done_reason()};
-  if (!is_left_alone(path, run)) result = strip_once(path, run, body, reached_through_link, &interfered);
+  Reason unknown;
+  bool left_alone = is_left_alone(path, run, &unknown);
+  // A file that may hold a kept body is not opened: it gets its line.
+  StripResult result = {failed(unknown) ? STRIP_FAILED : STRIP_NO_LINE, unknown};
+  if (!left_alone) result = strip_once(path, run, body, reached_through_link, &interfered);
   if (result.outcome == STRIP_FAILED && interfered && run->settings->http_only && !stop_requested()) {
     wait_until_released(path, run->root);
     interfered = 0;

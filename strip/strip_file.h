@@ -37,7 +37,9 @@ const char* strip_result_text(int result);
 StripResult strip_found_file(const char* path, const Run* run, BodyFile* body, int reached_through_link);
 // Whether a walk leaves a file alone, unread and with no line: a body file
 // in the temporary directory, which may hold the only whole copy of a body.
-bool is_left_alone(const char* path, const Run* run);
+// A file that may be one is left alone too, and *unknown says why it could
+// not be told: it gets its line.
+bool is_left_alone(const char* path, const Run* run, Reason* unknown);
 // Ends a worker's body file, and says so when its file could not be deleted.
 void finish_body_file(BodyFile* body);
 

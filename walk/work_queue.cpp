@@ -81,7 +81,8 @@ static void strip_here(WorkQueue* queue, const char* path, int reached_through_l
   if (stop_requested()) return;
   // Where lines are not written whole, the console shows the path while
   // the file is stripped, unless it is one the walk leaves alone.
-  if (!WHOLE_REPORT_LINES && is_left_alone(path, queue->run)) return;
+  Reason unknown;
+  if (!WHOLE_REPORT_LINES && is_left_alone(path, queue->run, &unknown) && !failed(unknown)) return;
   if (!WHOLE_REPORT_LINES) write_report_line(path, "");
   report_outcome(path, strip_found_file(path, queue->run, &queue->body, reached_through_link), WHOLE_REPORT_LINES);
 }

@@ -97,20 +97,25 @@ static bool has_body_file_name(const char* name) {
 
 // Told by its name and its directory alone, before it is opened: a body
 // file may be filled, or deleted, by another worker meanwhile. The
-// directory is reached as the walk reaches it, through no link.
-bool is_body_file(const TemporaryDirectory* directory, const WalkRoot* root, const char* path) {
+// directory is reached as the walk reaches it, through no link. Where it
+// cannot be reached (no descriptor left), the file may be a kept body: it
+// counts as one, and *unknown says why it could not be told.
+bool is_body_file(const TemporaryDirectory* directory, const WalkRoot* root, const char* path, Reason* unknown) {
   char parent[PATH_CAPACITY];
   const char* slash = std::strrchr(path, '/');
   size_t length = directory_length(path);
   struct statx status;
   FileFacts facts = {};
+  *unknown = done_reason();
   if (directory->fd < 0 || !has_body_file_name(slash == nullptr ? path : slash + 1)) return false;
   std::memcpy(parent, length == 0 ? "." : path, length == 0 ? 1 : length);
   parent[length == 0 ? 1 : length] = '\0';
   int fd = open_directory(root, parent, O_PATH);
-  if (fd >= 0 && read_status(fd, &status)) facts_of(&status, &facts);
+  bool known = fd >= 0 && read_status(fd, &status);
+  if (!known) *unknown = reason_from_errno(errno);
+  if (known) facts_of(&status, &facts);
   if (fd >= 0) sys::close(fd);
-  return fd >= 0 && same_identity(&facts.identity, &directory->identity);
+  return !known || same_identity(&facts.identity, &directory->identity);
 }
 
 void begin_body_file(const TemporaryDirectory* directory, BodyFile* body) {

@@ -87,8 +87,9 @@ void close_temporary_directory(TemporaryDirectory*) {}
 // by its volume and number, whatever way a path leads there (another
 // drive letter, a \\?\ prefix, a junction); only where folders cannot be
 // opened, by its path as the system spells it.
-bool is_body_file(const TemporaryDirectory* directory, const WalkRoot*, const char* path) {
+bool is_body_file(const TemporaryDirectory* directory, const WalkRoot*, const char* path, Reason* unknown) {
   char spelled[PATH_CAPACITY];
+  *unknown = done_reason();
   const char* name = last_component(path);
   if (failed(directory->failure) || !has_body_file_name(name)) return false;
   folder_of(path, (unsigned)(name - path), spelled);

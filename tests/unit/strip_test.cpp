@@ -931,15 +931,19 @@ TEST_F(StripTest, BodyFilesInTheTemporaryDirectoryAreLeftAlone) {
       int close_first;
       int outcome;
       const char* after;
+      int fault = -1;  // a failing system call: its directory cannot be told
     } meetings[] = {{held, 0, STRIP_NO_LINE, "X\r\n\r\nbody"},
                     {held, 1, STRIP_NO_LINE, "X\r\n\r\nbody"},
                     {others, 0, STRIP_NO_LINE, "H\r\n\r\nY"},
                     {test_temp_directory() + "/BCTgone99.tmp", 0, STRIP_NO_LINE, nullptr},
                     {elsewhere, 0, STRIP_OK, "Z"},
-                    {linked, 0, STRIP_FAILED, "H\r\n\r\nY"}};
+                    {linked, 0, STRIP_FAILED, "H\r\n\r\nY"},
+                    {others, 0, STRIP_FAILED, "H\r\n\r\nY", FAULT_ANY}};
     for (const auto& m : meetings) {
       if (m.close_first) EXPECT_FALSE(failed(close_body_file(&run.body, 0)));
+      if (m.fault >= 0) fault_arm(m.fault, 1);
       EXPECT_EQ(run.strip(m.path), m.outcome) << m.path;
+      fault_disarm();
       if (m.after != nullptr) EXPECT_EQ(read_file(m.path), m.after) << m.path;
     }
   }

@@ -387,7 +387,9 @@ TEST_F(Win32Platform, BodyFilesToldByNameAndFolder) {
               {lower + "/BCT1A2B.TMP", true},        {directory + "\\tree\\BCT1A2B.TMP", false},
               {directory + "\\BCT12345.TMP", false}, {directory + "\\BCT1A2B.TMP.htm", false}};
   WalkRoot root;
-  for (const auto& row : rows) EXPECT_EQ(is_body_file(&temporary, &root, row.path.c_str()), row.body) << row.path;
+  Reason unknown;
+  for (const auto& row : rows)
+    EXPECT_EQ(is_body_file(&temporary, &root, row.path.c_str(), &unknown), row.body) << row.path;
 }
 
 // A body file name whose file is gone (or was never made) leaves nothing
