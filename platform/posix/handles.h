@@ -37,7 +37,8 @@ struct Lock {
   alignas(16) unsigned char opaque[64];
 };
 
-enum { MAX_WORKER_THREADS = 16 };
+// A worker's stack: the stripper's buffers, with room to spare.
+enum { MAX_WORKER_THREADS = 16, WORKER_STACK_BYTES = 1 << 20 };
 
 // Random bytes for the body files' names, which the workers share under
 // the lock: drawn from the system's random source a batch at a time, each

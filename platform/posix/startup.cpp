@@ -80,8 +80,11 @@ static size_t levels_on(size_t stack_bytes) {
   return stack_bytes > STRIP_BYTES + LEVEL_BYTES ? (stack_bytes - STRIP_BYTES) / LEVEL_BYTES : 0;
 }
 
-// Bytes of address space the process takes now; 0 when it cannot tell.
-static size_t address_space_used(void) {
+// Bytes of address space the limit still leaves the process; SIZE_MAX
+// where nothing limits it, 0 where what it takes cannot be told.
+static size_t address_space_free(void) {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
   char text[64] = "";
   int fd = open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
   ssize_t got = fd >= 0 ? read(fd, text, sizeof text - 1) : -1;
@@ -89,7 +92,18 @@ static size_t address_space_used(void) {
   size_t pages = 0;
   for (ssize_t at = 0; at < got && text[at] >= '0' && text[at] <= '9'; ++at)
     pages = pages * 10 + (size_t)(text[at] - '0');
-  return pages * (size_t)sysconf(_SC_PAGESIZE);
+  size_t used = pages * (size_t)sysconf(_SC_PAGESIZE);
+  return used != 0 && limit.rlim_cur > used ? (size_t)limit.rlim_cur - used : 0;
+}
+
+// Workers' stacks come out of the same limit: no more start than leave
+// half of what it leaves for the walk's directory streams. The walk
+// itself strips too, so it counts as one.
+static unsigned workers_that_fit(unsigned asked) {
+  size_t free = address_space_free();
+  size_t fit = free / 2 / WORKER_STACK_BYTES + 1;
+  unsigned wanted = asked == 0 ? processor_count() : asked;
+  return free == SIZE_MAX || wanted <= fit ? asked : (unsigned)fit;
 }
 
 // The levels a walk may enter here, on the stack the process started on:
@@ -102,10 +116,8 @@ static size_t levels_on_first_stack(size_t most_bytes) {
   raise_limit(RLIMIT_STACK, most_bytes);
   bool limited = getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY;
   size_t levels = levels_on(limited ? (size_t)limit.rlim_cur : most_bytes);
-  if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return levels;
-  size_t used = address_space_used();
-  size_t taken = used + STRIP_BYTES + (256 << 10);
-  size_t free = used != 0 && limit.rlim_cur > taken ? limit.rlim_cur - taken : 0;
+  size_t free = address_space_free();
+  free = free > STRIP_BYTES + (256 << 10) ? free - STRIP_BYTES - (256 << 10) : 0;
   return free / (LEVEL_BYTES + STREAM_BYTES) < levels ? free / (LEVEL_BYTES + STREAM_BYTES) : levels;
 }
 
@@ -123,9 +135,11 @@ static void* map_stack(size_t bytes) {
 // address space until touched. Where an address-space limit refuses the
 // first size, a smaller one serves: each level holds a directory stream
 // of 32 KiB too, so the levels such a limit leaves room for take a
-// sixteenth of it in stack at most. Where no thread can start (a process
-// limit) the driver runs here, or, where not even a strip fits, does not
-// run. Either way the walk enters no more levels than its stack holds.
+// sixteenth of it in stack at most, and none takes over half of what
+// the limit leaves: the directory streams and the workers need the rest.
+// Where no thread can start (a process limit) the driver runs here, or,
+// where not even a strip fits, does not run. Either way the walk enters
+// no more levels than its stack holds.
 static void run_on_own_stack(DriverRun* run) {
   static const size_t stack_sizes[] = {64 << 20, 16 << 20, 4 << 20, 1 << 20};
   pthread_attr_t attributes;
@@ -134,10 +148,13 @@ static void run_on_own_stack(DriverRun* run) {
   size_t stack_bytes = 0;
   bool started = false;
   bool startable = true;
+  size_t free = address_space_free();
   for (size_t bytes : stack_sizes) {
-    if (started || !startable || (stack = map_stack(bytes)) == nullptr) continue;
+    bool fits = bytes <= free / 2 || bytes == stack_sizes[sizeof stack_sizes / sizeof *stack_sizes - 1];
+    if (started || !startable || !fits || (stack = map_stack(bytes)) == nullptr) continue;
     stack_bytes = bytes;
     run->settings.deepest_level = (unsigned)levels_on(bytes);
+    run->settings.workers = workers_that_fit(run->settings.workers);
     startable = pthread_attr_init(&attributes) == 0;
     started = startable && pthread_attr_setstack(&attributes, stack, bytes) == 0 &&
               pthread_create(&thread, &attributes, run_driver, run) == 0;

@@ -19,9 +19,6 @@ struct DoneSignal {
 };
 static_assert(sizeof(DoneSignal) <= sizeof(WorkerThreads::done), "the done signal fits its room");
 
-// A worker's stack: the stripper's buffers, with room to spare.
-enum { THREAD_STACK_BYTES = 1 << 20 };
-
 unsigned processor_count(void) {
   cpu_set_t set;
   long count = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : sysconf(_SC_NPROCESSORS_ONLN);
@@ -53,7 +50,7 @@ unsigned start_worker_threads(WorkerThreads* threads, unsigned count, void (*wor
   threads->count = 0;
   pthread_attr_t attributes;
   if (pthread_attr_init(&attributes) != 0) return 0;
-  pthread_attr_setstacksize(&attributes, THREAD_STACK_BYTES);
+  pthread_attr_setstacksize(&attributes, WORKER_STACK_BYTES);
   for (; threads->count < count && threads->count < MAX_WORKER_THREADS; ++threads->count) {
     pthread_t thread;
     if (pthread_create(&thread, &attributes, run_worker, threads) != 0) break;

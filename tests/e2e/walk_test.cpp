@@ -162,17 +162,21 @@ TEST(Walk, PathsAtTheCapacityLimit) {
 // memory runs out the directory that cannot be listed gets its line. Where
 // no thread can start (a user at the process limit), the walk goes no
 // deeper than the stack limit lets it, and the next directory says so.
+// Workers leave the walk what it needs of such a limit.
 TEST(Walk, DeepestTreeUnderLowLimits) {
   SKIP_ON_WINDOWS();
   const struct {
     long long stack_limit, address_limit, process_limit;
     const char* said;  // on standard error, the walk cut short
+    int levels = 2040;
+    const char* workers = "1";
   } cases[] = {
     {8 << 20, -1, -1, ""},
     {2 << 20, -1, 1, ": nested too deep for the run's stack\n"},
 #if !defined(__SANITIZE_ADDRESS__)  // its shadow memory needs more address space than any such limit
     {-1, 40 << 20, -1, ": Cannot allocate memory\n"},
-    {-1, 40 << 20, 1, ": nested too deep for the run's stack\n"}
+    {-1, 40 << 20, 1, ": nested too deep for the run's stack\n"},
+    {-1, 24 << 20, -1, "", 60, "16"}
 #endif
   };
   for (const auto& c : cases) {
@@ -182,15 +186,15 @@ TEST(Walk, DeepestTreeUnderLowLimits) {
     Scratch scratch;
     chmod(scratch.root().c_str(), 0755);
     scratch.make_directory("tmp");
-    DeepTree tree(scratch, "deep", 2040, 1);  // "deep" and 2040 times "/" and a letter
-    ASSERT_EQ(tree.path().size(), 4084u);
+    DeepTree tree(scratch, "deep", c.levels, 1);  // "deep", then "/" and a letter a level
+    ASSERT_EQ(tree.path().size(), 4 + 2u * c.levels);
     tree.write("f", HEADER + "bottom");
     RunOptions options;
     options.stack_limit = c.stack_limit;
     options.address_limit = c.address_limit;
     options.process_limit = c.process_limit;
     if (c.process_limit >= 0) options.as_user = 65534;
-    ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), {"deep"},
+    ToolRun run = run_tool(tool_path(BODYCUT_EXE), scratch.path("work"), {"-j", c.workers, "deep"},
                            temp_environment(scratch.path("tmp")), options);
     EXPECT_EQ(run.signal, 0);
     EXPECT_EQ(run.status, 1);
