@@ -61,11 +61,12 @@ struct TemporaryDirectory {
 struct SourceFile {
   FileFacts facts;
   int through_link;
-  int fd;              // open for reading; -1 once the reading ended
-  int hold;            // O_PATH descriptor of the very file: its mode, and the copy back
-  std::uint32_t mode;  // as read, type bits included
-  int mode_changed;    // made writable: restore_protection puts mode back
-  int holes;           // fewer blocks than bytes: only its data is copied
+  int fd;               // open for reading; -1 once the reading ended
+  int hold;             // O_PATH descriptor of the very file: its mode, and the copy back
+  std::uint32_t mode;   // as read, type bits included
+  std::uint32_t owner;  // as read
+  int mode_changed;     // made writable: restore_protection puts mode back
+  int holes;            // fewer blocks than bytes: only its data is copied
   // The read lease on fd, which any open for writing breaks: READ_LEASE_*
   // (posix_internal.h), and the count of breaks when it was last seen whole.
   int read_lease;

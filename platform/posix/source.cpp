@@ -7,6 +7,7 @@
 static void take_status(const struct statx* status, SourceFile* file) {
   facts_of(status, &file->facts);
   file->mode = status->stx_mode;
+  file->owner = status->stx_uid;
   // Fewer blocks than bytes: a sparse file (or a compressed one).
   file->holes = (status->stx_mask & STATX_BLOCKS) != 0 && status->stx_blocks * 512 < status->stx_size;
 }
@@ -122,9 +123,7 @@ Reason make_source_writable(SourceFile* file, const char*) {
 // is made writable first, which its owner may do.
 Reason check_copy_back(SourceFile* file) {
   if (injected(FAULT_check_copy_back)) return input_output_error();
-  struct statx status;
-  if (!read_status(file->hold, &status)) return reason_from_errno(errno);
-  bool owner = status.stx_uid == effective_user();
+  bool owner = file->owner == effective_user();
   bool protected_file = file->facts.write_protected != 0;
   if (sys::faccessat(AT_FDCWD, self_path(file->hold).text, W_OK, AT_EACCESS) != 0 &&
       !(errno == EACCES && protected_file && owner))
