@@ -144,9 +144,8 @@ Reason choose_body_name(const TemporaryDirectory* directory, BodyFile* body) {
 static void take_name_first(const BodyFile* body) {
   static const char text[] = "another's file\n";
   int fd = ::openat(body->directory, body->name + body->base, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) return;
-  if (::write(fd, text, sizeof text - 1) < 0) errno = EIO;
-  ::close(fd);
+  if (fd >= 0 && ::write(fd, text, sizeof text - 1) < 0) errno = EIO;
+  if (fd >= 0) ::close(fd);
 }
 #endif
 
@@ -161,9 +160,8 @@ static int make_named(BodyFile* body) {
 #endif
     body->fd = sys::openat(body->directory, body->name + body->base, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                            BEING_FILLED);
-    // The copy back reads it: a body kept after a failed one keeps the
-    // file's access time. Asked once the file is the run's, where a
-    // refusal costs nothing.
+    // The copy back reads it: a kept body keeps the file's access time.
+    // Asked once the file is the run's, where a refusal costs nothing.
     if (body->fd >= 0) sys::fcntl(body->fd, F_SETFL, O_NOATIME);
     if (body->fd >= 0 || errno != EEXIST || attempt == NAME_ATTEMPTS || failed(draw_name(body))) return body->fd;
   }
@@ -191,13 +189,16 @@ static bool name_lost(const BodyFile* body, struct statx* held) {
 }
 
 // Deletes the file the run made at the name, and lets it go. A name that
-// no longer names it is left alone: the file there is not the run's.
+// no longer names it is left alone; where the run's file lives on under
+// another (another process moved it), it is emptied and its name told.
 static Reason delete_body_file(BodyFile* body) {
   Reason why = done_reason();
   struct statx held;
   bool deletion_fails = injected(FAULT_close_body_file);
-  if (deletion_fails || (!name_lost(body, &held) && sys::unlinkat(body->directory, body->name + body->base, 0) != 0))
+  bool lost = !deletion_fails && name_lost(body, &held);
+  if (deletion_fails || (!lost && sys::unlinkat(body->directory, body->name + body->base, 0) != 0))
     why = reason_from_errno_on_temporary(deletion_fails ? EIO : errno);
+  if (lost && held.stx_nlink > 0) why = reason_from_errno_on_temporary(sys::ftruncate(body->fd, 0) ? errno : EEXIST);
   let_go(body);
   return why;
 }

@@ -363,31 +363,37 @@ TEST_F(StripTest, EachFailingOperation) {
 
 // A cleaner of old temporary files removes the body file's name while the
 // run holds it, and another file takes the name: the run, which deletes
-// only what it made, leaves that file alone and says nothing.
+// only what it made, leaves that file alone and says nothing. Where the
+// body file was moved, not removed, it is emptied and its name told.
 TEST_F(StripTest, BodyFileNameTakenMeanwhileIsLeftToTheNewFile) {
-  std::string path = make("f", "H\r\n\r\nbody");
-  fault_disarm();
-  fault_hook(
-      FAULT_copy_body_back, 1,
-      [](void*) {
-        for (const std::string& name : temp_directory_entries()) {
-          std::string at = test_temp_directory() + "/" + name;
-          unlink(at.c_str());
-          std::FILE* out = std::fopen(at.c_str(), "wb");
-          if (out != nullptr) std::fputs("another's file", out);
-          if (out != nullptr) std::fclose(out);
-        }
-      },
-      nullptr);
-  Outcome outcome = strip(path);
-  fault_disarm();
-  EXPECT_EQ(outcome.status, 0);
-  EXPECT_EQ(outcome.errors, "");
-  EXPECT_EQ(scratch.read("f"), "body");
-  std::vector<std::string> left = temp_directory_entries();
-  ASSERT_EQ(left.size(), 1u);
-  EXPECT_EQ(read_file(test_temp_directory() + "/" + left[0]), "another's file");
-  empty_temp_directory();
+  for (bool moved : {false, true}) {
+    std::string path = make("f", "H\r\n\r\nbody");
+    fault_disarm();
+    fault_hook(
+        FAULT_copy_body_back, 1,
+        [](void* moving) {
+          for (const std::string& name : temp_directory_entries()) {
+            std::string at = test_temp_directory() + "/" + name;
+            if (*static_cast<bool*>(moving)) rename(at.c_str(), (test_temp_directory() + "/moved").c_str());
+            unlink(at.c_str());
+            std::FILE* out = std::fopen(at.c_str(), "wb");
+            if (out != nullptr) std::fputs("another's file", out);
+            if (out != nullptr) std::fclose(out);
+          }
+        },
+        &moved);
+    Outcome outcome = strip(path);
+    fault_disarm();
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.errors.find(": could not delete this temporary file") != std::string::npos, moved)
+        << outcome.errors;
+    EXPECT_EQ(scratch.read("f"), "body");
+    std::vector<std::string> left = temp_directory_entries();
+    ASSERT_EQ(left.size(), moved ? 2u : 1u);
+    for (const std::string& name : left)
+      EXPECT_EQ(read_file(test_temp_directory() + "/" + name), name == "moved" ? "" : "another's file");
+    empty_temp_directory();
+  }
 }
 
 // Every platform call of a strip fails in turn: the file ends stripped with
