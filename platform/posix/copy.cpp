@@ -52,6 +52,40 @@ static bool zero_range(int out, off_t at, off_t length) {
   return true;
 }
 
+// Copies the bytes read from in at out_at, leaving out's blocks that would
+// get only zeros a hole (punched where out held bytes): a file system that
+// counts data in larger blocks than out's would otherwise fill out's finer
+// holes with zeros. *out_end follows what out holds.
+static ssize_t copy_sparing_zeros(const CopyJob* job, off_t in_at, off_t out_at, size_t wanted, off_t* out_end) {
+  char buffer[FALLBACK_CHUNK];
+  ssize_t got;
+  do got = sys::pread(job->in, buffer, wanted < sizeof buffer ? wanted : sizeof buffer, in_at);
+  while (got < 0 && errno == EINTR);
+  for (ssize_t at = 0; at < got;) {
+    // A run of out's blocks alike, all zeros or not (those at its ends may
+    // be parts of blocks).
+    bool zeros = true;
+    ssize_t end = at;
+    for (bool first = true; end < got; first = false) {
+      ssize_t block_end = end + (ssize_t)(job->block - (out_at + end) % job->block);
+      if (block_end > got) block_end = got;
+      bool block_zeros =
+          buffer[end] == 0 && std::memcmp(buffer + end, buffer + end + 1, (size_t)(block_end - end - 1)) == 0;
+      if (!first && block_zeros != zeros) break;
+      zeros = block_zeros;
+      end = block_end;
+    }
+    off_t from = out_at + at;
+    off_t to = out_at + end;
+    bool done = zeros ? zero_range(job->out, from, (to < *out_end ? to : *out_end) - from)
+                      : write_all_at(job->out, buffer + at, (size_t)(end - at), from);
+    if (!done) return -1;
+    if (!zeros && to > *out_end) *out_end = to;
+    at = end;
+  }
+  return got;
+}
+
 // Where in's next data begins from at, and how much of it there is, at
 // most left bytes: a hole of the rest gives at + left and 0.
 static off_t next_data(int in, off_t at, off_t left, off_t* data_length) {
@@ -73,7 +107,7 @@ static off_t next_data(int in, off_t at, off_t left, off_t* data_length) {
 // Every step names both offsets, so neither descriptor's own offset is
 // moved or looked at; only sendfile writes at out's, which is set for it.
 off_t copy_descriptor_bytes(const CopyJob* job) {
-  enum { RANGE, SENDFILE, READ_WRITE } method = RANGE;
+  enum { RANGE, SENDFILE, READ_WRITE, SPARING_ZEROS } method = job->holes && job->block > 0 ? SPARING_ZEROS : RANGE;
   off_t done = 0;
   off_t out_end = job->out_size;  // out holds bytes up to here
   off_t out_position = -1;        // out's own offset, where known
@@ -112,13 +146,15 @@ off_t copy_descriptor_bytes(const CopyJob* job) {
       out_position = out_at;
       n = sys::sendfile(job->out, job->in, &in_at, wanted);
       if (n > 0) out_position += n;
-    } else {
+    } else if (method == READ_WRITE) {
       n = copy_by_read_write(job->in, in_at, job->out, out_at, wanted);
+    } else {
+      n = copy_sparing_zeros(job, in_at, out_at, wanted, &out_end);
     }
     if (n < 0 && errno == EINTR) continue;
     // Some file systems refuse a method, or report the end too early
     // through it: the next method then goes on from the same place.
-    if (method != READ_WRITE && (n == 0 || (n < 0 && method_unsupported(errno)))) {
+    if ((method == RANGE || method == SENDFILE) && (n == 0 || (n < 0 && method_unsupported(errno)))) {
       method = method == RANGE ? SENDFILE : READ_WRITE;
       continue;
     }
@@ -126,7 +162,7 @@ off_t copy_descriptor_bytes(const CopyJob* job) {
     if (n == 0) break;
     done += n;
     data_left -= n;
-    if (job->out_at + done > out_end) out_end = job->out_at + done;
+    if (method != SPARING_ZEROS && job->out_at + done > out_end) out_end = job->out_at + done;
   }
   // A hole at the end: out is made as long as the bytes it stands for.
   off_t end = job->out_at + done;

@@ -34,6 +34,7 @@ Reason open_copy_back_target(SourceFile* source, const char*, CopyBackTarget* ta
   if (failed(why)) return why;
   facts_of(&status, &target->facts);
   target->owner = status.stx_uid;
+  target->block = status.stx_blksize;
   return why;
 }
 
@@ -66,8 +67,8 @@ Reason copy_body_back(CopyBackTarget* target, BodyFile* body, const void* ahead,
   if (!lease_still_held(target, false)) return own_reason(REASON_LEASE_LOST);
   off_t wanted = (off_t)body->size;
   off_t limit = stop_halfway ? wanted / 2 : wanted;
-  CopyJob job = {body->fd,         target->fd, 0,      0,      limit, (off_t)target->facts.size,
-                 body->holes != 0, false,      target, nullptr};
+  CopyJob job = {body->fd, target->fd,          0, 0, limit, (off_t)target->facts.size, body->holes != 0, false, target,
+                 nullptr,  (off_t)target->block};
   bool at_hand = !body->holes && (off_t)ahead_length >= wanted;
   off_t copied = at_hand ? (write_all_at(target->fd, static_cast<const char*>(ahead), (size_t)limit, 0) ? limit : -1)
                          : copy_descriptor_bytes(&job);

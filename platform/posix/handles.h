@@ -95,6 +95,7 @@ struct CopyBackTarget {
   std::int64_t looked_at;
   unsigned breaks;
   std::uint32_t owner;
+  std::uint32_t block;  // the file system's block size for the file
 };
 
 struct WalkRoot {

@@ -208,6 +208,9 @@ struct CopyJob {
   bool stoppable;         // a requested stop ends the copy
   CopyBackTarget* lease;  // out's, looked at before each step; null: none
   SourceFile* reading;    // in's read lease, looked at before each step; null: none
+  // With holes: out's block size, at which a run of zeros in in's data is
+  // left a hole in out too; 0: in's data is copied as it is.
+  off_t block = 0;
 };
 // The bytes copied (fewer only where in ends first), or -1 with errno:
 // EINTR for a stop, ENOLCK when out's lease may have run out, EBUSY when
