@@ -52,22 +52,23 @@ static int field_flag(const char* name, unsigned length) {
   return 0;
 }
 
-// Reads the rest of a line through its LF. *zero: whether its bytes are
-// one or more '0' among blanks (SP, HTAB, CR), as a value of 0 is.
+// Reads the rest of a line through its LF. *zero: whether it is a value of
+// 0, one or more '0' between blanks (SP, HTAB), before an LF or CR LF.
 static int rest_of_line(SourceReader* reader, int* zero) {
+  enum { BEFORE, ZEROS, AFTER, OTHER } value = BEFORE;
   unsigned char byte = 0;
-  int zeros = 0;
-  int others = 0;
+  unsigned char last = 0;
   for (;;) {
     int got = reader_next(reader, &byte);
     if (got != BYTE_READ) return got;
     if (byte == 0x0A) break;
-    if (byte == '0')
-      zeros = 1;
-    else if (byte != ' ' && byte != '\t' && byte != 0x0D)
-      others = 1;
+    // A CR is only the line's end.
+    if (last == 0x0D || (byte != 0x0D && byte != ' ' && byte != '\t' && byte != '0')) value = OTHER;
+    if (byte == '0') value = value == BEFORE || value == ZEROS ? ZEROS : OTHER;
+    if ((byte == ' ' || byte == '\t') && value == ZEROS) value = AFTER;
+    last = byte;
   }
-  *zero = zeros && !others;
+  *zero = value == ZEROS || value == AFTER;
   return BYTE_READ;
 }
 

@@ -87,6 +87,8 @@ const HttpCase http_cases[] = {
     {"HTTP/1.1 401 Unauthorized\r\nProxy-Authenticate: Basic\r\n\r\n" + FINAL, HTTP_SCAN_BODY, FINAL},
     {"HTTP/1.1 407 Proxy Authentication Required\r\nWWW-Authenticate: Basic\r\n\r\n" + FINAL, HTTP_SCAN_BODY, FINAL},
     {"HTTP/1.1 404 Not Found\r\nContent-Length: 0 1\r\n\r\n" + FINAL, HTTP_SCAN_BODY, FINAL},
+    {"HTTP/1.1 404 Not Found\r\nContent-Length: 0 0\r\n\r\n" + FINAL, HTTP_SCAN_BODY, FINAL},
+    {"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\r\n\r\n" + FINAL, HTTP_SCAN_BODY, FINAL},
     {"HTTP/1.1 404 Not Found\r\nProxy-Authenticate-Something: 0\r\n\r\n" + FINAL, HTTP_SCAN_BODY, FINAL},
     // A redirect that was not followed keeps its body, read past and
     // stepped back to.
