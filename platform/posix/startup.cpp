@@ -96,14 +96,30 @@ static size_t address_space_free(void) {
   return used != 0 && limit.rlim_cur > used ? (size_t)limit.rlim_cur - used : 0;
 }
 
-// Workers' stacks come out of the same limit: no more start than leave
-// half of what it leaves for the walk's directory streams. The walk
-// itself strips too, so it counts as one.
+// Descriptors the descriptor limit still leaves the process; SIZE_MAX
+// where it leaves room for anything a run holds.
+static size_t descriptors_free(void) {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= PATH_CAPACITY / 2) return SIZE_MAX;
+  size_t open = 0;
+  for (int fd = 0; fd < (int)limit.rlim_cur; ++fd) open += fcntl(fd, F_GETFD) >= 0;
+  return (size_t)limit.rlim_cur - open;
+}
+
+// Workers' stacks come out of the address-space limit, and the files they
+// hold (a body file, a file read, its hold, a directory looked through)
+// out of the descriptor limit: no more start than leave half of what
+// each leaves for the walk's directories. The walk itself strips too, so
+// it counts as one, and holds its own stack already.
 static unsigned workers_that_fit(unsigned asked) {
+  enum { WORKER_DESCRIPTORS = 4 };
   size_t free = address_space_free();
-  size_t fit = free / 2 / WORKER_STACK_BYTES + 1;
+  size_t fit = free == SIZE_MAX ? SIZE_MAX : free / 2 / WORKER_STACK_BYTES + 1;
+  size_t descriptors = descriptors_free();
+  if (descriptors != SIZE_MAX && descriptors / 2 / WORKER_DESCRIPTORS < fit)
+    fit = descriptors / 2 / WORKER_DESCRIPTORS > 1 ? descriptors / 2 / WORKER_DESCRIPTORS : 1;
   unsigned wanted = asked == 0 ? processor_count() : asked;
-  return free == SIZE_MAX || wanted <= fit ? asked : (unsigned)fit;
+  return wanted <= fit ? asked : (unsigned)fit;
 }
 
 // The levels a walk may enter here, on the stack the process started on:

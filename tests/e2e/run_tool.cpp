@@ -133,7 +133,8 @@ ToolRun run_tool(const std::string& executable, const std::string& directory, co
       signal(options.kill_signal, SIG_DFL);
     }
     if (!limit_child(RLIMIT_FSIZE, options.file_size_limit) || !limit_child(RLIMIT_STACK, options.stack_limit) ||
-        !limit_child(RLIMIT_AS, options.address_limit) || !limit_child(RLIMIT_NPROC, options.process_limit))
+        !limit_child(RLIMIT_AS, options.address_limit) || !limit_child(RLIMIT_NPROC, options.process_limit) ||
+        !limit_child(RLIMIT_NOFILE, options.descriptor_limit))
       _exit(124);
     if (chdir(directory.c_str()) != 0) _exit(126);
     execvpe(argv_pointers[0], argv_pointers.data(), envp_pointers.data());

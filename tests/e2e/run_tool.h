@@ -25,6 +25,7 @@ struct RunOptions {
   long long stack_limit = -1;         // RLIMIT_STACK, soft and hard, in bytes, when >= 0
   long long address_limit = -1;       // RLIMIT_AS, in bytes, when >= 0
   long long process_limit = -1;       // RLIMIT_NPROC, when >= 0
+  long long descriptor_limit = -1;    // RLIMIT_NOFILE, when >= 0
   bool terminal_output = false;       // standard output on a raw pseudo-terminal, not a pipe
   // Send kill_signal once the first byte of this file (a path from the
   // run's directory) is no longer what it was: its rewriting has begun.
