@@ -195,8 +195,8 @@ TEST_F(StripTest, SparseFileStaysSparse) {
     if (ends_in_hole) ASSERT_EQ(ftruncate(fd, GIB), 0);
     if (!ends_in_hole) ASSERT_EQ(pwrite(fd, tail.data(), tail.size(), GIB), (ssize_t)tail.size());
     ASSERT_EQ(pwrite(fd, middle.data(), middle.size(), GIB / 2), (ssize_t)middle.size());
-    // Zeros written as data: where a coarser file system holds the body,
-    // such runs are all its holes are, and go back as holes.
+    // Zeros stored as data, as a temporary file system with larger blocks
+    // holds the file's finer holes: they go back as holes.
     ASSERT_EQ(pwrite(fd, std::string(2 << 20, '\0').data(), 2 << 20, GIB / 4), 2 << 20);
     close(fd);
     set_times(path, ACCESS_SECONDS, ACCESS_NANOSECONDS, WRITE_SECONDS, WRITE_NANOSECONDS);
