@@ -525,10 +525,12 @@ void write_meanwhile(void* context) {
   if (probe >= 0) close(probe);
   // The strip's descriptors, copied here, would keep its lease.
   for (int fd = 3; writer->holder == 0 && fd < 1024; ++fd) close(fd);
-  std::string bytes = writer->kind == STRIP_ELSEWHERE ? writer->body : read_file(writer->path) + writer->added;
   std::FILE* out = std::fopen(writer->path.c_str(), writer->kind == STRIP_ELSEWHERE ? "wb" : "r+b");
   if (out == nullptr && writer->holder == 0) _exit(1);
   ASSERT_NE(out, nullptr);
+  // Read once the open is through: the open waits out the strip's lease,
+  // and the strip may have been done again since.
+  std::string bytes = writer->kind == STRIP_ELSEWHERE ? writer->body : read_file(writer->path) + writer->added;
   if (writer->kind == SAME_SIZE) bytes.assign(bytes.size() - writer->added.size(), 'W');
   std::fwrite(bytes.data(), 1, bytes.size(), out);
   std::fclose(out);
