@@ -27,11 +27,17 @@ bool write_all_at(int out, const char* bytes, size_t count, off_t at) {
   return true;
 }
 
+// Reads up to one buffer of wanted bytes at offset at, past interruptions.
+static ssize_t read_chunk_at(int in, char (&buffer)[FALLBACK_CHUNK], size_t wanted, off_t at) {
+  ssize_t got;
+  do got = sys::pread(in, buffer, wanted < sizeof buffer ? wanted : sizeof buffer, at);
+  while (got < 0 && errno == EINTR);
+  return got;
+}
+
 static ssize_t copy_by_read_write(int in, off_t in_at, int out, off_t out_at, size_t wanted) {
   char buffer[FALLBACK_CHUNK];
-  ssize_t got;
-  do got = sys::pread(in, buffer, wanted < sizeof buffer ? wanted : sizeof buffer, in_at);
-  while (got < 0 && errno == EINTR);
+  ssize_t got = read_chunk_at(in, buffer, wanted, in_at);
   if (got <= 0) return got;
   return write_all_at(out, buffer, (size_t)got, out_at) ? got : -1;
 }
@@ -58,9 +64,7 @@ static bool zero_range(int out, off_t at, off_t length) {
 // holes with zeros. *out_end follows what out holds.
 static ssize_t copy_sparing_zeros(const CopyJob* job, off_t in_at, off_t out_at, size_t wanted, off_t* out_end) {
   char buffer[FALLBACK_CHUNK];
-  ssize_t got;
-  do got = sys::pread(job->in, buffer, wanted < sizeof buffer ? wanted : sizeof buffer, in_at);
-  while (got < 0 && errno == EINTR);
+  ssize_t got = read_chunk_at(job->in, buffer, wanted, in_at);
   for (ssize_t at = 0; at < got;) {
     // A run of out's blocks alike, all zeros or not (those at its ends may
     // be parts of blocks).
