@@ -62,10 +62,14 @@ static int rest_of_line(SourceReader* reader, int* zero) {
     int got = reader_next(reader, &byte);
     if (got != BYTE_READ) return got;
     if (byte == 0x0A) break;
-    // A CR is only the line's end.
-    if (last == 0x0D || (byte != 0x0D && byte != ' ' && byte != '\t' && byte != '0')) value = OTHER;
-    if (byte == '0') value = value == BEFORE || value == ZEROS ? ZEROS : OTHER;
-    if ((byte == ' ' || byte == '\t') && value == ZEROS) value = AFTER;
+    if (last == 0x0D)  // a CR is only the line's end
+      value = OTHER;
+    else if (byte == '0')
+      value = value == BEFORE || value == ZEROS ? ZEROS : OTHER;
+    else if (byte == ' ' || byte == '\t')
+      value = value == ZEROS ? AFTER : value;
+    else if (byte != 0x0D)
+      value = OTHER;
     last = byte;
   }
   *zero = value == ZEROS || value == AFTER;

@@ -114,10 +114,10 @@ static size_t descriptors_free(void) {
 static unsigned workers_that_fit(unsigned asked) {
   enum { WORKER_DESCRIPTORS = 4 };
   size_t free = address_space_free();
-  size_t fit = free == SIZE_MAX ? SIZE_MAX : free / 2 / WORKER_STACK_BYTES + 1;
   size_t descriptors = descriptors_free();
-  if (descriptors != SIZE_MAX && descriptors / 2 / WORKER_DESCRIPTORS < fit)
-    fit = descriptors / 2 / WORKER_DESCRIPTORS > 1 ? descriptors / 2 / WORKER_DESCRIPTORS : 1;
+  size_t fit = free == SIZE_MAX ? SIZE_MAX : free / 2 / WORKER_STACK_BYTES + 1;
+  size_t fit_descriptors = descriptors == SIZE_MAX ? SIZE_MAX : descriptors / 2 / WORKER_DESCRIPTORS;
+  if (fit_descriptors < fit) fit = fit_descriptors > 1 ? fit_descriptors : 1;
   unsigned wanted = asked == 0 ? processor_count() : asked;
   return wanted <= fit ? asked : (unsigned)fit;
 }
